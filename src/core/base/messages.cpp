@@ -1,0 +1,62 @@
+#include "base/messages.h"
+
+namespace tolvane {
+
+std::string_view messageText(MessageId id)
+{
+    switch (id) {
+    case MessageId::AboutMenuItem: return "Quenlar Information(&A)...";
+    case MessageId::SocketLayerStartFailed: return "It is failed to initialize Windows Socket.";
+    case MessageId::WorkerDidNotEnd:
+        return "It was occured a error during the network connection termination.";
+    case MessageId::CannotInitializeNetwork: return "Can't initialize network.";
+    case MessageId::CannotConnect: return "Can't connect to the machine.";
+    case MessageId::CannotCheckImageSize: return "Can't check the image size.";
+    case MessageId::NotADvr: return "It is not a DVR machine.";
+    case MessageId::CannotReceive: return "Can't receive data from the network.";
+    case MessageId::CannotSend: return "Can't send data to the network.";
+    case MessageId::CannotWriteFirmware: return "Can't write a firmware.";
+    case MessageId::NoImageFile: return "There is not image file.";
+    case MessageId::CannotOpenImageFile: return "Can't open the image file.";
+    case MessageId::InvalidFileSize: return "The size of the file is not valid.";
+    case MessageId::InvalidMacAddress: return "Invalid MAC Address was inputed.";
+    case MessageId::InvalidData: return "There is a invalid data. Please, input again.";
+    case MessageId::ProtocolNumberExists:
+        return "This is a already exist code. Change to another code value.";
+    case MessageId::ConfirmRestoreDefaults:
+        return "It'll be lose modified valuse. Do you want to apply?";
+    case MessageId::ConfirmApplyToAllCommands:
+        return "It'll be change to current set value of all commands. Do you want to apply?";
+    case MessageId::WrongNumber: return "There is a wrong number. Please, enter again.";
+    case MessageId::InvalidPtzImage: return "This PTZ image file is invalid. ";
+    case MessageId::FirmwareIncompatible: return "The firmware is Incompatible with the DVR.";
+    case MessageId::OutOfMemoryReadingImage:
+        return "There is not enough memory to read the image file.";
+    case MessageId::PayloadTooLarge: return "The image file is too large to download.";
+    case MessageId::CannotStartTransfer: return "Can't start the download.";
+    }
+    return {};
+}
+
+std::string_view differentContentsQuestion()
+{
+    return "It's different contents on same codes. Do you want to update on previous DB ?\"";
+}
+
+std::optional<MessageId> messageForWorkerError(int errorCode)
+{
+    switch (errorCode) {
+    case 1: return MessageId::CannotInitializeNetwork;
+    case 2: return MessageId::CannotConnect;
+    case 3: return MessageId::NotADvr;
+    case 5: return MessageId::CannotCheckImageSize;
+    case 6: return MessageId::CannotReceive;
+    case 7: return MessageId::CannotSend;
+    case 8: return MessageId::CannotWriteFirmware;
+    case 9: return MessageId::FirmwareIncompatible;
+    case 10: return MessageId::PayloadTooLarge;
+    default: return std::nullopt;
+    }
+}
+
+}  // namespace tolvane

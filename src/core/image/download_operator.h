@@ -1,0 +1,21 @@
+#pragma once
+
+#include "base/messages.h"
+#include "transfer/download_job.h"
+
+namespace tolvane {
+
+enum class TransferResult { Ok = 1, Cancel = 2 };
+
+// What a download routine needs from whoever runs it: a way to tell the operator a numbered
+// message, and a way to run one transfer to its end. The desktop program shows message boxes and a
+// modal progress window; the command line prints; tests record.
+class DownloadOperator {
+public:
+    virtual ~DownloadOperator() = default;
+    virtual void showMessage(MessageId id) = 0;
+    // Runs the transfer; any failure has been reported to the operator when this returns Cancel.
+    virtual TransferResult runTransfer(const DownloadJob& job) = 0;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "image/download_operator.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tolvane {
+
+struct DownloadTarget {
+    std::string address;  // dotted-decimal IPv4
+    std::uint16_t port = 5000;
+};
+
+// The unit's identity as the main window's fields and boxes hold it.
+struct UnitIdentity {
+    std::string macText;  // at most 12 characters, meant as twelve hex digits
+    std::uint32_t serialNumber = 0;
+    bool sendMac = true;
+    bool sendSerial = true;
+    bool autoIncrease = false;
+};
+
+struct RoutineOutcome {
+    bool succeeded = false;                 // every transfer ended OK
+    std::optional<std::string> advancedMac; // the MAC text for the next unit, when it advanced
+    std::optional<std::int32_t> version;    // the version announced to the recorder, if one was read
+};
+
+// Each routine shows its own messages through the operator and sends nothing after a failed check.
+RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string& imagePath,
+                                        const DownloadTarget& target);
+RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& imagePath,
+                                       const DownloadTarget& target, const UnitIdentity& identity);
+RoutineOutcome downloadIndividualData(DownloadOperator& op, const DownloadTarget& target,
+                                      const UnitIdentity& identity);
+RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePath,
+                                const DownloadTarget& target);
+
+// A PTZ image file's bytes are valid when there are exactly 64660 of them and their 16165
+// little-endian 32-bit words sum to 0 modulo 2^32.
+bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size);
+
+}  // namespace tolvane

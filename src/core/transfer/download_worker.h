@@ -1,0 +1,42 @@
+#pragma once
+
+#include "transfer/download_job.h"
+#include "transfer/download_observer.h"
+
+#include <cstdint>
+
+namespace tolvane {
+
+// Worker error codes; 0 is success.
+namespace WorkerError {
+inline constexpr int None = 0;
+inline constexpr int SocketFailure = 1;
+inline constexpr int ConnectFailure = 2;
+inline constexpr int TypeExchange = 3;
+inline constexpr int SizeExchange = 5;
+inline constexpr int Receive = 6;  // known to the window's table, never posted by the worker
+inline constexpr int SendFailure = 7;
+inline constexpr int AcknowledgementFailure = 8;
+inline constexpr int Incompatible = 9;
+inline constexpr int PayloadTooLarge = 10;  // refused before connecting
+}  // namespace WorkerError
+
+// Runs one transfer of the download protocol to its end on the calling thread, reporting through
+// the observer. Only reads the job and its payload.
+class DownloadWorker {
+public:
+    DownloadWorker(const DownloadJob& job, DownloadObserver& observer);
+
+    // Connects, then handshake and transfer; returns 0 or the error code that was posted.
+    int run();
+
+private:
+    int handshake(int socket);
+    int transfer(int socket);
+    int sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
+
+    const DownloadJob& m_job;
+    DownloadObserver& m_observer;
+};
+
+}  // namespace tolvane
