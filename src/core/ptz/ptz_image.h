@@ -1,0 +1,44 @@
+#pragma once
+
+#include "ptz/ptz_protocol.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tolvane {
+
+// A PTZ image: a checksum word and 36 protocol slots, byte for byte a .bin file. An empty slot is
+// 1796 bytes of 0xFF (number -1). Operations return nonzero on success.
+class PtzImage {
+public:
+    static constexpr int SlotCount = 36;
+    static constexpr std::size_t FileSize = 4 + SlotCount * PtzProtocol::Size;  // 64660
+
+    PtzImage();  // every byte 0xFF
+    virtual ~PtzImage() = default;
+
+    int ClearSlot(int index);  // -1 clears the whole image
+    int SetAt(int index, const PtzProtocol& record);
+    int GetAt(int index, PtzProtocol& out) const;
+    int ContainsNumber(std::int32_t number) const;  // empty slots included
+    int RemoveSlot(int index);                      // -1 clears the whole image
+    int MoveSlotUp(int index);
+    int MoveSlotDown(int index);
+    void UpdateChecksum();
+    std::uint32_t Checksum() const;
+    // Slots before the first empty one.
+    int UsedSlotCount() const;
+
+    // Updates the checksum and replaces the file atomically.
+    int WriteFile(const std::string& path);
+    // Reads a 64660-byte file; on any failure the image stays as it was.
+    int ReadFile(const std::string& path);
+
+    const std::array<std::uint8_t, FileSize>& Bytes() const { return m_bytes; }
+
+private:
+    std::array<std::uint8_t, FileSize> m_bytes;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "ptz/ptz_protocol.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+// The protocol database, in insertion order, and its .pdb file. Operations return nonzero on success.
+class PtzProtocolList {
+public:
+    PtzProtocolList() = default;
+    virtual ~PtzProtocolList() = default;
+
+    int RemoveAll();
+    int Grow(int count);  // appends zeroed records, filled by SetAt
+    int RemoveAt(int start, int count);
+    std::int32_t GetNextNumber() const;  // largest number + 1; 0 when none is >= 0
+    int FindIndex(std::int32_t number) const;  // first record with the number, or -1
+    int Contains(std::int32_t number) const;
+    int GetAt(int index, PtzProtocol& out) const;
+    int SetAt(int index, const PtzProtocol& record);
+    int GetCount() const { return static_cast<int>(m_records.size()); }
+
+    // Replaces the content by a .pdb file's records. A file that cannot be opened or has no "PD"
+    // header leaves the list as it was; any later failure leaves it empty.
+    int LoadFile(const std::string& path);
+    // Writes the whole list; replaces the file atomically, so a failed save leaves it as it was.
+    int SaveFile(const std::string& path) const;
+
+private:
+    std::vector<PtzProtocol> m_records;
+};
+
+}  // namespace tolvane
