@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tolvane {
@@ -24,11 +26,14 @@ struct DownloadDeadlines {
 // The parameters of one transfer. The payload is owned by the caller and must outlive the transfer.
 struct DownloadJob {
     std::uint32_t typeCode = 0;
-    std::string targetAddress;  // dotted-decimal IPv4
+    std::string targetAddress; // dotted-decimal IPv4
     std::uint16_t port = 0;
     const std::uint8_t* payload = nullptr;
     std::int64_t payloadSize = 0;
     DownloadDeadlines deadlines;
+    // Payload chunk size instead of the socket's send-buffer size (tests use it, since Linux
+    // reports twice the buffer size that was set).
+    std::optional<std::size_t> chunkSizeOverride;
 };
 
-}  // namespace tolvane
+} // namespace tolvane

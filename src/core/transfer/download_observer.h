@@ -12,4 +12,4 @@ public:
     virtual void progress(int percent) = 0;
 };
 
-}  // namespace tolvane
+} // namespace tolvane

@@ -4,6 +4,7 @@
 #include "transfer/download_observer.h"
 
 #include <cstdint>
+#include <string>
 
 namespace tolvane {
 
@@ -14,12 +15,12 @@ inline constexpr int SocketFailure = 1;
 inline constexpr int ConnectFailure = 2;
 inline constexpr int TypeExchange = 3;
 inline constexpr int SizeExchange = 5;
-inline constexpr int Receive = 6;  // known to the window's table, never posted by the worker
+inline constexpr int Receive = 6; // known to the window's table, never posted by the worker
 inline constexpr int SendFailure = 7;
 inline constexpr int AcknowledgementFailure = 8;
 inline constexpr int Incompatible = 9;
-inline constexpr int PayloadTooLarge = 10;  // refused before connecting
-}  // namespace WorkerError
+inline constexpr int PayloadTooLarge = 10; // refused before connecting
+} // namespace WorkerError
 
 // Runs one transfer of the download protocol to its end on the calling thread, reporting through
 // the observer. Only reads the job and its payload.
@@ -30,13 +31,20 @@ public:
     // Connects, then handshake and transfer; returns 0 or the error code that was posted.
     int run();
 
+    // What failed, with errno text where there is one; empty after success.
+    const std::string& failureDetail() const { return m_failureDetail; }
+
 private:
     int handshake(int socket);
     int transfer(int socket);
     int sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
 
+    int connectSocket(int socket, std::uint32_t addressNetworkOrder);
+    int fail(int code, std::string detail);
+
     const DownloadJob& m_job;
     DownloadObserver& m_observer;
+    std::string m_failureDetail;
 };
 
-}  // namespace tolvane
+} // namespace tolvane

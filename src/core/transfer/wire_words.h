@@ -13,7 +13,7 @@ inline constexpr std::uint32_t SerialNumber = 0x55AB0006;
 inline constexpr std::uint32_t MacAndSerial = 0x55AB0007;
 inline constexpr std::uint32_t PtzImage = 0x55AB0008;
 inline constexpr std::uint32_t FirmwareVersion = 0x55AB0009;
-}  // namespace TypeCode
+} // namespace TypeCode
 
 // Words the recorder answers with. Every protocol word travels big-endian.
 inline constexpr std::uint32_t Acknowledgement = 0xAB55AB55;
@@ -30,4 +30,4 @@ constexpr bool isCompatibilityCheck(std::uint32_t typeCode)
     return typeCode == TypeCode::FirmwareVersion;
 }
 
-}  // namespace tolvane
+} // namespace tolvane
