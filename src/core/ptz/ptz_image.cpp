@@ -1,1 +1,175 @@
-// placeholder until this module is written
+#include "ptz/ptz_image.h"
+
+#include "base/atomic_file.h"
+#include "ptz/input_file.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::size_t ChecksumSize = 4;
+constexpr std::uint8_t Empty = 0xFF;
+static_assert(PtzImage::FileSize == 64660);
+static_assert(PtzImage::FileSize % 4 == 0);
+
+constexpr std::size_t slotOffset(int index)
+{
+    return ChecksumSize + static_cast<std::size_t>(index) * PtzProtocol::Size;
+}
+
+bool validSlot(int index)
+{
+    return index >= 0 && index < PtzImage::SlotCount;
+}
+
+std::uint32_t readWord(const std::uint8_t* p)
+{
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+}
+
+} // namespace
+
+PtzImage::PtzImage()
+{
+    m_bytes.fill(Empty);
+}
+
+int PtzImage::ClearSlot(int index)
+{
+    if (index == -1) {
+        m_bytes.fill(Empty);
+        return 1;
+    }
+    if (!validSlot(index))
+        return 0;
+    std::fill_n(m_bytes.begin() + slotOffset(index), PtzProtocol::Size, Empty);
+    return 1;
+}
+
+int PtzImage::SetAt(int index, const PtzProtocol& record)
+{
+    if (!validSlot(index))
+        return 0;
+    record.toBytes(m_bytes.data() + slotOffset(index));
+    return 1;
+}
+
+int PtzImage::GetAt(int index, PtzProtocol& out) const
+{
+    if (!validSlot(index))
+        return 0;
+    out = PtzProtocol::fromBytes(m_bytes.data() + slotOffset(index));
+    return 1;
+}
+
+int PtzImage::ContainsNumber(std::int32_t number) const
+{
+    for (int i = 0; i < SlotCount; ++i) {
+        if (static_cast<std::int32_t>(readWord(m_bytes.data() + slotOffset(i))) == number)
+            return 1;
+    }
+    return 0;
+}
+
+int PtzImage::RemoveSlot(int index)
+{
+    if (index == -1)
+        return ClearSlot(-1);
+    if (!validSlot(index))
+        return 0;
+    const auto first = m_bytes.begin() + slotOffset(index);
+    std::copy(first + PtzProtocol::Size, m_bytes.end(), first);
+    return ClearSlot(SlotCount - 1);
+}
+
+int PtzImage::MoveSlotUp(int index)
+{
+    if (!validSlot(index))
+        return 0;
+    if (index == 0)
+        return 1;
+    std::swap_ranges(m_bytes.begin() + slotOffset(index - 1), m_bytes.begin() + slotOffset(index),
+                     m_bytes.begin() + slotOffset(index));
+    return 1;
+}
+
+int PtzImage::MoveSlotDown(int index)
+{
+    if (!validSlot(index))
+        return 0;
+    if (index == SlotCount - 1)
+        return 1;
+    std::swap_ranges(m_bytes.begin() + slotOffset(index), m_bytes.begin() + slotOffset(index + 1),
+                     m_bytes.begin() + slotOffset(index + 1));
+    return 1;
+}
+
+void PtzImage::UpdateChecksum()
+{
+    std::uint32_t sum = 0;
+    for (std::size_t i = ChecksumSize; i < FileSize; i += 4)
+        sum += readWord(m_bytes.data() + i);
+    // The word that makes the whole image sum to zero.
+    const std::uint32_t checksum = 0u - sum;
+    m_bytes[0] = static_cast<std::uint8_t>(checksum);
+    m_bytes[1] = static_cast<std::uint8_t>(checksum >> 8);
+    m_bytes[2] = static_cast<std::uint8_t>(checksum >> 16);
+    m_bytes[3] = static_cast<std::uint8_t>(checksum >> 24);
+}
+
+std::uint32_t PtzImage::Checksum() const
+{
+    return readWord(m_bytes.data());
+}
+
+int PtzImage::UsedSlotCount() const
+{
+    int used = 0;
+    while (used < SlotCount &&
+           static_cast<std::int32_t>(readWord(m_bytes.data() + slotOffset(used))) != -1)
+        ++used;
+    return used;
+}
+
+int PtzImage::WriteFile(const std::string& path)
+{
+    m_lastError.clear();
+    AtomicFile file(path);
+    if (!file.open()) {
+        m_lastError = file.errorText();
+        return 0;
+    }
+    UpdateChecksum();
+    if (!file.write(m_bytes.data(), m_bytes.size()) || !file.commit()) {
+        m_lastError = file.errorText();
+        return 0;
+    }
+    return 1;
+}
+
+int PtzImage::ReadFile(const std::string& path)
+{
+    m_lastError.clear();
+    ptz_detail::InputFile file;
+    if (!file.open(path)) {
+        m_lastError = file.errorText();
+        return 0;
+    }
+    // Into a buffer first: a short file must not leave half of it mixed into the image.
+    auto buffer = std::make_unique<std::array<std::uint8_t, FileSize>>();
+    const long long got = file.read(buffer->data(), buffer->size());
+    if (got != static_cast<long long>(FileSize)) {
+        m_lastError = got < 0 ? file.errorText()
+                              : path + ": " + std::to_string(got) + " bytes, a PTZ image has " +
+                                    std::to_string(FileSize);
+        return 0;
+    }
+    m_bytes = *buffer;
+    return 1;
+}
+
+} // namespace tolvane

@@ -13,16 +13,16 @@ namespace tolvane {
 class PtzImage {
 public:
     static constexpr int SlotCount = 36;
-    static constexpr std::size_t FileSize = 4 + SlotCount * PtzProtocol::Size;  // 64660
+    static constexpr std::size_t FileSize = 4 + SlotCount * PtzProtocol::Size; // 64660
 
-    PtzImage();  // every byte 0xFF
+    PtzImage(); // every byte 0xFF
     virtual ~PtzImage() = default;
 
-    int ClearSlot(int index);  // -1 clears the whole image
+    int ClearSlot(int index); // -1 clears the whole image
     int SetAt(int index, const PtzProtocol& record);
     int GetAt(int index, PtzProtocol& out) const;
-    int ContainsNumber(std::int32_t number) const;  // empty slots included
-    int RemoveSlot(int index);                      // -1 clears the whole image
+    int ContainsNumber(std::int32_t number) const; // empty slots included
+    int RemoveSlot(int index);                     // -1 clears the whole image
     int MoveSlotUp(int index);
     int MoveSlotDown(int index);
     void UpdateChecksum();
@@ -34,11 +34,14 @@ public:
     int WriteFile(const std::string& path);
     // Reads a 64660-byte file; on any failure the image stays as it was.
     int ReadFile(const std::string& path);
+    // What the last failed ReadFile or WriteFile ran into, with the system's error text.
+    const std::string& LastError() const { return m_lastError; }
 
     const std::array<std::uint8_t, FileSize>& Bytes() const { return m_bytes; }
 
 private:
     std::array<std::uint8_t, FileSize> m_bytes;
+    std::string m_lastError;
 };
 
-}  // namespace tolvane
+} // namespace tolvane

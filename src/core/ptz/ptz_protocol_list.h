@@ -8,17 +8,18 @@
 
 namespace tolvane {
 
-// The protocol database, in insertion order, and its .pdb file. Operations return nonzero on success.
+// The protocol database, in insertion order, and its .pdb file. Operations return nonzero on
+// success.
 class PtzProtocolList {
 public:
     PtzProtocolList() = default;
     virtual ~PtzProtocolList() = default;
 
     int RemoveAll();
-    int Grow(int count);  // appends zeroed records, filled by SetAt
+    int Grow(int count); // appends zeroed records, filled by SetAt
     int RemoveAt(int start, int count);
-    std::int32_t GetNextNumber() const;  // largest number + 1; 0 when none is >= 0
-    int FindIndex(std::int32_t number) const;  // first record with the number, or -1
+    std::int32_t GetNextNumber() const;       // largest number + 1; 0 when none is >= 0
+    int FindIndex(std::int32_t number) const; // first record with the number, or -1
     int Contains(std::int32_t number) const;
     int GetAt(int index, PtzProtocol& out) const;
     int SetAt(int index, const PtzProtocol& record);
@@ -29,9 +30,12 @@ public:
     int LoadFile(const std::string& path);
     // Writes the whole list; replaces the file atomically, so a failed save leaves it as it was.
     int SaveFile(const std::string& path) const;
+    // What the last failed LoadFile or SaveFile ran into, with the system's error text.
+    const std::string& LastError() const { return m_lastError; }
 
 private:
     std::vector<PtzProtocol> m_records;
+    mutable std::string m_lastError;
 };
 
-}  // namespace tolvane
+} // namespace tolvane

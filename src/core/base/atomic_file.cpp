@@ -1,0 +1,175 @@
+#include "base/atomic_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace tolvane {
+
+namespace {
+
+// The process's umask without changing it (umask() can only be read by setting it, which races with
+// other threads). Linux shows it in /proc/self/status; elsewhere assume the common 022.
+mode_t currentUmask()
+{
+    mode_t mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value & 0777);
+                break;
+            }
+        }
+        std::fclose(status);
+    }
+    return mask;
+}
+
+// A link as target is replaced at the file it points to, not turned into a plain file.
+std::string resolveTarget(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved))
+        return resolved;
+    return path; // a dangling link: renaming over it is the best we can do
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(std::string targetPath) : m_target(std::move(targetPath)) {}
+
+AtomicFile::~AtomicFile()
+{
+    discard();
+}
+
+bool AtomicFile::fail(const char* what, const std::string& path, int err)
+{
+    if (!m_failed) {
+        m_failed = true;
+        m_errno = err;
+        m_errorText = std::string(what) + " " + path + ": " + std::strerror(err);
+    }
+    discard();
+    return false;
+}
+
+bool AtomicFile::open()
+{
+    if (m_failed || m_file >= 0)
+        return false;
+    if (m_target.empty())
+        return fail("open", "(empty path)", ENOENT);
+    m_target = resolveTarget(m_target);
+
+    // Hidden, so a file dialog open at the same time does not offer it.
+    std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target) + ".XXXXXX";
+    const int file = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (file < 0)
+        return fail("create temporary file", pattern, errno);
+    m_file = file;
+    m_tempPath = pattern;
+
+    // mkstemp makes the file 0600; the result should look like any other file the user saves, and
+    // replacing a file should keep its permissions.
+    struct stat st {};
+    mode_t mode = 0666 & ~currentUmask();
+    if (::stat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        mode = st.st_mode & 07777;
+    if (::fchmod(m_file, mode) != 0)
+        return fail("set permissions of", m_tempPath, errno);
+    return true;
+}
+
+bool AtomicFile::write(const void* data, std::size_t size)
+{
+    if (m_failed || m_file < 0)
+        return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(m_file, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail("write", m_tempPath, errno);
+        }
+        if (written == 0)
+            return fail("write", m_tempPath, EIO);
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (m_failed || m_file < 0)
+        return false;
+    if (::fsync(m_file) != 0)
+        return fail("fsync", m_tempPath, errno);
+    const int file = std::exchange(m_file, -1);
+    if (::close(file) != 0)
+        return fail("close", m_tempPath, errno);
+    if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0)
+        return fail("rename over", m_target, errno);
+    m_tempPath.clear();
+
+    // The rename lives in the folder: without this a crash may bring back the old file. The new
+    // content is in place by now, so this is best effort: some file systems cannot sync a folder.
+    const std::string folder = folderOf(m_target);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+void AtomicFile::discard()
+{
+    if (m_file >= 0)
+        ::close(std::exchange(m_file, -1));
+    if (!m_tempPath.empty()) {
+        ::unlink(m_tempPath.c_str());
+        m_tempPath.clear();
+    }
+}
+
+bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                         std::string* error)
+{
+    AtomicFile file(path);
+    const bool ok = file.open() && file.write(bytes.data(), bytes.size()) && file.commit();
+    if (!ok && error)
+        *error = file.errorText();
+    return ok;
+}
+
+} // namespace tolvane
