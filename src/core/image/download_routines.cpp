@@ -1,1 +1,339 @@
-// placeholder until this module is written
+#include "image/download_routines.h"
+
+#include "image/image_version.h"
+#include "image/mac_address.h"
+#include "image/mapped_file.h"
+#include "transfer/wire_words.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::uint64_t PatchAreaEnd = 0xFF8C; // an integrated image must reach past its serial
+constexpr std::size_t MacUpperOffset = 0xFF80;
+constexpr std::size_t MacLowerOffset = 0xFF84;
+constexpr std::size_t SerialOffset = 0xFF88;
+constexpr std::uint64_t PtzImageSize = 64660;
+// The protocol announces payload sizes as signed 32-bit words.
+constexpr std::uint64_t LargestPayload = std::numeric_limits<std::int32_t>::max();
+
+void putLittleEndian32(std::uint8_t* bytes, std::uint32_t value)
+{
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[2] = static_cast<std::uint8_t>(value >> 16);
+    bytes[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+void putBigEndian32(std::uint8_t* bytes, std::uint32_t value)
+{
+    bytes[0] = static_cast<std::uint8_t>(value >> 24);
+    bytes[1] = static_cast<std::uint8_t>(value >> 16);
+    bytes[2] = static_cast<std::uint8_t>(value >> 8);
+    bytes[3] = static_cast<std::uint8_t>(value);
+}
+
+DownloadJob makeJob(std::uint32_t typeCode, const DownloadTarget& target,
+                    const std::uint8_t* payload, std::uint64_t size)
+{
+    DownloadJob job;
+    job.typeCode = typeCode;
+    job.targetAddress = target.address;
+    job.port = target.port;
+    job.payload = payload;
+    job.payloadSize = static_cast<std::int64_t>(size);
+    return job;
+}
+
+// Shows the message for a reader result that is not a version number; true when there was one.
+bool reportVersionFailure(DownloadOperator& op, std::int32_t version)
+{
+    switch (version) {
+    case VersionImageInvalid: op.showMessage(MessageId::NoImageFile); return true;
+    case VersionFileUnreadable: op.showMessage(MessageId::InvalidData); return true;
+    case VersionOutOfMemory: op.showMessage(MessageId::OutOfMemoryReadingImage); return true;
+    default: return false;
+    }
+}
+
+// Sends the version the recorder must accept before it takes an image.
+TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& target,
+                               std::int32_t version)
+{
+    std::array<std::uint8_t, 4> payload{};
+    putLittleEndian32(payload.data(), static_cast<std::uint32_t>(version));
+    return op.runTransfer(makeJob(TypeCode::FirmwareVersion, target, payload.data(), 4));
+}
+
+// Maps the chosen file read-only; shows 126 for a file too large to announce, 114 otherwise.
+const std::uint8_t* mapForSending(DownloadOperator& op, MappedFile& file, const std::string& path)
+{
+    const std::uint8_t* bytes = file.open(path, 0, 0, true);
+    if (bytes != nullptr && file.length() <= LargestPayload)
+        return bytes;
+    // A failed map leaves the file open, so its length still tells why.
+    op.showMessage(file.length() > LargestPayload ? MessageId::PayloadTooLarge
+                                                  : MessageId::CannotOpenImageFile);
+    return nullptr;
+}
+
+// A private copy of the chosen image, deleted when it goes out of scope. The copy is created with
+// mkstemp (mode 0600) in the system's temporary folder, so no other user can predict or read it.
+class TemporaryCopy {
+public:
+    TemporaryCopy() = default;
+    ~TemporaryCopy()
+    {
+        if (m_file >= 0)
+            ::close(m_file);
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+    TemporaryCopy(const TemporaryCopy&) = delete;
+    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+
+    // Creates the copy; false when it could not be made whole.
+    bool create(const std::string& source)
+    {
+        const char* folder = std::getenv("TMPDIR");
+        std::string name = (folder != nullptr && *folder != '\0') ? folder : "/tmp";
+        name += "/tolvane-image-XXXXXX";
+        std::vector<char> pattern(name.begin(), name.end());
+        pattern.push_back('\0');
+        m_file = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (m_file < 0)
+            return false;
+        m_path = pattern.data();
+        return copyFrom(source);
+    }
+
+    // Hands the descriptor over to a mapping, which closes it.
+    int release()
+    {
+        const int file = m_file;
+        m_file = -1;
+        return file;
+    }
+
+private:
+    bool copyFrom(const std::string& source)
+    {
+        int in = -1;
+        do {
+            in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        } while (in < 0 && errno == EINTR);
+        if (in < 0)
+            return false;
+        std::array<std::uint8_t, 64 * 1024> buffer{};
+        bool ok = true;
+        for (;;) {
+            const ssize_t got = ::read(in, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                ok = got == 0;
+                break;
+            }
+            if (!writeAll(buffer.data(), static_cast<std::size_t>(got))) {
+                ok = false;
+                break;
+            }
+        }
+        ::close(in);
+        return ok;
+    }
+
+    bool writeAll(const std::uint8_t* bytes, std::size_t size)
+    {
+        while (size > 0) {
+            const ssize_t put = ::write(m_file, bytes, size);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return false;
+            bytes += put;
+            size -= static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+
+    std::string m_path;
+    int m_file = -1;
+};
+
+RoutineOutcome sendMacAndSerial(DownloadOperator& op, const DownloadTarget& target,
+                                const UnitIdentity& identity)
+{
+    RoutineOutcome outcome;
+    // Both MAC variants check the text: anything but twelve hex digits would send a wrong address.
+    if (!isValidMacText(identity.macText)) {
+        op.showMessage(MessageId::InvalidMacAddress);
+        return outcome;
+    }
+    const MacPair pair = splitMacAddress(identity.macText);
+    std::array<std::uint8_t, 12> payload{};
+    putBigEndian32(payload.data(), pair.upper);
+    putBigEndian32(payload.data() + 4, pair.lower);
+    std::uint64_t size = 8;
+    std::uint32_t typeCode = TypeCode::MacAddress;
+    if (identity.sendSerial) {
+        putLittleEndian32(payload.data() + 8, identity.serialNumber);
+        size = 12;
+        typeCode = TypeCode::MacAndSerial;
+    }
+    outcome.succeeded =
+        op.runTransfer(makeJob(typeCode, target, payload.data(), size)) == TransferResult::Ok;
+    if (outcome.succeeded && identity.autoIncrease)
+        outcome.advancedMac = formatMacAddress(advanceMacAddress(pair));
+    return outcome;
+}
+
+} // namespace
+
+RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string& imagePath,
+                                        const DownloadTarget& target)
+{
+    RoutineOutcome outcome;
+    MappedFile file;
+    const std::uint8_t* image = mapForSending(op, file, imagePath);
+    if (image == nullptr)
+        return outcome;
+    const std::uint64_t length = file.length();
+
+    const std::int32_t version =
+        announcedApplicationVersion(readImageVersion(imagePath, true, std::cout));
+    if (reportVersionFailure(op, version))
+        return outcome;
+    outcome.version = version;
+
+    if (runVersionCheck(op, target, version) != TransferResult::Ok)
+        return outcome;
+    outcome.succeeded = op.runTransfer(makeJob(TypeCode::ApplicationImage, target, image,
+                                               length)) == TransferResult::Ok;
+    return outcome;
+}
+
+RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& imagePath,
+                                       const DownloadTarget& target, const UnitIdentity& identity)
+{
+    RoutineOutcome outcome;
+    struct stat info {};
+    if (::stat(imagePath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        op.showMessage(MessageId::NoImageFile);
+        return outcome;
+    }
+    if (identity.sendMac && !isValidMacText(identity.macText)) {
+        op.showMessage(MessageId::InvalidMacAddress);
+        return outcome;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > LargestPayload) {
+        op.showMessage(MessageId::PayloadTooLarge);
+        return outcome;
+    }
+
+    // Declared before the mapping, so the mapping is closed before the copy is deleted.
+    TemporaryCopy copy;
+    MappedFile file;
+    std::uint8_t* image = nullptr;
+    if (copy.create(imagePath))
+        image = file.map(copy.release(), 0, 0, false);
+    if (image == nullptr) {
+        op.showMessage(MessageId::CannotOpenImageFile);
+        return outcome;
+    }
+    const std::uint64_t length = file.length();
+    if (length < PatchAreaEnd) {
+        op.showMessage(MessageId::InvalidFileSize);
+        return outcome;
+    }
+    if (length > LargestPayload) {
+        // The chosen file grew while it was being copied.
+        op.showMessage(MessageId::PayloadTooLarge);
+        return outcome;
+    }
+
+    MacPair pair;
+    if (identity.sendMac) {
+        pair = splitMacAddress(identity.macText);
+        putLittleEndian32(image + MacUpperOffset, pair.upper);
+        putLittleEndian32(image + MacLowerOffset, pair.lower);
+    }
+    if (identity.sendSerial)
+        putBigEndian32(image + SerialOffset, identity.serialNumber);
+
+    // The version is read from the chosen file, never from the copy.
+    const std::int32_t version = readImageVersion(imagePath, false, std::cout);
+    if (reportVersionFailure(op, version))
+        return outcome;
+    outcome.version = version;
+
+    if (runVersionCheck(op, target, version) != TransferResult::Ok)
+        return outcome;
+    outcome.succeeded = op.runTransfer(makeJob(TypeCode::IntegratedImage, target, image, length)) ==
+                        TransferResult::Ok;
+    // The unit has been given this address whether or not the image itself arrived.
+    if (identity.sendMac && identity.autoIncrease)
+        outcome.advancedMac = formatMacAddress(advanceMacAddress(pair));
+    return outcome;
+}
+
+RoutineOutcome downloadIndividualData(DownloadOperator& op, const DownloadTarget& target,
+                                      const UnitIdentity& identity)
+{
+    if (identity.sendMac)
+        return sendMacAndSerial(op, target, identity);
+    RoutineOutcome outcome;
+    if (!identity.sendSerial)
+        return outcome;
+    std::array<std::uint8_t, 4> payload{};
+    putLittleEndian32(payload.data(), identity.serialNumber);
+    outcome.succeeded = op.runTransfer(makeJob(TypeCode::SerialNumber, target, payload.data(),
+                                               4)) == TransferResult::Ok;
+    return outcome;
+}
+
+RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePath,
+                                const DownloadTarget& target)
+{
+    RoutineOutcome outcome;
+    MappedFile file;
+    const std::uint8_t* image = file.open(imagePath, 0, 0, true);
+    if (image == nullptr) {
+        op.showMessage(MessageId::CannotOpenImageFile);
+        return outcome;
+    }
+    if (!isValidPtzImageBytes(image, file.length())) {
+        op.showMessage(MessageId::InvalidPtzImage);
+        return outcome;
+    }
+    outcome.succeeded = op.runTransfer(makeJob(TypeCode::PtzImage, target, image, PtzImageSize)) ==
+                        TransferResult::Ok;
+    return outcome;
+}
+
+bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size)
+{
+    if (bytes == nullptr || size != PtzImageSize)
+        return false;
+    std::uint32_t sum = 0;
+    for (std::uint64_t at = 0; at < size; at += 4) {
+        sum += static_cast<std::uint32_t>(bytes[at]) |
+               static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+               static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+               static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+    }
+    return sum == 0;
+}
+
+} // namespace tolvane

@@ -1,1 +1,119 @@
-// placeholder until this module is written
+#include "image/mapped_file.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace {
+
+std::uint64_t allocationGranularity()
+{
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    return pageSize > 0 ? static_cast<std::uint64_t>(pageSize) : 4096u;
+}
+
+} // namespace
+
+MappedFile::~MappedFile()
+{
+    close();
+}
+
+std::uint8_t* MappedFile::open(const std::string& path, std::uint32_t offset, std::uint32_t length,
+                               bool readOnly, const char* mappingName)
+{
+    // A file left open by a failed map is closed as well, so no descriptor is ever lost.
+    close();
+
+    int file = -1;
+    do {
+        file = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    } while (file < 0 && errno == EINTR);
+    if (file < 0)
+        return nullptr;
+    return map(file, offset, length, readOnly, mappingName);
+}
+
+std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t length, bool readOnly,
+                              const char* /*mappingName: POSIX mappings have no names*/)
+{
+    unmap();
+    if (file != m_file && m_file >= 0)
+        ::close(m_file);
+    m_file = file;
+    if (m_file < 0)
+        return nullptr;
+
+    struct stat info {};
+    if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
+        return nullptr;
+    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+
+    // Pages past the end of the file fault when touched, so the range must lie inside the file.
+    if (offset >= fileSize)
+        return nullptr;
+    std::uint64_t wanted = length;
+    if (wanted == 0) {
+        wanted = fileSize - offset;
+        if (wanted > std::numeric_limits<std::uint32_t>::max())
+            return nullptr;
+    }
+    if (offset + wanted > fileSize)
+        return nullptr;
+
+    const std::uint64_t granularity = allocationGranularity();
+    const std::uint64_t alignedStart = offset / granularity * granularity;
+    const std::uint64_t delta = offset - alignedStart;
+    const std::uint64_t mappedLength = delta + wanted;
+    if (mappedLength > std::numeric_limits<std::size_t>::max())
+        return nullptr;
+
+    const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+    void* start = ::mmap(nullptr, static_cast<std::size_t>(mappedLength), protection, MAP_SHARED,
+                         m_file, static_cast<off_t>(alignedStart));
+    if (start == MAP_FAILED)
+        return nullptr;
+
+    m_mappingStart = start;
+    m_mappingLength = static_cast<std::size_t>(mappedLength);
+    m_view = static_cast<std::uint8_t*>(start) + delta;
+    m_viewLength = static_cast<std::uint32_t>(wanted);
+    return m_view;
+}
+
+void MappedFile::unmap()
+{
+    if (m_mappingStart != nullptr)
+        ::munmap(m_mappingStart, m_mappingLength);
+    m_mappingStart = nullptr;
+    m_mappingLength = 0;
+    m_view = nullptr;
+    m_viewLength = 0;
+}
+
+void MappedFile::close()
+{
+    unmap();
+    if (m_file >= 0)
+        ::close(m_file);
+    m_file = -1;
+}
+
+std::uint64_t MappedFile::length() const
+{
+    if (m_file < 0)
+        return 0;
+    struct stat info {};
+    if (::fstat(m_file, &info) != 0 || info.st_size < 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+} // namespace tolvane
