@@ -1,1 +1,7 @@
-int main() { return 0; }
+#include "upgrade_app.h"
+
+int main(int argc, char** argv)
+{
+    tolvane::UpgradeApp app(argc, argv);
+    return app.run();
+}

@@ -1,1 +1,52 @@
-// placeholder until this module is written
+#include "prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace tolvane {
+
+namespace {
+const QString boxTitle = QStringLiteral("Tolvane");
+}
+
+QString messageQString(MessageId id)
+{
+    const std::string_view text = messageText(id);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void QtPrompter::showMessage(QWidget* parent, const QString& text)
+{
+    QMessageBox::information(parent, boxTitle, text, QMessageBox::Ok);
+}
+
+bool QtPrompter::askYesNo(QWidget* parent, const QString& text)
+{
+    return QMessageBox::question(parent, boxTitle, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString QtPrompter::openFile(QWidget* parent, const QString& caption, const QString& filter)
+{
+    QFileDialog dialog(parent, caption, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+QString QtPrompter::saveFile(QWidget* parent, const QString& caption, const QString& filter,
+                             const QString& defaultSuffix)
+{
+    QFileDialog dialog(parent, caption, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace tolvane

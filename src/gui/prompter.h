@@ -1,0 +1,41 @@
+#pragma once
+
+#include "base/messages.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace tolvane {
+
+// The text of a numbered message as Qt wants it.
+QString messageQString(MessageId id);
+
+// Everything a window asks of the operator in a modal dialog. Windows take one by reference so
+// tests can answer with a script instead of blocking on a real dialog.
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    virtual void showMessage(QWidget* parent, const QString& text) = 0;
+    virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
+    // Empty when the operator cancels.
+    virtual QString openFile(QWidget* parent, const QString& caption, const QString& filter) = 0;
+    // Empty when the operator cancels; the dialog asks before overwriting a file.
+    virtual QString saveFile(QWidget* parent, const QString& caption, const QString& filter,
+                             const QString& defaultSuffix) = 0;
+
+    void showMessage(QWidget* parent, MessageId id) { showMessage(parent, messageQString(id)); }
+};
+
+// The real dialogs: message boxes and file dialogs.
+class QtPrompter : public Prompter {
+public:
+    using Prompter::showMessage;
+    void showMessage(QWidget* parent, const QString& text) override;
+    bool askYesNo(QWidget* parent, const QString& text) override;
+    QString openFile(QWidget* parent, const QString& caption, const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& caption, const QString& filter,
+                     const QString& defaultSuffix) override;
+};
+
+} // namespace tolvane

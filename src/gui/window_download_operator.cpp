@@ -1,0 +1,27 @@
+#include "window_download_operator.h"
+
+#include "download_window.h"
+#include "prompter.h"
+
+namespace tolvane {
+
+WindowDownloadOperator::WindowDownloadOperator(Prompter& prompter, QWidget* parent)
+    : m_prompter(prompter), m_parent(parent)
+{
+}
+
+void WindowDownloadOperator::showMessage(MessageId id)
+{
+    m_prompter.showMessage(m_parent, id);
+}
+
+TransferResult WindowDownloadOperator::runTransfer(const DownloadJob& job)
+{
+    DownloadJob ownJob = job;
+    if (m_deadlines)
+        ownJob.deadlines = *m_deadlines;
+    DownloadWindow window(ownJob, m_prompter, m_parent);
+    return window.exec() == QDialog::Accepted ? TransferResult::Ok : TransferResult::Cancel;
+}
+
+} // namespace tolvane

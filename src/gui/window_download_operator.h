@@ -1,0 +1,31 @@
+#pragma once
+
+#include "image/download_operator.h"
+
+#include <optional>
+
+class QWidget;
+
+namespace tolvane {
+
+class Prompter;
+
+// Runs a download routine's transfers in modal progress windows and shows its messages in
+// message boxes.
+class WindowDownloadOperator : public DownloadOperator {
+public:
+    WindowDownloadOperator(Prompter& prompter, QWidget* parent);
+
+    // Replaces the time limits of every job this operator runs.
+    void setDeadlines(const DownloadDeadlines& deadlines) { m_deadlines = deadlines; }
+
+    void showMessage(MessageId id) override;
+    TransferResult runTransfer(const DownloadJob& job) override;
+
+private:
+    Prompter& m_prompter;
+    QWidget* m_parent;
+    std::optional<DownloadDeadlines> m_deadlines;
+};
+
+} // namespace tolvane
