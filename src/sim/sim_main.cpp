@@ -1,1 +1,184 @@
-int main() { return 0; }
+// tolvane-sim: a recorder on a TCP port for trying the tool without one.
+
+#include "sim/simulator.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+
+using tolvane::sim::Fault;
+using tolvane::sim::SimulatorOptions;
+
+namespace {
+
+constexpr int ExitBadOptions = 2;
+
+void printUsage(std::FILE* out)
+{
+    std::string faults;
+    for (const auto& name : tolvane::sim::faultNames())
+        faults += (faults.empty() ? "" : ", ") + name;
+    std::fprintf(out,
+                 "Usage: tolvane-sim [options]\n"
+                 "Speaks the recorder's side of the download protocol.\n\n"
+                 "  --listen HOST:PORT     address to listen on (default 127.0.0.1:5000;\n"
+                 "                         port 0 picks a free one)\n"
+                 "  --min-version X.Y.Z    refuse compatibility checks of older firmware\n"
+                 "  --save-dir DIR         keep each received payload in DIR\n"
+                 "  --write-time SECONDS   pause between the two acknowledgements\n"
+                 "  --fault MODE           misbehave: %s\n"
+                 "  --help                 show this text\n",
+                 faults.c_str());
+}
+
+bool parseUnsigned(const std::string& text, unsigned long maximum, unsigned long& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 10)
+        return false;
+    value = std::stoul(text);
+    return value <= maximum;
+}
+
+bool parseListen(const std::string& text, SimulatorOptions& options)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    unsigned long port = 0;
+    if (!parseUnsigned(text.substr(colon + 1), 65535, port))
+        return false;
+    options.host = text.substr(0, colon);
+    options.port = static_cast<std::uint16_t>(port);
+    return true;
+}
+
+// "3.5.1" becomes ((3 * 256 + 5) * 256 + 1) * 256, the number the tool sends.
+bool parseVersion(const std::string& text, std::int32_t& version)
+{
+    std::uint32_t value = 0;
+    std::size_t start = 0;
+    for (int part = 0; part < 3; ++part) {
+        const auto end = part < 2 ? text.find('.', start) : text.size();
+        if (end == std::string::npos)
+            return false;
+        unsigned long number = 0;
+        if (!parseUnsigned(text.substr(start, end - start), 255, number))
+            return false;
+        value = value * 256 + static_cast<std::uint32_t>(number);
+        start = end + 1;
+    }
+    version = static_cast<std::int32_t>(value << 8);
+    return true;
+}
+
+bool parseSeconds(const std::string& text, std::chrono::milliseconds& duration)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds < 0 ||
+        seconds > 86400.0 * 365)
+        return false;
+    duration = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    return true;
+}
+
+int badOption(const std::string& message)
+{
+    std::fprintf(stderr, "tolvane-sim: %s\nTry 'tolvane-sim --help'.\n", message.c_str());
+    return ExitBadOptions;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SimulatorOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto equals = option.find('=');
+            option.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = option.substr(equals + 1);
+            option.resize(equals);
+            hasValue = true;
+        }
+        if (option == "--help" && !hasValue) {
+            printUsage(stdout);
+            return 0;
+        }
+        const bool known = option == "--listen" || option == "--min-version" ||
+                           option == "--save-dir" || option == "--write-time" ||
+                           option == "--fault";
+        if (!known)
+            return badOption("unknown option '" + std::string(argv[i]) + "'");
+        if (!hasValue) {
+            if (i + 1 >= argc)
+                return badOption("option '" + option + "' needs a value");
+            value = argv[++i];
+        }
+
+        if (option == "--listen") {
+            if (!parseListen(value, options))
+                return badOption("--listen wants HOST:PORT with a port of 0 to 65535, not '" +
+                                 value + "'");
+        } else if (option == "--min-version") {
+            std::int32_t version = 0;
+            if (!parseVersion(value, version))
+                return badOption("--min-version wants X.Y.Z with numbers of 0 to 255, not '" +
+                                 value + "'");
+            options.minimumVersion = version;
+        } else if (option == "--save-dir") {
+            if (value.empty())
+                return badOption("--save-dir wants a directory");
+            options.saveDirectory = value;
+        } else if (option == "--write-time") {
+            if (!parseSeconds(value, options.writeTime))
+                return badOption("--write-time wants a number of seconds, not '" + value + "'");
+        } else if (option == "--fault") {
+            const auto fault = tolvane::sim::parseFault(value);
+            if (!fault)
+                return badOption("unknown fault '" + value + "'");
+            options.fault = *fault;
+        }
+    }
+
+    // Every thread inherits this mask, so the signals wait for sigwait below.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    tolvane::sim::Simulator simulator(options);
+    std::mutex outputMutex;
+    simulator.setLogSink([&outputMutex](const std::string& line) {
+        std::lock_guard lock(outputMutex);
+        std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+    });
+    std::string error;
+    if (!simulator.start(&error)) {
+        std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
+        return 1;
+    }
+    {
+        std::lock_guard lock(outputMutex);
+        std::fprintf(stdout, "listening on %s\n", simulator.address().c_str());
+        std::fflush(stdout);
+    }
+
+    int received = 0;
+    while (sigwait(&signals, &received) != 0) {
+    }
+    simulator.stop();
+    return 0;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "transfer/download_job.h"
+#include "transfer/download_observer.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tolvane::test {
+
+// Keeps every notification as text: "error 8", "stage 2", "progress 100".
+class RecordingObserver : public DownloadObserver {
+public:
+    void error(int code) override { add("error " + std::to_string(code)); }
+    void stage(int stage) override { add("stage " + std::to_string(stage)); }
+    void progress(int percent) override { add("progress " + std::to_string(percent)); }
+
+    std::vector<std::string> events() const;
+    // The events without the progress notifications.
+    std::vector<std::string> milestones() const;
+    std::vector<int> progressValues() const;
+
+private:
+    void add(std::string event);
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_events;
+};
+
+// Deadlines short enough that a stalled peer costs a test a fraction of a second.
+DownloadDeadlines shortDeadlines();
+
+DownloadJob makeJob(std::uint16_t port, std::uint32_t typeCode,
+                    const std::vector<std::uint8_t>& payload);
+
+// Bytes that differ from position to position, so a shifted or repeated chunk shows.
+std::vector<std::uint8_t> patternPayload(std::size_t size);
+
+// A loopback port on which nothing listens: bound once, then released.
+std::uint16_t unusedPort();
+
+// A one-connection peer on 127.0.0.1 that follows a fixed script of reads and writes, then
+// holds the connection until the other side closes it.
+class ScriptedPeer {
+public:
+    struct Step {
+        enum Kind { Read, Write } kind;
+        std::vector<std::uint8_t> bytes; // Write: what to send
+        std::size_t count = 0;           // Read: how many bytes to take
+        std::chrono::milliseconds delayBefore{0};
+    };
+    static Step read(std::size_t count) { return {Step::Read, {}, count}; }
+    static Step write(std::vector<std::uint8_t> bytes,
+                      std::chrono::milliseconds delayBefore = std::chrono::milliseconds{0})
+    {
+        return {Step::Write, std::move(bytes), 0, delayBefore};
+    }
+
+    explicit ScriptedPeer(std::vector<Step> script);
+    ~ScriptedPeer();
+    std::uint16_t port() const { return m_port; }
+    // Everything the peer read, in order.
+    std::vector<std::uint8_t> received();
+
+private:
+    void serve();
+    int m_listener = -1;
+    int m_wake[2] = {-1, -1};
+    std::uint16_t m_port = 0;
+    std::vector<Step> m_script;
+    std::mutex m_mutex;
+    std::vector<std::uint8_t> m_received;
+    std::thread m_thread;
+};
+
+} // namespace tolvane::test
