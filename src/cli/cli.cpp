@@ -1,1 +1,49 @@
-// placeholder until this module is written
+#include "cli.h"
+
+#include "arguments.h"
+#include "download_command.h"
+#include "image_commands.h"
+#include "ptz_commands.h"
+
+#include <unistd.h>
+
+namespace tolvane::cli {
+
+namespace {
+
+ProgressStyle progressStyleFor(const CliCommand& command, const CliSettings& settings)
+{
+    if (command.quiet)
+        return ProgressStyle::None;
+    const bool terminal = settings.terminal.value_or(::isatty(STDERR_FILENO) == 1);
+    // Lines redrawn in place need the whole block on the screen.
+    const bool fits = static_cast<int>(command.targets.size()) < settings.terminalRows - 1;
+    return terminal && fits ? ProgressStyle::Terminal : ProgressStyle::Plain;
+}
+
+} // namespace
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliSettings& settings)
+{
+    const ParsedArguments parsed = parseArguments(args);
+    if (!parsed.command) {
+        err << "tolvane-cli: " << parsed.error << "\n"
+            << "Try 'tolvane-cli --help' for more information.\n";
+        return ExitUsage;
+    }
+    const CliCommand& command = *parsed.command;
+    switch (command.kind) {
+    case CommandKind::Help: out << usageText(); return ExitSuccess;
+    case CommandKind::Download:
+        return runDownloadCommand(command, out, err, settings, progressStyleFor(command, settings));
+    case CommandKind::Version: return runVersionCommand(command, out, err);
+    case CommandKind::Inspect: return runInspectCommand(command, out, err);
+    case CommandKind::PtzShow: return runPtzShowCommand(command, out, err);
+    case CommandKind::PtzVerify: return runPtzVerifyCommand(command, out, err);
+    case CommandKind::PtzBuild: return runPtzBuildCommand(command, out, err);
+    }
+    return ExitUsage;
+}
+
+} // namespace tolvane::cli

@@ -1,1 +1,31 @@
-int main() { return 0; }
+#include "cli.h"
+
+#include <csignal>
+#include <iostream>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    // A recorder closing the connection must show as a failed send, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    tolvane::cli::CliSettings settings;
+    settings.terminal = ::isatty(STDERR_FILENO) == 1;
+    winsize size{};
+    if (*settings.terminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        settings.terminalColumns = size.ws_col;
+        settings.terminalRows = size.ws_row;
+    }
+
+    // Standard output carries only results a script reads (a version, the next MAC address); the
+    // core's decoder writes its diagnostics to std::cout, so std::cout is pointed at stderr.
+    std::ostream results(std::cout.rdbuf());
+    std::cout.rdbuf(std::cerr.rdbuf());
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const int status = tolvane::cli::runCli(args, results, std::cerr, settings);
+    results.flush();
+    std::cout.rdbuf(results.rdbuf());
+    return status;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "image/download_routines.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane::cli {
+
+enum class CommandKind { Help, Download, Version, Inspect, PtzShow, PtzVerify, PtzBuild };
+enum class DownloadKind { Application, Integrated, Ptz, Data };
+
+inline constexpr int DefaultJobs = 4;
+inline constexpr int MaximumJobs = 256;
+
+// One command line, checked: every field holds a value the command can use.
+struct CliCommand {
+    CommandKind kind = CommandKind::Help;
+    DownloadKind downloadKind = DownloadKind::Application;
+    std::string file; // IMAGE, FILE or DB.pdb
+    std::vector<DownloadTarget> targets;
+    int jobs = DefaultJobs;
+    bool quiet = false;
+    std::optional<std::string> recordPath;
+    bool allowReusedMac = false;
+    bool autoIncrease = false;
+    std::optional<std::string> mac; // twelve upper-case hex digits
+    std::optional<std::uint32_t> serial;
+    bool applicationOnly = false;
+    std::vector<std::int32_t> protocolNumbers;
+    std::string outputPath;
+};
+
+struct ParsedArguments {
+    std::optional<CliCommand> command; // nullopt on a usage error
+    std::string error;                 // what was wrong, for the usage error
+};
+
+// args excludes the program name.
+ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+const char* usageText();
+const char* downloadTypeName(DownloadKind kind); // "app", "integrated", "ptz", "data"
+
+} // namespace tolvane::cli

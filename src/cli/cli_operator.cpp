@@ -1,0 +1,59 @@
+#include "cli_operator.h"
+
+#include "base/messages.h"
+#include "transfer/download_worker.h"
+
+namespace tolvane::cli {
+
+namespace {
+
+class BoardObserver : public DownloadObserver {
+public:
+    BoardObserver(ProgressBoard& board, std::size_t unit) : m_board(board), m_unit(unit) {}
+    // The error's message is shown once the worker has returned.
+    void error(int) override {}
+    void stage(int stage) override { m_board.stage(m_unit, stage); }
+    void progress(int percent) override { m_board.progress(m_unit, percent); }
+
+private:
+    ProgressBoard& m_board;
+    std::size_t m_unit;
+};
+
+} // namespace
+
+CliOperator::CliOperator(ProgressBoard& board, std::size_t unit, const DownloadDeadlines& deadlines)
+    : m_board(board), m_unit(unit), m_deadlines(deadlines)
+{
+}
+
+void CliOperator::showMessage(MessageId id)
+{
+    showText(std::string(messageText(id)));
+}
+
+void CliOperator::showText(const std::string& text)
+{
+    m_lastMessage = text;
+    m_board.message(m_unit, text);
+}
+
+TransferResult CliOperator::runTransfer(const DownloadJob& job)
+{
+    DownloadJob ours = job;
+    ours.deadlines = m_deadlines;
+    ++m_transfersRun;
+    m_board.transferStarted(m_unit, ours.typeCode);
+    BoardObserver observer(m_board, m_unit);
+    DownloadWorker worker(ours, observer);
+    const int code = worker.run();
+    if (code == WorkerError::None)
+        return TransferResult::Ok;
+    if (const auto id = messageForWorkerError(code))
+        showMessage(*id);
+    else
+        showText("The transfer failed with error code " + std::to_string(code) + ".");
+    return TransferResult::Cancel;
+}
+
+} // namespace tolvane::cli

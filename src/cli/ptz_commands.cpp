@@ -1,0 +1,166 @@
+#include "ptz_commands.h"
+
+#include "base/messages.h"
+#include "cli.h"
+#include "file_bytes.h"
+#include "image/download_routines.h"
+#include "ptz/ptz_image.h"
+#include "ptz/ptz_protocol_list.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+namespace tolvane::cli {
+
+namespace {
+
+constexpr std::int32_t EmptySlotNumber = -1;
+
+bool hasDatabaseHeader(const std::string& path)
+{
+    const auto head = readFileBytes(path, 0, 2, nullptr);
+    return head && head->size() == 2 && (*head)[0] == 'P' && (*head)[1] == 'D';
+}
+
+// Loads a .pdb file, or says on err why it cannot be loaded.
+bool loadDatabase(const std::string& path, PtzProtocolList& list, std::ostream& err)
+{
+    std::string error;
+    if (!fileSize(path, &error)) {
+        err << error << "\n";
+        return false;
+    }
+    if (!hasDatabaseHeader(path)) {
+        err << path << " is not a PTZ protocol database (no \"PD\" header)\n";
+        return false;
+    }
+    if (!list.LoadFile(path)) {
+        err << "cannot load the PTZ protocol database " << path
+            << ": it holds fewer records than its header announces\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const std::string& path = command.file;
+    std::string error;
+    const auto size = fileSize(path, &error);
+    if (!size) {
+        err << error << "\n";
+        return ExitFailure;
+    }
+    if (hasDatabaseHeader(path)) {
+        PtzProtocolList list;
+        if (!loadDatabase(path, list, err))
+            return ExitFailure;
+        for (int i = 0; i < list.GetCount(); ++i) {
+            PtzProtocol protocol;
+            list.GetAt(i, protocol);
+            out << protocol.entryText() << "\n";
+        }
+        return ExitSuccess;
+    }
+    if (*size != PtzImage::FileSize) {
+        err << path << " is neither a PTZ protocol database nor a PTZ image\n";
+        return ExitFailure;
+    }
+    PtzImage image;
+    if (!image.ReadFile(path)) {
+        err << "cannot read " << path << ": " << std::strerror(errno) << "\n";
+        return ExitFailure;
+    }
+    for (int i = 0; i < image.UsedSlotCount(); ++i) {
+        PtzProtocol protocol;
+        image.GetAt(i, protocol);
+        out << protocol.entryText() << "\n";
+    }
+    // The rows are shown either way, but a recorder would refuse this file.
+    const auto& bytes = image.Bytes();
+    if (!isValidPtzImageBytes(bytes.data(), bytes.size())) {
+        err << messageText(MessageId::InvalidPtzImage) << "\n";
+        return ExitFailure;
+    }
+    return ExitSuccess;
+}
+
+int runPtzVerifyCommand(const CliCommand& command, std::ostream&, std::ostream& err)
+{
+    const std::string& path = command.file;
+    std::string error;
+    const auto size = fileSize(path, &error);
+    if (!size) {
+        err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
+        return ExitFailure;
+    }
+    // One byte more than an image holds is enough to see a file that is too long.
+    const auto bytes = readFileBytes(path, 0, PtzImage::FileSize + 1, &error);
+    if (!bytes) {
+        err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
+        return ExitFailure;
+    }
+    if (*size != PtzImage::FileSize || !isValidPtzImageBytes(bytes->data(), bytes->size())) {
+        err << messageText(MessageId::InvalidPtzImage) << "\n";
+        return ExitFailure;
+    }
+    return ExitSuccess;
+}
+
+int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const auto& numbers = command.protocolNumbers;
+    if (numbers.size() > static_cast<std::size_t>(PtzImage::SlotCount)) {
+        err << "a PTZ image holds at most " << PtzImage::SlotCount << " protocols; "
+            << numbers.size() << " given\n";
+        return ExitFailure;
+    }
+    std::set<std::int32_t> seen;
+    for (std::int32_t number : numbers) {
+        if (number == EmptySlotNumber) {
+            err << "protocol number -1 marks an empty slot and cannot go into an image\n";
+            return ExitFailure;
+        }
+        if (!seen.insert(number).second) {
+            err << "protocol " << number << " given twice\n";
+            return ExitFailure;
+        }
+    }
+
+    PtzProtocolList list;
+    if (!loadDatabase(command.file, list, err))
+        return ExitFailure;
+    std::string missing;
+    for (std::int32_t number : numbers) {
+        if (list.FindIndex(number) < 0)
+            missing += (missing.empty() ? "" : ", ") + std::to_string(number);
+    }
+    if (!missing.empty()) {
+        err << "not in " << command.file << ": protocol " << missing << "\n";
+        return ExitFailure;
+    }
+
+    PtzImage image;
+    for (std::size_t slot = 0; slot < numbers.size(); ++slot) {
+        PtzProtocol protocol;
+        list.GetAt(list.FindIndex(numbers[slot]), protocol);
+        image.SetAt(static_cast<int>(slot), protocol);
+    }
+    errno = 0;
+    if (!image.WriteFile(command.outputPath)) {
+        err << "cannot write " << command.outputPath
+            << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
+        return ExitFailure;
+    }
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "0x%08X", image.Checksum());
+    out << command.outputPath << ": " << numbers.size() << " protocols, checksum " << checksum
+        << "\n";
+    return ExitSuccess;
+}
+
+} // namespace tolvane::cli

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "image/download_routines.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane::cli {
+
+inline constexpr std::uint16_t DefaultPort = 5000;
+
+// "HOST[:PORT]" with HOST a dotted-quad IPv4 address (four decimal numbers 0-255) and PORT 1-65535.
+std::optional<DownloadTarget> parseTarget(std::string_view text);
+// The text a target is shown by: "HOST:PORT".
+std::string targetText(const DownloadTarget& target);
+
+// Reads one address a line; blank lines and text from '#' on are skipped. On failure returns
+// nullopt with the reason (the line number for a bad address) in *error.
+std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& path,
+                                                           std::string* error);
+
+} // namespace tolvane::cli
