@@ -1,0 +1,89 @@
+#include "base/atomic_file.h"
+#include "ptz_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane {
+namespace {
+
+using test::ByteVector;
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+TEST(AtomicFile, ReplacesContentAndKeepsPermissions)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("a.bin");
+    test::writeBytes(path, ByteVector(100, 0xAA));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const ByteVector data = {1, 2, 3};
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path, data, &error)) << error;
+    EXPECT_EQ(test::readBytes(path), data);
+    EXPECT_EQ(modeOf(path), 0640u);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.bin"});
+}
+
+TEST(AtomicFile, NewFileIsNotLeftPrivate)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("new.bin");
+    const mode_t old = ::umask(022);
+    const bool ok = writeFileAtomically(path, ByteVector{9});
+    ::umask(old);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(modeOf(path), 0644u); // not mkstemp's 0600
+}
+
+TEST(AtomicFile, LinkIsFollowedAndKept)
+{
+    test::TempDir dir;
+    const std::string real = dir.file("real.pdb");
+    const std::string link = dir.file("link.pdb");
+    test::writeBytes(real, ByteVector{1});
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(writeFileAtomically(link, ByteVector{7, 7}));
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::readBytes(real), (ByteVector{7, 7}));
+}
+
+TEST(AtomicFile, AbandonedWriteLeavesTargetAndNoTemporary)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("keep.bin");
+    test::writeBytes(path, ByteVector{5, 6});
+    {
+        AtomicFile file(path);
+        ASSERT_TRUE(file.open());
+        EXPECT_EQ(dir.entries().size(), 2u);
+        ASSERT_TRUE(file.write("xyz", 3));
+    }
+    EXPECT_EQ(test::readBytes(path), (ByteVector{5, 6}));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bin"});
+}
+
+TEST(AtomicFile, ErrorCarriesErrnoAndPath)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("missing/x.bin");
+    AtomicFile file(path);
+    EXPECT_FALSE(file.open());
+    EXPECT_EQ(file.errorNumber(), ENOENT);
+    EXPECT_NE(file.errorText().find(dir.file("missing/")), std::string::npos) << file.errorText();
+    EXPECT_FALSE(file.write("a", 1));
+    EXPECT_FALSE(file.commit());
+}
+
+} // namespace
+} // namespace tolvane
