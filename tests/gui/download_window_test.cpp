@@ -1,0 +1,285 @@
+#include "download_window.h"
+#include "gui/scripted_prompter.h"
+#include "sim/simulator.h"
+#include "transfer/wire_words.h"
+
+#include <QKeyEvent>
+#include <QProgressBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <system_error>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedPrompter;
+
+const QString downloading = QStringLiteral("Downloading...");
+const QString dontDisconnect = QStringLiteral("Don't disconnect a network for downloading.");
+const QString finished = QStringLiteral("Download finished. !!!");
+const QString writing = QStringLiteral("Now, Writing a image.");
+const QString pleaseWait = QStringLiteral("Please wait until download is complete.");
+
+// What the window showed after one handled notification.
+struct Shown {
+    QString top, middle, bottom;
+    int progress;
+    bool operator==(const Shown&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Shown& s)
+{
+    return os << '[' << s.top.toStdString() << '|' << s.middle.toStdString() << '|'
+              << s.bottom.toStdString() << '|' << s.progress << ']';
+}
+
+// Logs the lines and the bar after every notification, and lets a test act at that moment.
+class LoggingWindow : public DownloadWindow {
+public:
+    using DownloadWindow::DownloadWindow;
+
+    std::vector<Shown> log;
+    std::function<void(LoggingWindow&)> onNotification;
+    bool failThreadStart = false;
+
+protected:
+    void notificationHandled() override
+    {
+        log.push_back({topLine(), middleLine(), bottomLine(), progressValue()});
+        if (onNotification)
+            onNotification(*this);
+    }
+    std::thread startThread(std::function<void()> body) override
+    {
+        if (failThreadStart)
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        return DownloadWindow::startThread(std::move(body));
+    }
+};
+
+DownloadDeadlines testDeadlines()
+{
+    DownloadDeadlines d;
+    d.connect = 5s;
+    d.reply = 5s;
+    d.sendStall = 5s;
+    d.writeMinimum = 5s;
+    d.writePerMiB = 1s;
+    d.completionPause = 0ms;
+    return d;
+}
+
+std::vector<std::uint8_t> patternBytes(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
+    return bytes;
+}
+
+class DownloadWindowTest : public ::testing::Test {
+protected:
+    void startSimulator(sim::SimulatorOptions options = {})
+    {
+        options.host = "127.0.0.1";
+        options.port = 0;
+        m_sim = std::make_unique<sim::Simulator>(options);
+        std::string error;
+        ASSERT_TRUE(m_sim->start(&error)) << error;
+    }
+
+    DownloadJob job(std::uint32_t typeCode, const std::vector<std::uint8_t>& payload) const
+    {
+        DownloadJob j;
+        j.typeCode = typeCode;
+        j.targetAddress = "127.0.0.1";
+        j.port = m_sim ? m_sim->port() : 0;
+        j.payload = payload.data();
+        j.payloadSize = static_cast<std::int64_t>(payload.size());
+        j.deadlines = testDeadlines();
+        return j;
+    }
+
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<sim::Simulator> m_sim;
+};
+
+TEST_F(DownloadWindowTest, ImageTransferShowsStageTextsInOrderAndEndsWithOk)
+{
+    startSimulator();
+    const auto payload = patternBytes(10'000);
+    DownloadJob j = job(TypeCode::ApplicationImage, payload);
+    j.chunkSizeOverride = 8192;
+    LoggingWindow window(j, m_prompter);
+
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Download"));
+    EXPECT_EQ(
+        (Shown{window.topLine(), window.middleLine(), window.bottomLine(), window.progressValue()}),
+        (Shown{"", "", "", 0}));
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowSystemMenuHint);
+
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+
+    const std::vector<Shown> expected{
+        {"", downloading, dontDisconnect, 0},   // stage 2
+        {"", downloading, dontDisconnect, 81},  // 8192 of 10000
+        {"", downloading, dontDisconnect, 100}, // the rest
+        {finished, writing, pleaseWait, 100},   // stage 4
+        {finished, writing, pleaseWait, 100},   // stage 5
+    };
+    EXPECT_EQ(window.log, expected);
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join('\n').toStdString();
+    EXPECT_FALSE(window.isVisible());
+
+    ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
+    const auto received = m_sim->transfers();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].typeCode, 0x55AB0003u);
+    EXPECT_EQ(received[0].payload, payload);
+}
+
+TEST_F(DownloadWindowTest, AcceptedCompatibilityCheckNeverShowsTheWritingTexts)
+{
+    startSimulator();
+    const std::vector<std::uint8_t> version{0x00, 0x02, 0x05, 0x03};
+    LoggingWindow window(job(TypeCode::FirmwareVersion, version), m_prompter);
+
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    const std::vector<Shown> expected{
+        {"", downloading, dontDisconnect, 0},
+        {"", downloading, dontDisconnect, 100},
+        {"", downloading, dontDisconnect, 100},
+    };
+    EXPECT_EQ(window.log, expected);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+struct ErrorCase {
+    const char* name;
+    std::uint32_t typeCode;
+    sim::Fault fault;
+    bool listening;
+    const char* message;
+    bool writingShown; // the recorder had the whole payload before it failed
+};
+
+class DownloadWindowErrorTest : public DownloadWindowTest,
+                                public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(DownloadWindowErrorTest, ShowsTheErrorsMessageOnceAndEndsWithCancel)
+{
+    const ErrorCase& c = GetParam();
+    sim::SimulatorOptions options;
+    options.fault = c.fault;
+    startSimulator(options);
+    const auto payload = patternBytes(c.typeCode == TypeCode::FirmwareVersion ? 4 : 3000);
+    DownloadJob j = job(c.typeCode, payload);
+    if (!c.listening)
+        m_sim->stop(); // the port stays known but nothing answers on it
+    LoggingWindow window(j, m_prompter);
+
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
+    EXPECT_EQ(m_prompter.messages, QStringList{QString::fromLatin1(c.message)});
+    ASSERT_FALSE(window.log.empty());
+    const bool writingShown = std::any_of(window.log.begin(), window.log.end(),
+                                          [](const Shown& s) { return s.middle == writing; });
+    EXPECT_EQ(writingShown, c.writingShown);
+    if (!c.listening) {
+        EXPECT_EQ(window.log.size(), 1u) << "no stage before a failed connection";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, DownloadWindowErrorTest,
+    ::testing::Values(ErrorCase{"NothingListening", TypeCode::ApplicationImage, sim::Fault::None,
+                                false, "Can't connect to the machine.", false},
+                      ErrorCase{"Refusal", TypeCode::FirmwareVersion, sim::Fault::Refuse, true,
+                                "The firmware is Incompatible with the DVR.", false},
+                      ErrorCase{"RefusalAfterImage", TypeCode::ApplicationImage, sim::Fault::Refuse,
+                                true, "Can't write a firmware.", false},
+                      ErrorCase{"WrongTypeAnswer", TypeCode::PtzImage, sim::Fault::WrongTypeAnswer,
+                                true, "It is not a DVR machine.", false},
+                      ErrorCase{"SizeEchoOffByOne", TypeCode::MacAddress,
+                                sim::Fault::SizeEchoOffByOne, true, "Can't check the image size.",
+                                false},
+                      ErrorCase{"CloseAfterFirstAck", TypeCode::ApplicationImage,
+                                sim::Fault::CloseAfterFirstAck, true, "Can't write a firmware.",
+                                true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(DownloadWindowTest, SwallowedKeysNeitherEndNorChangeTheWindow)
+{
+    sim::SimulatorOptions options;
+    options.writeTime = 300ms; // holds the transfer between the two acknowledgements
+    startSimulator(options);
+    const auto payload = patternBytes(5000);
+    LoggingWindow window(job(TypeCode::ApplicationImage, payload), m_prompter);
+
+    bool pressed = false;
+    window.onNotification = [&](LoggingWindow& w) {
+        if (pressed || w.middleLine() != writing)
+            return;
+        pressed = true;
+        const Shown before{w.topLine(), w.middleLine(), w.bottomLine(), w.progressValue()};
+        auto* bar = w.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+        for (QWidget* target : {static_cast<QWidget*>(&w), static_cast<QWidget*>(bar)}) {
+            QTest::keyClick(target, Qt::Key_Return);
+            QTest::keyClick(target, Qt::Key_Enter);
+            QTest::keyClick(target, Qt::Key_Escape);
+            QTest::keyClick(target, Qt::Key_Space);
+            QTest::keyClick(target, Qt::Key_F4);
+            QTest::keyClick(target, Qt::Key_F4, Qt::AltModifier);
+        }
+        w.close();
+        static_cast<QDialog&>(w).reject();
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ((Shown{w.topLine(), w.middleLine(), w.bottomLine(), w.progressValue()}), before);
+    };
+
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(DownloadWindowTest, WorkerStillRunningAtCloseIsReportedAndStillJoined)
+{
+    startSimulator();
+    const auto payload = patternBytes(100);
+    DownloadJob j = job(TypeCode::SerialNumber, payload);
+    j.deadlines.completionPause = 1000ms; // the worker lingers after stage 5
+    LoggingWindow window(j, m_prompter);
+    window.setWorkerEndWait(1ms);
+
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_EQ(m_prompter.messages,
+              QStringList{QStringLiteral(
+                  "It was occured a error during the network connection termination.")});
+    // exec() returned only after the worker closed its socket.
+    ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
+    EXPECT_EQ(m_sim->transfers()[0].outcome, "ok");
+}
+
+TEST_F(DownloadWindowTest, ThreadThatCannotStartGivesAMessageAndCancel)
+{
+    startSimulator();
+    const auto payload = patternBytes(10);
+    LoggingWindow window(job(TypeCode::MacAddress, payload), m_prompter);
+    window.failThreadStart = true;
+
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("Can't start the download.")});
+    EXPECT_TRUE(window.log.empty());
+    EXPECT_FALSE(m_sim->waitForTransfers(1, 100ms));
+}
+
+} // namespace
+} // namespace tolvane

@@ -1,0 +1,582 @@
+#include "about_window.h"
+#include "gui/scripted_prompter.h"
+#include "sim/simulator.h"
+#include "support/firmware_image.h"
+#include "support/temp_dir.h"
+#include "upgrade_app.h"
+#include "upgrade_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace tolvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedPrompter;
+
+const QString wrongNumber = QStringLiteral("There is a wrong number. Please, enter again.");
+
+DownloadDeadlines testDeadlines()
+{
+    DownloadDeadlines d;
+    d.connect = 5s;
+    d.reply = 5s;
+    d.sendStall = 5s;
+    d.writeMinimum = 5s;
+    d.writePerMiB = 1s;
+    d.completionPause = 0ms;
+    return d;
+}
+
+class UpgradeWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::SimulatorOptions options;
+        options.host = "127.0.0.1";
+        options.port = 0;
+        m_sim = std::make_unique<sim::Simulator>(options);
+        std::string error;
+        ASSERT_TRUE(m_sim->start(&error)) << error;
+        m_window = std::make_unique<UpgradeWindow>(m_prompter);
+        m_window->setDownloadDeadlines(testDeadlines());
+    }
+
+    template <typename T> T* child(const char* name) const
+    {
+        T* widget = m_window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QLineEdit* edit(const char* name) const { return child<QLineEdit>(name); }
+    QCheckBox* box(const char* name) const { return child<QCheckBox>(name); }
+    QRadioButton* radio(int type) const
+    {
+        static const char* names[] = {"integratedRadio", "individualDataRadio",
+                                      "applicationImageRadio", "ptzImageRadio"};
+        return child<QRadioButton>(names[type]);
+    }
+    // The two disabled types can only be chosen by a test.
+    void choose(int type) const
+    {
+        radio(type)->setEnabled(true);
+        radio(type)->click();
+    }
+    // Every test that presses Download points the window at the simulator first.
+    void pointAtSimulator() const
+    {
+        edit("targetIpEdit")->setText(QStringLiteral("127.0.0.1"));
+        edit("targetPortEdit")->setText(QString::number(m_sim->port()));
+    }
+    void pressDownload() const
+    {
+        ASSERT_EQ(edit("targetIpEdit")->text(), QStringLiteral("127.0.0.1"));
+        child<QPushButton>("downloadButton")->click();
+    }
+    bool simulatorSawConnection() const { return m_sim->waitForTransfers(1, 100ms); }
+
+    std::string writeApplicationImage(const std::string& version = "3.5.2") const
+    {
+        const std::string path = m_dir.file("app.img");
+        test::FirmwareImageBuilder(test::FirmwareImageBuilder::Layout::ApplicationOnly)
+            .version(version)
+            .writeTo(path);
+        return path;
+    }
+
+    test::TempDir m_dir;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<sim::Simulator> m_sim;
+    std::unique_ptr<UpgradeWindow> m_window;
+};
+
+TEST_F(UpgradeWindowTest, StartState)
+{
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral(" Tolvane ver. 3.5"));
+    EXPECT_EQ(child<QLabel>("titleLine")->text(), QStringLiteral("Tolvane  ver 3.7"));
+    EXPECT_EQ(edit("targetIpEdit")->text(), QStringLiteral("192.168.0.1"));
+    EXPECT_EQ(edit("targetPortEdit")->text(), QStringLiteral("5000"));
+    EXPECT_EQ(edit("imagePathEdit")->text(), QString());
+    EXPECT_EQ(edit("macEdit")->text(), QString());
+    EXPECT_EQ(edit("macEdit")->maxLength(), 12);
+    EXPECT_EQ(edit("serialEdit")->text(), QStringLiteral("0"));
+
+    EXPECT_EQ(m_window->downloadType(), UpgradeWindow::ApplicationImage);
+    EXPECT_TRUE(radio(2)->isChecked());
+    EXPECT_FALSE(radio(0)->isEnabled());
+    EXPECT_FALSE(radio(1)->isEnabled());
+    EXPECT_TRUE(radio(2)->isEnabled());
+    EXPECT_TRUE(radio(3)->isEnabled());
+    EXPECT_EQ(radio(0)->text(), QStringLiteral("Download Integrated Image"));
+    EXPECT_EQ(radio(1)->text(), QStringLiteral("Download Individual Data"));
+    EXPECT_EQ(radio(2)->text(), QStringLiteral("Download Only Application Image"));
+    EXPECT_EQ(radio(3)->text(), QStringLiteral("Download PTZ Image"));
+
+    EXPECT_TRUE(edit("imagePathEdit")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>("browseButton")->isEnabled());
+    EXPECT_TRUE(box("macBox")->isChecked());
+    EXPECT_TRUE(box("serialBox")->isChecked());
+    EXPECT_FALSE(box("autoIncreaseBox")->isChecked());
+    for (const char* name : {"macBox", "serialBox", "autoIncreaseBox"})
+        EXPECT_FALSE(box(name)->isEnabled()) << name;
+    EXPECT_FALSE(edit("macEdit")->isEnabled());
+    EXPECT_FALSE(edit("serialEdit")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>("editPtzButton")->isEnabled());
+
+    auto* key = edit("certificationKeyEdit");
+    EXPECT_FALSE(key->isEnabled());
+    EXPECT_TRUE(key->isHidden());
+    EXPECT_TRUE(child<QLabel>("certificationKeyLabel")->isHidden());
+    EXPECT_EQ(child<QLabel>("certificationKeyLabel")->text(),
+              QStringLiteral("Certification Key :"));
+    EXPECT_EQ(key->text().size(), 4);
+    for (const QChar c : key->text())
+        EXPECT_TRUE(c.isDigit());
+
+    auto* download = child<QPushButton>("downloadButton");
+    EXPECT_EQ(download->text(), QStringLiteral("Download\n(Enter key)"));
+    EXPECT_TRUE(download->isDefault());
+    EXPECT_EQ(child<QPushButton>("exitButton")->text(), QStringLiteral("Exit (ESC key)"));
+    EXPECT_EQ(child<QPushButton>("editPtzButton")->text(), QStringLiteral("Editing PTZ Data"));
+    EXPECT_EQ(child<QLabel>("macPrefixLabel")->text(), QStringLiteral("0x"));
+
+    auto* about = m_window->findChild<QAction*>(QStringLiteral("aboutAction"));
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->text(), QStringLiteral("Quenlar Information(&A)..."));
+    EXPECT_TRUE(m_window->actions().contains(about));
+    EXPECT_FALSE(m_window->windowIcon().isNull());
+
+    // Screen readers find the fields by their captions.
+    EXPECT_EQ(edit("targetIpEdit")->accessibleName(), QStringLiteral("Target IP"));
+    EXPECT_EQ(edit("targetPortEdit")->accessibleName(), QStringLiteral("Target Port"));
+    EXPECT_EQ(edit("imagePathEdit")->accessibleName(), QStringLiteral("Image Path"));
+    EXPECT_EQ(edit("macEdit")->accessibleName(), QStringLiteral("Download MAC Address"));
+    EXPECT_EQ(edit("serialEdit")->accessibleName(), QStringLiteral("Download S/N"));
+}
+
+struct TypeState {
+    int type;
+    bool imagePath, identity, editPtz, ticks;
+};
+
+class UpgradeWindowTypeTest : public UpgradeWindowTest,
+                              public ::testing::WithParamInterface<TypeState> {};
+
+TEST_P(UpgradeWindowTypeTest, RadioSetsTheEnabledStates)
+{
+    const TypeState& s = GetParam();
+    // Start from the PTZ type with both boxes cleared, so every change is visible.
+    radio(3)->click();
+    box("macBox")->setChecked(false);
+    box("serialBox")->setChecked(false);
+
+    choose(s.type);
+
+    EXPECT_EQ(m_window->downloadType(), s.type);
+    EXPECT_EQ(edit("imagePathEdit")->isEnabled(), s.imagePath);
+    for (const char* name : {"macBox", "autoIncreaseBox", "serialBox"})
+        EXPECT_EQ(box(name)->isEnabled(), s.identity) << name;
+    EXPECT_EQ(edit("macEdit")->isEnabled(), s.identity);
+    EXPECT_EQ(edit("serialEdit")->isEnabled(), s.identity);
+    EXPECT_EQ(child<QPushButton>("editPtzButton")->isEnabled(), s.editPtz);
+    EXPECT_EQ(box("macBox")->isChecked(), s.ticks);
+    EXPECT_EQ(box("serialBox")->isChecked(), s.ticks);
+    EXPECT_TRUE(child<QPushButton>("browseButton")->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, UpgradeWindowTypeTest,
+                         ::testing::Values(TypeState{0, true, true, false, true},
+                                           TypeState{1, false, true, false, true},
+                                           TypeState{2, true, false, false, false},
+                                           TypeState{3, true, false, true, false}));
+
+TEST_F(UpgradeWindowTest, CheckBoxesEnableTheirFields)
+{
+    choose(UpgradeWindow::IndividualData);
+    box("macBox")->click(); // clears it
+    EXPECT_FALSE(edit("macEdit")->isEnabled());
+    EXPECT_FALSE(box("autoIncreaseBox")->isEnabled());
+    EXPECT_TRUE(edit("serialEdit")->isEnabled());
+    box("macBox")->click();
+    EXPECT_TRUE(edit("macEdit")->isEnabled());
+    EXPECT_TRUE(box("autoIncreaseBox")->isEnabled());
+
+    box("serialBox")->click();
+    EXPECT_FALSE(edit("serialEdit")->isEnabled());
+    EXPECT_TRUE(edit("macEdit")->isEnabled());
+    box("serialBox")->click();
+    EXPECT_TRUE(edit("serialEdit")->isEnabled());
+}
+
+TEST_F(UpgradeWindowTest, TabDoesNotMoveTheFocus)
+{
+    m_window->show();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    auto* port = edit("targetPortEdit");
+    port->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return port->hasFocus(); }));
+
+    QTest::keyClick(port, Qt::Key_Tab);
+    EXPECT_TRUE(port->hasFocus());
+    QTest::keyClick(port, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(port->hasFocus());
+    QTest::keyClick(m_window.get(), Qt::Key_Tab);
+    EXPECT_TRUE(port->hasFocus());
+}
+
+TEST_F(UpgradeWindowTest, EscClosesTheWindow)
+{
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(m_window->result(), QDialog::Rejected);
+}
+
+struct BadField {
+    const char* name;
+    const char* field;
+    const char* text;
+};
+
+class UpgradeWindowBadFieldTest : public UpgradeWindowTest,
+                                  public ::testing::WithParamInterface<BadField> {};
+
+TEST_P(UpgradeWindowBadFieldTest, GivesWrongNumberFocusesTheFieldAndSendsNothing)
+{
+    const BadField& c = GetParam();
+    pointAtSimulator();
+    // The identity fields can only be edited, and so only be wrong, with an identity type.
+    choose(UpgradeWindow::IndividualData);
+    edit("macEdit")->setText(QStringLiteral("00A1B2C3D4E5"));
+    // Set directly, past the typing filters.
+    edit(c.field)->setText(QString::fromLatin1(c.text));
+
+    child<QPushButton>("downloadButton")->click();
+
+    EXPECT_EQ(m_prompter.messages, QStringList{wrongNumber});
+    EXPECT_EQ(m_window->focusWidget(), edit(c.field));
+    EXPECT_FALSE(simulatorSawConnection());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, UpgradeWindowBadFieldTest,
+                         ::testing::Values(BadField{"PortLetters", "targetPortEdit", "50a0"},
+                                           BadField{"PortZero", "targetPortEdit", "0"},
+                                           BadField{"Port70000", "targetPortEdit", "70000"},
+                                           BadField{"Port65536", "targetPortEdit", "65536"},
+                                           BadField{"PortNegative", "targetPortEdit", "-5000"},
+                                           BadField{"PortEmpty", "targetPortEdit", ""},
+                                           BadField{"SerialLetters", "serialEdit", "12x"},
+                                           BadField{"SerialPast32Bits", "serialEdit", "4294967296"},
+                                           BadField{"SerialNegative", "serialEdit", "-1"},
+                                           BadField{"Address300", "targetIpEdit", "300.1.1.1"},
+                                           BadField{"AddressThreeParts", "targetIpEdit", "1.2.3"},
+                                           BadField{"AddressEmpty", "targetIpEdit", ""},
+                                           BadField{"AddressWithLetters", "targetIpEdit",
+                                                    "10.0.0.x"}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(UpgradeWindowTest, TypingFiltersMacLengthAndAddress)
+{
+    choose(UpgradeWindow::IndividualData);
+    auto* mac = edit("macEdit");
+    QTest::keyClicks(mac, QStringLiteral("0123456789ABC"));
+    EXPECT_EQ(mac->text(), QStringLiteral("0123456789AB"));
+
+    auto* ip = edit("targetIpEdit");
+    ip->clear();
+    QTest::keyClicks(ip, QStringLiteral("300.1.1.1"));
+    EXPECT_NE(ip->text(), QStringLiteral("300.1.1.1"));
+    EXPECT_FALSE(canonicalIpv4Address(ip->text()) && ip->text().startsWith(QStringLiteral("300")));
+    ip->clear();
+    QTest::keyClicks(ip, QStringLiteral("10.x0.0.7"));
+    EXPECT_EQ(ip->text(), QStringLiteral("10.0.0.7"));
+}
+
+TEST(AddressAndNumberTest, CanonicalIpv4Address)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"192.168.000.001", "192.168.0.1"},
+        {" 10.1.2.3 ", "10.1.2.3"},
+        {"255.255.255.255", "255.255.255.255"},
+        {"0.0.0.0", "0.0.0.0"},
+        {"256.1.1.1", nullptr},
+        {"1.2.3", nullptr},
+        {"1.2.3.4.5", nullptr},
+        {"1..2.3", nullptr},
+        {"a.b.c.d", nullptr},
+        {"1.2.3.-4", nullptr},
+        {"1.2.3.0004", nullptr},
+        {"", nullptr},
+        {"١.٢.٣.٤", nullptr},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto result = canonicalIpv4Address(QString::fromUtf8(text));
+        if (expected)
+            EXPECT_EQ(result, std::optional<QString>(QString::fromLatin1(expected))) << text;
+        else
+            EXPECT_FALSE(result) << text;
+    }
+}
+
+TEST(AddressAndNumberTest, ParseUnsignedDecimal)
+{
+    struct Case {
+        const char* text;
+        std::uint32_t max;
+        std::optional<std::uint32_t> expected;
+    };
+    const Case cases[] = {
+        {"5000", 65535, 5000},
+        {"65535", 65535, 65535},
+        {"65536", 65535, std::nullopt},
+        {"70000", 65535, std::nullopt},
+        {" 42 ", 65535, 42},
+        {"+1", 65535, std::nullopt},
+        {"1 2", 65535, std::nullopt},
+        {"", 65535, std::nullopt},
+        {"0", 65535, 0},
+        {"4294967295", 0xFFFFFFFFu, 0xFFFFFFFFu},
+        {"4294967296", 0xFFFFFFFFu, std::nullopt},
+        {"99999999999", 0xFFFFFFFFu, std::nullopt},
+        {"٣", 65535, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseUnsignedDecimal(QString::fromUtf8(c.text), c.max), c.expected) << c.text;
+}
+
+// Records which routine Download called and with what.
+struct RoutineCalls {
+    std::vector<std::string> names;
+    DownloadTarget target;
+    std::string imagePath;
+    UnitIdentity identity;
+};
+
+DownloadRoutineSet recordingRoutines(RoutineCalls& calls, RoutineOutcome outcome = {})
+{
+    DownloadRoutineSet set;
+    set.integratedImage = [&calls, outcome](DownloadOperator&, const std::string& path,
+                                            const DownloadTarget& target,
+                                            const UnitIdentity& identity) {
+        calls.names.push_back("integrated");
+        calls.imagePath = path;
+        calls.target = target;
+        calls.identity = identity;
+        return outcome;
+    };
+    set.individualData = [&calls, outcome](DownloadOperator&, const DownloadTarget& target,
+                                           const UnitIdentity& identity) {
+        calls.names.push_back("individual");
+        calls.target = target;
+        calls.identity = identity;
+        return outcome;
+    };
+    set.applicationImage = [&calls, outcome](DownloadOperator&, const std::string& path,
+                                             const DownloadTarget& target) {
+        calls.names.push_back("application");
+        calls.imagePath = path;
+        calls.target = target;
+        return outcome;
+    };
+    set.ptzImage = [&calls, outcome](DownloadOperator&, const std::string& path,
+                                     const DownloadTarget& target) {
+        calls.names.push_back("ptz");
+        calls.imagePath = path;
+        calls.target = target;
+        return outcome;
+    };
+    return set;
+}
+
+TEST_F(UpgradeWindowTest, DownloadDispatchesByTypeWithTheFields)
+{
+    RoutineCalls calls;
+    m_window->setRoutines(recordingRoutines(calls));
+    pointAtSimulator();
+    edit("targetIpEdit")->setText(QStringLiteral("127.000.000.001"));
+    edit("imagePathEdit")->setText(QStringLiteral("/some/image.bin"));
+
+    const char* expected[] = {"integrated", "individual", "application", "ptz"};
+    for (int type = 0; type < 4; ++type) {
+        choose(type);
+        if (type < 2) {
+            edit("macEdit")->setText(QStringLiteral("00A1B2C3D4E5"));
+            edit("serialEdit")->setText(QStringLiteral("4294967295"));
+            box("autoIncreaseBox")->setChecked(true);
+        }
+        calls = {};
+        child<QPushButton>("downloadButton")->click();
+        ASSERT_EQ(calls.names, std::vector<std::string>{expected[type]}) << type;
+        EXPECT_EQ(calls.target.address, "127.0.0.1");
+        EXPECT_EQ(calls.target.port, m_sim->port());
+        if (type != 1) {
+            EXPECT_EQ(calls.imagePath, "/some/image.bin");
+        }
+        if (type < 2) {
+            EXPECT_EQ(calls.identity.macText, "00A1B2C3D4E5");
+            EXPECT_EQ(calls.identity.serialNumber, 4294967295u);
+            EXPECT_TRUE(calls.identity.sendMac);
+            EXPECT_TRUE(calls.identity.sendSerial);
+            EXPECT_TRUE(calls.identity.autoIncrease);
+        }
+    }
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(UpgradeWindowTest, IndividualDataWithBothBoxesClearedDoesNothing)
+{
+    RoutineCalls calls;
+    m_window->setRoutines(recordingRoutines(calls));
+    pointAtSimulator();
+    choose(UpgradeWindow::IndividualData);
+    box("macBox")->click();
+    box("serialBox")->click();
+
+    child<QPushButton>("downloadButton")->click();
+    EXPECT_TRUE(calls.names.empty());
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(UpgradeWindowTest, AdvancedMacIsWrittenBack)
+{
+    RoutineCalls calls;
+    RoutineOutcome outcome;
+    outcome.succeeded = true;
+    outcome.advancedMac = "00A1B2C3D4E6";
+    m_window->setRoutines(recordingRoutines(calls, outcome));
+    pointAtSimulator();
+    choose(UpgradeWindow::IndividualData);
+    edit("macEdit")->setText(QStringLiteral("00A1B2C3D4E5"));
+
+    child<QPushButton>("downloadButton")->click();
+    EXPECT_EQ(edit("macEdit")->text(), QStringLiteral("00A1B2C3D4E6"));
+}
+
+TEST_F(UpgradeWindowTest, BrowseSetsTheImagePathAndCancelKeepsIt)
+{
+    edit("imagePathEdit")->setText(QStringLiteral("/before"));
+    m_prompter.openFiles = {QString(), QStringLiteral("/chosen/image.img")};
+    auto* browse = child<QPushButton>("browseButton");
+    browse->click();
+    EXPECT_EQ(edit("imagePathEdit")->text(), QStringLiteral("/before"));
+    browse->click();
+    EXPECT_EQ(edit("imagePathEdit")->text(), QStringLiteral("/chosen/image.img"));
+    EXPECT_EQ(m_prompter.fileFilters,
+              (QStringList{QStringLiteral("All files (*)"), QStringLiteral("All files (*)")}));
+}
+
+TEST_F(UpgradeWindowTest, EditingPtzDataTakesThePathTheEditorHandsBack)
+{
+    std::deque<std::optional<QString>> answers{std::nullopt, QStringLiteral("/ptz/image.bin")};
+    m_window->setPtzEditor([&] {
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    });
+    edit("imagePathEdit")->setText(QStringLiteral("/before"));
+    radio(3)->click();
+    auto* button = child<QPushButton>("editPtzButton");
+    button->click();
+    EXPECT_EQ(edit("imagePathEdit")->text(), QStringLiteral("/before"));
+    button->click();
+    EXPECT_EQ(edit("imagePathEdit")->text(), QStringLiteral("/ptz/image.bin"));
+}
+
+TEST_F(UpgradeWindowTest, AboutShowsTheProgramLine)
+{
+    QString title, line;
+    QTimer::singleShot(0, [&] {
+        (void)QTest::qWaitFor(
+            [] { return qobject_cast<AboutWindow*>(QApplication::activeModalWidget()); });
+        auto* about = qobject_cast<AboutWindow*>(QApplication::activeModalWidget());
+        if (!about)
+            return;
+        title = about->windowTitle();
+        if (auto* label = about->findChild<QLabel*>(QStringLiteral("aboutVersionLine")))
+            line = label->text();
+        about->findChild<QPushButton*>(QStringLiteral("aboutOkButton"))->click();
+    });
+    m_window->findChild<QAction*>(QStringLiteral("aboutAction"))->trigger();
+    EXPECT_EQ(title, QStringLiteral("Quenlar Information"));
+    EXPECT_EQ(line, QStringLiteral("Quenlar Ver 1.3"));
+}
+
+TEST_F(UpgradeWindowTest, ApplicationImageGoesEndToEndByteForByte)
+{
+    const std::string path = writeApplicationImage("3.5.2");
+    m_prompter.openFiles = {QString::fromStdString(path)};
+    pointAtSimulator();
+    child<QPushButton>("browseButton")->click();
+    ASSERT_EQ(edit("imagePathEdit")->text(), QString::fromStdString(path));
+
+    pressDownload();
+
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join('\n').toStdString();
+    ASSERT_TRUE(m_sim->waitForTransfers(2, 5s));
+    const auto received = m_sim->transfers();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].typeCode, 0x55AB0009u);
+    // 3.5.2 is ((3 * 256 + 5) * 256 + 2) * 256 = 0x03050200, least significant byte first.
+    EXPECT_EQ(received[0].payload, (std::vector<std::uint8_t>{0x00, 0x02, 0x05, 0x03}));
+    EXPECT_EQ(received[1].typeCode, 0x55AB0003u);
+    EXPECT_EQ(received[1].payload, test::readFileBytes(path));
+}
+
+TEST_F(UpgradeWindowTest, EnterSendsThePtzImage)
+{
+    // 64660 bytes whose little-endian words sum to 0: a pattern and a balancing first word.
+    std::vector<std::uint8_t> image(64660);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 4; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    for (std::size_t i = 4; i < image.size(); i += 4)
+        sum += std::uint32_t{image[i]} | std::uint32_t{image[i + 1]} << 8 |
+               std::uint32_t{image[i + 2]} << 16 | std::uint32_t{image[i + 3]} << 24;
+    const std::uint32_t first = 0u - sum;
+    for (int b = 0; b < 4; ++b)
+        image[b] = static_cast<std::uint8_t>(first >> (8 * b));
+    const std::string path = m_dir.file("ptz.bin");
+    test::writeFileBytes(path, image);
+
+    pointAtSimulator();
+    radio(3)->click();
+    edit("imagePathEdit")->setText(QString::fromStdString(path));
+    m_window->show();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    ASSERT_EQ(edit("targetIpEdit")->text(), QStringLiteral("127.0.0.1"));
+    QTest::keyClick(edit("imagePathEdit"), Qt::Key_Return);
+
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join('\n').toStdString();
+    ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
+    const auto received = m_sim->transfers();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].typeCode, 0x55AB0008u);
+    EXPECT_EQ(received[0].payload, image);
+    EXPECT_TRUE(m_window->isVisible());
+}
+
+TEST(UpgradeAppTest, SocketLayerStartIgnoresSigpipe)
+{
+    ASSERT_TRUE(UpgradeApp::initSocketLayer());
+    struct sigaction current {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &current), 0);
+    EXPECT_EQ(current.sa_handler, SIG_IGN);
+}
+
+} // namespace
+} // namespace tolvane
