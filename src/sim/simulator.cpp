@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -441,6 +442,10 @@ void Simulator::State::acceptLoop()
         const int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue; // the peer gave up already, or a transient shortage
+        // The two acknowledgements go out back to back; without this the second waits for the
+        // tool's delayed ACK of the first.
+        const int noDelay = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
 
         std::lock_guard lock(mutex);
         // Reap connections that have ended, so a long run does not collect threads.
@@ -496,7 +501,7 @@ bool Simulator::start(std::string* error)
     address.sin_family = AF_INET;
     address.sin_port = htons(s.options.port);
     if (::inet_pton(AF_INET, s.options.host.c_str(), &address.sin_addr) != 1)
-        return failed("\"" + s.options.host + "\" is not an IPv4 address");
+        return failed("not an IPv4 address: " + s.options.host);
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)

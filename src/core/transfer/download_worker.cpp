@@ -75,9 +75,11 @@ int DownloadWorker::run()
         return fail(WorkerError::SendFailure, "no payload bytes given");
 
     in_addr address{};
-    if (::inet_pton(AF_INET, m_job.targetAddress.c_str(), &address) != 1)
-        return fail(WorkerError::ConnectFailure,
-                    "\"" + std::string(m_job.targetAddress.c_str()) + "\" is not an IPv4 address");
+    if (::inet_pton(AF_INET, m_job.targetAddress.c_str(), &address) != 1) {
+        std::string detail = "not an IPv4 address: ";
+        detail += m_job.targetAddress.c_str();
+        return fail(WorkerError::ConnectFailure, std::move(detail));
+    }
 
     UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!socket.valid())
