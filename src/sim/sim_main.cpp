@@ -2,6 +2,7 @@
 
 #include "sim/simulator.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -55,6 +56,9 @@ bool parseListen(const std::string& text, SimulatorOptions& options)
     if (!parseUnsigned(text.substr(colon + 1), 65535, port))
         return false;
     options.host = text.substr(0, colon);
+    in_addr address{};
+    if (::inet_pton(AF_INET, options.host.c_str(), &address) != 1)
+        return false;
     options.port = static_cast<std::uint16_t>(port);
     return true;
 }
@@ -128,8 +132,9 @@ int main(int argc, char** argv)
 
         if (option == "--listen") {
             if (!parseListen(value, options))
-                return badOption("--listen wants HOST:PORT with a port of 0 to 65535, not '" +
-                                 value + "'");
+                return badOption(
+                    "--listen wants IPV4-ADDRESS:PORT with a port of 0 to 65535, not '" + value +
+                    "'");
         } else if (option == "--min-version") {
             std::int32_t version = 0;
             if (!parseVersion(value, version))

@@ -195,6 +195,11 @@ struct FaultCase {
     Strings milestones; // the notifications apart from progress, ending with the one error
 };
 
+void PrintTo(const FaultCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class DownloadWorkerFault : public ::testing::TestWithParam<FaultCase> {};
 
 // Large enough that the tool is still sending when a recorder gives up half-way.
@@ -368,6 +373,11 @@ struct SilentPeerCase {
     std::size_t wordsAnswered; // type answer, size echo, first acknowledgement
     Strings events;
 };
+
+void PrintTo(const SilentPeerCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class DownloadWorkerReplyDeadline : public ::testing::TestWithParam<SilentPeerCase> {};
 
