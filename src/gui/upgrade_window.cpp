@@ -153,6 +153,8 @@ void UpgradeWindow::buildControls()
     m_browseButton->setObjectName(QStringLiteral("browseButton"));
     m_browseButton->setAccessibleName(QStringLiteral("Browse for the image"));
     m_browseButton->setAutoDefault(false);
+    m_browseButton->setMaximumWidth(
+        m_browseButton->fontMetrics().horizontalAdvance(m_browseButton->text()) + 24);
     connect(m_browseButton, &QPushButton::clicked, this, &UpgradeWindow::browseImage);
 
     m_macBox = new QCheckBox(QStringLiteral("Download MAC Address"), this);
