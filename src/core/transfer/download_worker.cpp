@@ -108,14 +108,16 @@ int DownloadWorker::connectSocket(int socket, std::uint32_t addressNetworkOrder)
     peer.sin_addr.s_addr = addressNetworkOrder;
 
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR)
-            return fail(WorkerError::ConnectFailure,
-                        "connect to " + target + ": " + errnoText(errno));
+        if (errno != EINPROGRESS && errno != EINTR) {
+            const std::string why = errnoText(errno);
+            return fail(WorkerError::ConnectFailure, "connect to " + target + ": " + why);
+        }
         const IoStatus waited =
             waitFor(socket, POLLOUT, SteadyClock::now() + m_job.deadlines.connect);
-        if (waited == IoStatus::WaitFailed)
-            return fail(WorkerError::SocketFailure,
-                        "connect to " + target + ": " + describe(waited));
+        if (waited == IoStatus::WaitFailed) {
+            const std::string why = describe(waited);
+            return fail(WorkerError::SocketFailure, "connect to " + target + ": " + why);
+        }
         if (waited != IoStatus::Done)
             return fail(WorkerError::ConnectFailure, "connect to " + target + ": timed out");
         int error = 0;
@@ -128,9 +130,10 @@ int DownloadWorker::connectSocket(int socket, std::uint32_t addressNetworkOrder)
     }
 
     const IoStatus writable = waitFor(socket, POLLOUT, SteadyClock::now() + WritableAfterConnect);
-    if (writable == IoStatus::WaitFailed)
-        return fail(WorkerError::SocketFailure,
-                    "waiting to send to " + target + ": " + describe(writable));
+    if (writable == IoStatus::WaitFailed) {
+        const std::string why = describe(writable);
+        return fail(WorkerError::SocketFailure, "waiting to send to " + target + ": " + why);
+    }
     if (writable != IoStatus::Done)
         return fail(WorkerError::ConnectFailure, target + " not writable after connecting");
     return WorkerError::None;
