@@ -1,0 +1,187 @@
+#include "image/image_version.h"
+#include "support/firmware_image.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace tolvane {
+namespace {
+
+using test::FirmwareImageBuilder;
+using test::TempDir;
+using test::writeFileBytes;
+using Layout = FirmwareImageBuilder::Layout;
+
+constexpr std::size_t FourMiB = 4 * 1024 * 1024;
+const std::string CrcError = "invalid compressed data--crc error\n";
+const std::string LengthError = "invalid compressed data--length error\n";
+const std::string FormatViolated = "invalid compressed data--format violated\n";
+const std::string BadMagic = "Invalid gzip magic\n";
+
+FirmwareImageBuilder withContent(const std::string& text)
+{
+    FirmwareImageBuilder builder;
+    builder.content(text);
+    return builder;
+}
+
+struct VersionCase {
+    std::string name;
+    // Writes the file under test at the given path.
+    std::function<void(const std::string&)> write;
+    std::int32_t expected;
+    std::string diagnostics;
+    bool applicationOnly = false;
+};
+
+std::function<void(const std::string&)> image(FirmwareImageBuilder builder)
+{
+    return [builder](const std::string& path) { builder.writeTo(path); };
+}
+
+std::vector<VersionCase> versionCases()
+{
+    const std::size_t headerEnd = FirmwareImageBuilder::IntegratedHeaderOffset + 60;
+    std::vector<std::uint8_t> notGzip(200, 'x');
+    std::vector<std::uint8_t> otherMethod = test::gzipCompress("$version: 1.2.3 $");
+    otherMethod[2] = 7;
+    std::vector<std::uint8_t> garbageDeflate = {0x1F, 0x8B, 8,    0,    0,    0,    0,    0,   0, 3,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<std::uint8_t> reservedFlags = test::gzipCompress("$version: 1.2.3 $");
+    reservedFlags[3] = 0x20;
+    const std::size_t memberSize = FirmwareImageBuilder().member().size();
+
+    std::string exactlyFull(FourMiB, 'a');
+    exactlyFull.replace(FourMiB - 15, 15, "$version: 1.2.3");
+    std::string fullCut(FourMiB, 'a');
+    fullCut.replace(FourMiB - 13, 13, "$version: 1.2");
+
+    return {
+        {"TagWithSpaceAndDollar", image(withContent("x $version: 1.2.3 $ y")), 0x01020300, ""},
+        {"TagAtTheEndOfTheContent", image(withContent("$version: 3.5.1")), 0x03050100, ""},
+        {"ZeroVersion", image(withContent("$version: 0.0.0 $")), 0, ""},
+        {"MinorCarriesIntoMajor", image(withContent("$version: 1.256.0 $")), 0x02000000, ""},
+        {"SignsAndBlanksConvert", image(withContent("$version:  +3. 5.-1 $")), 0x0304FF00, ""},
+        {"NoSpaceIsNoTag", image(withContent("$version:3.5.1 $ then $version: 1.2.3 $")),
+         0x01020300, ""},
+        {"OnlyTheFirstTagIsTried", image(withContent("$version: 3-5-1 $ then $version: 1.2.3 $")),
+         -1, ""},
+        {"TwoDollarSigns", image(withContent("$$version: 4.1.0 $")), 0x04010000, ""},
+        {"TwoNumbersOnly", image(withContent("$version: 3.5 $")), -1, ""},
+        {"NoNumbers", image(withContent("$version: $")), -1, ""},
+        {"TagAbsent", image(withContent("no tag in here")), -1, ""},
+        {"EmptyContent", image(withContent("")), -1, ""},
+        {"GzipOptionalHeaderFields",
+         image(FirmwareImageBuilder()
+                   .version("2.9.4")
+                   .gzipName("image.bin")
+                   .gzipComment("a comment")
+                   .gzipExtra({1, 2, 3, 4, 5})
+                   .gzipHeaderCrc()),
+         0x02090400, ""},
+        {"ApplicationOnlyLayout", image(FirmwareImageBuilder(Layout::ApplicationOnly)), 0x03050100,
+         "", true},
+        {"ApplicationOnlyImageReadAsIntegrated",
+         image(FirmwareImageBuilder(Layout::ApplicationOnly)), -1, ""},
+        {"ContentFillingExactlyFourMiB", image(withContent(exactlyFull)), 0x01020300, ""},
+        {"TagCutAtTheEndOfFourMiB", image(withContent(fullCut)), -1, ""},
+        {"ContentPastFourMiB", image(withContent(std::string(FourMiB + 1, 'a'))), -1,
+         FormatViolated},
+        {"CorruptedCrc", image(FirmwareImageBuilder().corruptCrc()), -1, CrcError},
+        {"WrongLength", image(FirmwareImageBuilder().corruptLength()), -1, LengthError},
+        {"CrcCheckedBeforeLength", image(FirmwareImageBuilder().corruptCrc().corruptLength()), -1,
+         CrcError},
+        {"CorruptedMagic", image(FirmwareImageBuilder().corruptMagic()), -1, BadMagic},
+        {"NotGzip", image(FirmwareImageBuilder().rawMember(notGzip)), -1, BadMagic},
+        {"MethodNotDeflate", image(FirmwareImageBuilder().rawMember(otherMethod)), -1, ""},
+        {"ReservedFlags", image(FirmwareImageBuilder().rawMember(reservedFlags)), -1,
+         FormatViolated},
+        {"GarbageDeflateData", image(FirmwareImageBuilder().rawMember(garbageDeflate)), -1,
+         FormatViolated},
+        {"MemberCutByHeaderLength",
+         image(FirmwareImageBuilder().headerLength(static_cast<std::uint32_t>(memberSize - 9))), -1,
+         FormatViolated},
+        {"ZeroHeaderLength", image(FirmwareImageBuilder().headerLength(0)), -1, BadMagic},
+        {"HeaderLengthPastTheEnd",
+         image(FirmwareImageBuilder().trailingBytes(0).headerLength(
+             static_cast<std::uint32_t>(memberSize + 1))),
+         -1, ""},
+        {"HugeHeaderLength", image(FirmwareImageBuilder().headerLength(0xFFFFFFFFu)), -1, ""},
+        {"MemberPastTheEnd",
+         image(FirmwareImageBuilder().totalSize(FirmwareImageBuilder::IntegratedMemberOffset + 5)),
+         -1, ""},
+        {"ShorterThanTheHeader", image(FirmwareImageBuilder().totalSize(headerEnd - 1)), -1, ""},
+        {"HeaderEndsTheFile", image(FirmwareImageBuilder().totalSize(headerEnd).headerLength(0)),
+         -1, ""},
+        {"EmptyFile", [](const std::string& path) { writeFileBytes(path, {}); }, -1, ""},
+        {"MissingFile", [](const std::string&) {}, 0, ""},
+    };
+}
+
+class ImageVersionTest : public ::testing::TestWithParam<VersionCase> {
+protected:
+    TempDir m_dir;
+};
+
+TEST_P(ImageVersionTest, ReadsTheVersionOrFails)
+{
+    const VersionCase& c = GetParam();
+    const std::string path = m_dir.file("image.bin");
+    c.write(path);
+    std::ostringstream diagnostics;
+    EXPECT_EQ(readImageVersion(path, c.applicationOnly, diagnostics), c.expected);
+    EXPECT_EQ(diagnostics.str(), c.diagnostics);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, ImageVersionTest, ::testing::ValuesIn(versionCases()),
+                         [](const auto& testInfo) { return testInfo.param.name; });
+
+TEST(ImageVersion, DirectoryCannotBeRead)
+{
+    TempDir dir;
+    std::ostringstream diagnostics;
+    EXPECT_EQ(readImageVersion(dir.path(), false, diagnostics), VersionFileUnreadable);
+}
+
+TEST(ImageVersion, SameContentInBothLayoutsGivesTheSameNumber)
+{
+    TempDir dir;
+    FirmwareImageBuilder(Layout::Integrated).version("7.1.9").writeTo(dir.file("full.bin"));
+    FirmwareImageBuilder(Layout::ApplicationOnly).version("7.1.9").writeTo(dir.file("app.bin"));
+    std::ostringstream diagnostics;
+    EXPECT_EQ(readImageVersion(dir.file("full.bin"), false, diagnostics), 0x07010900);
+    EXPECT_EQ(readImageVersion(dir.file("app.bin"), true, diagnostics), 0x07010900);
+}
+
+struct AnnouncedCase {
+    std::int32_t read;
+    std::int32_t announced;
+};
+
+class AnnouncedVersionTest : public ::testing::TestWithParam<AnnouncedCase> {};
+
+TEST_P(AnnouncedVersionTest, OnlyThreeSevenIsRewritten)
+{
+    EXPECT_EQ(announcedApplicationVersion(GetParam().read), GetParam().announced);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, AnnouncedVersionTest,
+    ::testing::Values(AnnouncedCase{0x03070200, 0x03050200}, AnnouncedCase{0x03050200, 0x03050200},
+                      AnnouncedCase{0x0307FF00, 0x0305FF00}, AnnouncedCase{0x03080000, 0x03080000},
+                      AnnouncedCase{0x04070000, 0x04070000}, AnnouncedCase{0x02070000, 0x02070000},
+                      AnnouncedCase{0, 0}, AnnouncedCase{-1, -1}, AnnouncedCase{-2, -2}));
+
+TEST(ImageVersion, FormatsMajorMinorPatch)
+{
+    EXPECT_EQ(formatVersion(0x03050100), "3.5.1");
+    EXPECT_EQ(formatVersion(static_cast<std::int32_t>(0xFF00FE00u)), "255.0.254");
+    EXPECT_EQ(formatVersion(0), "0.0.0");
+}
+
+} // namespace
+} // namespace tolvane

@@ -1,0 +1,68 @@
+#include "support/simulator_operator.h"
+
+#include "transfer/download_observer.h"
+#include "transfer/download_worker.h"
+
+namespace tolvane::test {
+
+namespace {
+
+class RecordingObserver : public DownloadObserver {
+public:
+    explicit RecordingObserver(SimulatedTransfer& transfer) : m_transfer(transfer) {}
+    void error(int code) override { m_transfer.workerResult = code; }
+    void stage(int stage) override { m_transfer.stages.push_back(stage); }
+    void progress(int percent) override { m_transfer.progress.push_back(percent); }
+
+private:
+    SimulatedTransfer& m_transfer;
+};
+
+} // namespace
+
+DownloadDeadlines shortDeadlines()
+{
+    DownloadDeadlines deadlines;
+    deadlines.connect = std::chrono::milliseconds(5'000);
+    deadlines.reply = std::chrono::milliseconds(5'000);
+    deadlines.sendStall = std::chrono::milliseconds(5'000);
+    deadlines.writeMinimum = std::chrono::milliseconds(5'000);
+    deadlines.writePerMiB = std::chrono::milliseconds(1'000);
+    deadlines.completionPause = std::chrono::milliseconds(0);
+    return deadlines;
+}
+
+SimulatorOperator::SimulatorOperator(DownloadDeadlines deadlines) : m_deadlines(deadlines) {}
+
+void SimulatorOperator::showMessage(MessageId id)
+{
+    m_messages.push_back(id);
+}
+
+TransferResult SimulatorOperator::runTransfer(const DownloadJob& job)
+{
+    SimulatedTransfer& transfer = m_transfers.emplace_back();
+    transfer.job = recordJob(job);
+    if (job.targetAddress != "127.0.0.1") {
+        // Tests talk to the loopback simulator only.
+        transfer.workerResult = WorkerError::ConnectFailure;
+        transfer.failureDetail = "refused to connect to " + job.targetAddress;
+        showMessage(MessageId::CannotConnect);
+        return TransferResult::Cancel;
+    }
+
+    DownloadJob timed = job;
+    timed.deadlines = m_deadlines;
+    RecordingObserver observer(transfer);
+    DownloadWorker worker(timed, observer);
+    const int result = worker.run();
+    transfer.workerResult = result;
+    transfer.failureDetail = worker.failureDetail();
+    if (result == WorkerError::None)
+        return TransferResult::Ok;
+    if (const auto message = messageForWorkerError(result))
+        showMessage(*message);
+    return TransferResult::Cancel;
+}
+
+} // namespace tolvane::test
