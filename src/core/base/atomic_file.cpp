@@ -78,6 +78,7 @@ bool AtomicFile::fail(const char* what, const std::string& path, int err)
         m_errorText = std::string(what) + " " + path + ": " + std::strerror(err);
     }
     discard();
+    errno = err; // callers that only look at errno still see the cause, not the cleanup's
     return false;
 }
 
