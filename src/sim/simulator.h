@@ -13,14 +13,14 @@ namespace tolvane::sim {
 // Every way a recorder can fail the tool.
 enum class Fault {
     None,
-    WrongTypeAnswer,        // answers the type code with a wrong word
-    SizeEchoOffByOne,       // echoes size + 1
-    Refuse,                 // answers with the refusal word instead of the (first) acknowledgement
-    CloseAfterFirstAck,     // closes the connection after the first acknowledgement
-    BadAcknowledgement,     // answers with a word that is neither acknowledgement nor refusal
-    SilentAfterConnect,     // accepts the connection and never answers
-    StopReadingMidPayload,  // stops reading half-way through the payload, keeping the connection
-    CloseMidPayload,        // closes the connection half-way through the payload
+    WrongTypeAnswer,       // answers the type code with a wrong word
+    SizeEchoOffByOne,      // echoes size + 1
+    Refuse,                // answers with the refusal word instead of the (first) acknowledgement
+    CloseAfterFirstAck,    // closes the connection after the first acknowledgement
+    BadAcknowledgement,    // answers with a word that is neither acknowledgement nor refusal
+    SilentAfterConnect,    // accepts the connection and never answers
+    StopReadingMidPayload, // stops reading half-way through the payload, keeping the connection
+    CloseMidPayload,       // closes the connection half-way through the payload
 };
 
 std::optional<Fault> parseFault(const std::string& name);
@@ -29,11 +29,11 @@ std::vector<std::string> faultNames();
 
 struct SimulatorOptions {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 5000;  // 0 picks a free port
+    std::uint16_t port = 5000; // 0 picks a free port
     // Compatibility checks announcing an older version are refused.
     std::optional<std::int32_t> minimumVersion;
-    std::string saveDirectory;  // when set, each received payload is kept there
-    std::chrono::milliseconds writeTime{0};  // pause between the two acknowledgements
+    std::string saveDirectory;              // when set, each received payload is kept there
+    std::chrono::milliseconds writeTime{0}; // pause between the two acknowledgements
     Fault fault = Fault::None;
 };
 
@@ -41,9 +41,9 @@ struct SimulatorOptions {
 struct ReceivedTransfer {
     std::uint32_t typeCode = 0;
     std::uint32_t announcedSize = 0;
-    std::vector<std::uint8_t> payload;  // the bytes received
-    std::string outcome;                // "ok", "refused", or what went wrong
-    std::string savedPath;              // where the payload was kept, if it was
+    std::vector<std::uint8_t> payload; // the bytes received
+    std::string outcome;               // "ok", "refused", or what went wrong
+    std::string savedPath;             // where the payload was kept, if it was
 };
 
 // A recorder on a TCP port that speaks the recorder's side of the download protocol and serves
@@ -51,7 +51,7 @@ struct ReceivedTransfer {
 class Simulator {
 public:
     explicit Simulator(SimulatorOptions options);
-    ~Simulator();  // stops
+    ~Simulator(); // stops
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
@@ -59,7 +59,7 @@ public:
     bool start(std::string* error = nullptr);
     void stop();
     std::uint16_t port() const;
-    std::string address() const;  // "HOST:PORT"
+    std::string address() const; // "HOST:PORT"
 
     // Called once per finished connection with one line: type code, size, outcome.
     void setLogSink(std::function<void(const std::string&)> sink);
@@ -73,4 +73,4 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-}  // namespace tolvane::sim
+} // namespace tolvane::sim
