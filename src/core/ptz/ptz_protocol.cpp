@@ -115,6 +115,18 @@ constexpr int DataBitsTexts = ParityTexts + ParityChoiceCount;
 constexpr int StopBitsTexts = DataBitsTexts + DataBitsChoiceCount;
 static_assert(std::size(Texts) == StopBitsTexts + StopBitsChoiceCount);
 
+// The texts were always kept in fixed 40-character slots; none may outgrow one (terminator
+// included).
+constexpr bool textsFitSlots()
+{
+    for (const std::string_view text : Texts) {
+        if (text.size() >= 40)
+            return false;
+    }
+    return true;
+}
+static_assert(textsFitSlots());
+
 std::string_view textAt(int first, int count, int index)
 {
     if (index < 0 || index >= count)
