@@ -53,6 +53,9 @@ TransferResult CliOperator::runTransfer(const DownloadJob& job)
         showMessage(*id);
     else
         showText("The transfer failed with error code " + std::to_string(code) + ".");
+    // What the socket layer said, for whoever has to find the fault.
+    if (!worker.failureDetail().empty())
+        m_board.message(m_unit, "(" + worker.failureDetail() + ")");
     return TransferResult::Cancel;
 }
 

@@ -17,7 +17,7 @@ std::string_view stageText(int stage)
     case 2: return "Downloading...";
     case 3: return "Ready for Downloading...";
     case 4: return "Now, Writing a image.";
-    case 5: return "Download finished. !!!";
+    case 5: return "done";
     default: return {};
     }
 }
@@ -28,10 +28,10 @@ std::string_view transferName(std::uint32_t typeCode)
 {
     switch (typeCode) {
     case TypeCode::IntegratedImage: return "integrated image";
-    case TypeCode::ApplicationImage: return "application image";
+    case TypeCode::ApplicationImage: return "app image";
     case TypeCode::MacAddress: return "MAC address";
     case TypeCode::SerialNumber: return "serial number";
-    case TypeCode::MacAndSerial: return "MAC address and serial number";
+    case TypeCode::MacAndSerial: return "MAC and serial";
     case TypeCode::PtzImage: return "PTZ image";
     case TypeCode::FirmwareVersion: return "version check";
     default: return "transfer";

@@ -1,0 +1,110 @@
+// Command lines that must be refused as usage errors (exit 2) before anything is sent, and the
+// values the accepted ones carry.
+#include "arguments.h"
+#include "cli_test_support.h"
+#include "support/temp_dir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace tolvane::cli {
+namespace {
+
+using Args = std::vector<std::string>;
+
+class UsageErrors : public ::testing::TestWithParam<Args> {};
+
+TEST_P(UsageErrors, ExitTwoWithReasonOnStderrAndNothingOnStdout)
+{
+    const auto run = test::runTolvaneCli(GetParam());
+    EXPECT_EQ(run.status, ExitUsage) << run.err;
+    EXPECT_NE(run.err.find("tolvane-cli: "), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UsageErrors,
+    ::testing::Values(
+        Args{"frobnicate"}, Args{"download"}, Args{"download", "firmware", "x.bin"},
+        Args{"download", "app"},                                     // no image
+        Args{"download", "app", "x.bin"},                            // no target
+        Args{"download", "app", "x.bin", "--target", "recorder"},    // not an address
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1:0"}, // port 0
+        Args{"download", "app", "x.bin", "--target", "127.0.0.300"}, // octet too big
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--target", "127.0.0.1:5000"},
+        Args{"download", "app", "x.bin", "--target"}, // value missing
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--mac", "0012AB34CD56"},
+        Args{"download", "ptz", "x.bin", "--target", "127.0.0.1", "--serial", "1"},
+        Args{"download", "app", "x.bin", "extra", "--target", "127.0.0.1"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--jobs", "0"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--jobs", "many"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--jobs", "2", "--jobs", "3"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--verbose"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--quiet=yes"},
+        Args{"download", "app", "x.bin", "--targets", "/nonexistent/targets.txt"},
+        Args{"download", "data", "--target", "127.0.0.1"}, // neither --mac nor --serial
+        Args{"download", "data", "--target", "127.0.0.1", "--mac", "0012AB34CD5"},
+        Args{"download", "data", "--target", "127.0.0.1", "--mac", "0012AB34CD5G"},
+        Args{"download", "data", "--target", "127.0.0.1", "--mac", "0012AB34CD567"},
+        Args{"download", "data", "--target", "127.0.0.1", "--serial", "4294967296"},
+        Args{"download", "data", "--target", "127.0.0.1", "--serial", "-1"},
+        Args{"download", "data", "--target", "127.0.0.1", "--serial", "1", "--auto-increase"},
+        Args{"download", "integrated", "x.bin", "--target", "127.0.0.1", "--auto-increase"},
+        Args{"version"}, Args{"version", "a.bin", "b.bin"},
+        Args{"version", "a.bin", "--target", "127.0.0.1"}, Args{"inspect"},
+        Args{"inspect", "a.bin", "--app-only"}, Args{"ptz"}, Args{"ptz", "edit", "a.pdb"},
+        Args{"ptz", "show"}, Args{"ptz", "verify", "a.bin", "b.bin"},
+        Args{"ptz", "build", "db.pdb", "1", "2"},              // no --output
+        Args{"ptz", "build", "db.pdb", "--output", "out.bin"}, // no numbers
+        Args{"ptz", "build", "db.pdb", "1", "two", "--output", "out.bin"},
+        Args{"ptz", "build", "db.pdb", "2147483648", "--output", "out.bin"},
+        Args{"ptz", "build", "db.pdb", "1", "--output", "a.bin", "--output", "b.bin"}));
+
+TEST(Help, PrintsUsageOnStdoutAndSucceeds)
+{
+    for (const Args& args : {Args{}, Args{"--help"}, Args{"help"}, Args{"download", "-h"}}) {
+        const auto run = test::runTolvaneCli(args);
+        EXPECT_EQ(run.status, ExitSuccess);
+        EXPECT_NE(run.out.find("tolvane-cli download integrated IMAGE"), std::string::npos);
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(ParseArguments, CarriesCheckedValues)
+{
+    test::TempDir dir;
+    {
+        std::ofstream file(dir.file("targets"));
+        file << "127.0.0.1:7002\n# spare\n127.0.0.1:7003\n";
+    }
+    const auto parsed = parseArguments(
+        {"download", "integrated", "img.bin", "--target=127.0.0.1:7001", "--targets",
+         dir.file("targets"), "--mac", "00a0ff12bc3d", "--serial=4294967295", "--auto-increase",
+         "--jobs", "2", "--record", "rec.jsonl", "--quiet", "--allow-reused-mac"});
+    ASSERT_TRUE(parsed.command) << parsed.error;
+    const CliCommand& command = *parsed.command;
+    EXPECT_EQ(command.kind, CommandKind::Download);
+    EXPECT_EQ(command.downloadKind, DownloadKind::Integrated);
+    EXPECT_EQ(command.file, "img.bin");
+    ASSERT_EQ(command.targets.size(), 3u);
+    EXPECT_EQ(command.targets[0].port, 7001);
+    EXPECT_EQ(command.targets[2].port, 7003);
+    EXPECT_EQ(command.mac, "00A0FF12BC3D");
+    EXPECT_EQ(command.serial, 4294967295u);
+    EXPECT_EQ(command.jobs, 2);
+    EXPECT_EQ(command.recordPath, "rec.jsonl");
+    EXPECT_TRUE(command.quiet && command.autoIncrease && command.allowReusedMac);
+
+    const auto build =
+        parseArguments({"ptz", "build", "db.pdb", "7", "-3", "0", "--output", "o.bin"});
+    ASSERT_TRUE(build.command) << build.error;
+    EXPECT_EQ(build.command->protocolNumbers, (std::vector<std::int32_t>{7, -3, 0}));
+
+    const auto defaults = parseArguments({"download", "ptz", "p.bin", "--target", "127.0.0.1"});
+    ASSERT_TRUE(defaults.command);
+    EXPECT_EQ(defaults.command->jobs, DefaultJobs);
+    EXPECT_EQ(defaults.command->targets[0].port, 5000);
+}
+
+} // namespace
+} // namespace tolvane::cli

@@ -1,0 +1,279 @@
+// version, inspect and the ptz commands, with inputs written by hand and outputs read back with
+// plain file I/O.
+#include "cli_test_support.h"
+#include "support/firmware_image.h"
+#include "support/temp_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace tolvane {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using Bytes = std::vector<std::uint8_t>;
+using Args = std::vector<std::string>;
+
+constexpr std::size_t RecordSize = 1796;
+constexpr std::size_t ImageSize = 64660;
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+class FileCommands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_alpha = test::handMadeProtocolRecord(7, "Alpha");
+        m_bravo = test::handMadeProtocolRecord(3, "Bravo");
+        m_charlie = test::handMadeProtocolRecord(12, "Charlie Camera 12");
+        m_database = m_dir.file("cameras.pdb");
+        test::writeFileBytes(m_database, test::handMadeDatabase({m_alpha, m_bravo, m_charlie}));
+    }
+
+    test::TempDir m_dir;
+    Bytes m_alpha, m_bravo, m_charlie;
+    std::string m_database;
+};
+
+TEST_F(FileCommands, BuildWritesProtocolsInTheOrderGivenWithAZeroWordSum)
+{
+    const std::string out = m_dir.file("out.bin");
+    const auto run = test::runTolvaneCli({"ptz", "build", m_database, "12", "7", "--output", out});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const Bytes image = test::readFileBytes(out);
+    ASSERT_EQ(image.size(), ImageSize);
+    EXPECT_EQ(test::wordSum(image), 0u);
+    EXPECT_TRUE(std::equal(m_charlie.begin(), m_charlie.end(), image.begin() + 4));
+    EXPECT_TRUE(std::equal(m_alpha.begin(), m_alpha.end(), image.begin() + 4 + RecordSize));
+    EXPECT_TRUE(std::all_of(image.begin() + 4 + 2 * RecordSize, image.end(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
+
+    EXPECT_EQ(test::runTolvaneCli({"ptz", "verify", out}).status, 0);
+    const auto show = test::runTolvaneCli({"ptz", "show", out});
+    EXPECT_EQ(show.status, 0);
+    EXPECT_EQ(show.out, "[012]Charlie Camera 12\n[007]Alpha\n");
+}
+
+TEST_F(FileCommands, BuildOfAllThirtySixFillsEverySlot)
+{
+    std::vector<Bytes> records;
+    Args args = {"ptz", "build", m_dir.file("big.pdb")};
+    for (int i = 0; i < 36; ++i) {
+        records.push_back(test::handMadeProtocolRecord(100 + i, "P" + std::to_string(i)));
+        args.push_back(std::to_string(135 - i)); // reverse order
+    }
+    test::writeFileBytes(m_dir.file("big.pdb"), test::handMadeDatabase(records));
+    const std::string out = m_dir.file("full.bin");
+    args.insert(args.end(), {"--output", out});
+    ASSERT_EQ(test::runTolvaneCli(args).status, 0);
+    const Bytes image = test::readFileBytes(out);
+    ASSERT_EQ(image.size(), ImageSize);
+    EXPECT_EQ(test::wordSum(image), 0u);
+    for (int slot = 0; slot < 36; ++slot) {
+        const Bytes& expected = records[35 - slot];
+        EXPECT_TRUE(
+            std::equal(expected.begin(), expected.end(), image.begin() + 4 + slot * RecordSize))
+            << "slot " << slot;
+    }
+}
+
+struct BuildFailure {
+    const char* name;
+    Args numbers;
+    const char* reason;
+};
+
+class PtzBuildFailures : public FileCommands, public ::testing::WithParamInterface<BuildFailure> {};
+
+TEST_P(PtzBuildFailures, ExitOneWithReasonAndWriteNothing)
+{
+    const std::string out = m_dir.file("out.bin");
+    Args args = {"ptz", "build", m_database};
+    args.insert(args.end(), GetParam().numbers.begin(), GetParam().numbers.end());
+    args.insert(args.end(), {"--output", out});
+    const auto run = test::runTolvaneCli(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr(GetParam().reason));
+    EXPECT_FALSE(fileExists(out));
+}
+
+Args manyNumbers()
+{
+    Args numbers;
+    for (int i = 0; i < 37; ++i)
+        numbers.push_back(std::to_string(i));
+    return numbers;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PtzBuildFailures,
+    ::testing::Values(BuildFailure{"Unknown", {"7", "99", "98"}, "protocol 99, 98"},
+                      BuildFailure{"Duplicate", {"7", "3", "7"}, "protocol 7 given twice"},
+                      BuildFailure{"TooMany", manyNumbers(), "at most 36"},
+                      BuildFailure{"EmptySlotMarker", {"-1"}, "empty slot"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(FileCommands, BuildRefusesADatabaseThatIsMissingCutShortOrNotADatabase)
+{
+    Bytes cut = test::handMadeDatabase({m_alpha, m_bravo, m_charlie});
+    cut.resize(cut.size() - 1);
+    test::writeFileBytes(m_dir.file("cut.pdb"), cut);
+    test::writeFileBytes(m_dir.file("other.pdb"), Bytes(100, 0x41));
+    for (const char* name : {"absent.pdb", "cut.pdb", "other.pdb"}) {
+        const std::string out = m_dir.file("out.bin");
+        const auto run =
+            test::runTolvaneCli({"ptz", "build", m_dir.file(name), "7", "--output", out});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_NE(run.err, "") << name;
+        EXPECT_FALSE(fileExists(out)) << name;
+    }
+}
+
+TEST_F(FileCommands, ShowListsDatabaseRowsInFileOrder)
+{
+    const auto run = test::runTolvaneCli({"ptz", "show", m_database});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "[007]Alpha\n[003]Bravo\n[012]Charlie Camera 12\n");
+    const auto other = test::runTolvaneCli({"ptz", "show", m_dir.file("absent.bin")});
+    EXPECT_EQ(other.status, 1);
+}
+
+struct VerifyCase {
+    const char* name;
+    std::size_t size;
+    bool breakOneByte;
+    bool valid;
+};
+
+class PtzVerify : public FileCommands, public ::testing::WithParamInterface<VerifyCase> {};
+
+TEST_P(PtzVerify, ExitStatusFollowsSizeAndWordSum)
+{
+    const VerifyCase& c = GetParam();
+    // An image of empty slots with its checksum: 24 3F 00 00, then 0xFF; or all zero bytes.
+    Bytes bytes(ImageSize, 0xFF);
+    bytes[0] = 0x24, bytes[1] = 0x3F, bytes[2] = 0x00, bytes[3] = 0x00;
+    if (std::string(c.name) == "AllZero")
+        bytes.assign(ImageSize, 0);
+    bytes.resize(c.size, 0xFF);
+    if (c.breakOneByte)
+        bytes[40000] ^= 0x01;
+    const std::string path = m_dir.file("image.bin");
+    test::writeFileBytes(path, bytes);
+    const auto run = test::runTolvaneCli({"ptz", "verify", path});
+    EXPECT_EQ(run.status, c.valid ? 0 : 1);
+    EXPECT_EQ(run.err, c.valid ? "" : "This PTZ image file is invalid. \n");
+    EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PtzVerify,
+                         ::testing::Values(VerifyCase{"EmptyImage", ImageSize, false, true},
+                                           VerifyCase{"AllZero", ImageSize, false, true},
+                                           VerifyCase{"OneByteChanged", ImageSize, true, false},
+                                           VerifyCase{"OneByteShort", ImageSize - 1, false, false},
+                                           VerifyCase{"OneByteLong", ImageSize + 1, false, false},
+                                           VerifyCase{"Empty", 0, false, false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(FileCommands, VersionPrintsNumberOrTheMessageForEachFailure)
+{
+    test::FirmwareImageBuilder().version("3.5.1").writeTo(m_dir.file("full.img"));
+    test::FirmwareImageBuilder(test::FirmwareImageBuilder::Layout::ApplicationOnly)
+        .version("3.7.2")
+        .writeTo(m_dir.file("app.img"));
+    test::FirmwareImageBuilder().version("3.5.1").corruptCrc().writeTo(m_dir.file("crc.img"));
+    test::FirmwareImageBuilder().version("0.0.0").writeTo(m_dir.file("zero.img"));
+
+    auto run = test::runTolvaneCli({"version", m_dir.file("full.img")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "3.5.1 (0x03050100)\n");
+    run = test::runTolvaneCli({"version", m_dir.file("app.img"), "--app-only"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "3.7.2 (0x03070200)\n");
+
+    run = test::runTolvaneCli({"version", m_dir.file("crc.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "") << "decoder diagnostics stay off stdout";
+    EXPECT_EQ(run.err, "invalid compressed data--crc error\nThere is not image file.\n");
+    run = test::runTolvaneCli({"version", m_dir.file("app.img")}); // wrong layout
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("There is not image file.\n"));
+    run = test::runTolvaneCli({"version", m_dir.file("zero.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "There is a invalid data. Please, input again.\n");
+    run = test::runTolvaneCli({"version", m_dir.file("absent.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("No such file"));
+    EXPECT_THAT(run.err, HasSubstr("There is a invalid data. Please, input again.\n"));
+}
+
+TEST_F(FileCommands, InspectTellsEachKindOfFile)
+{
+    // An integrated image with an identity patched in by hand.
+    Bytes integrated = test::FirmwareImageBuilder().version("3.5.1").build();
+    const Bytes identity = {0xAB, 0x12, 0x00, 0x00, 0x56, 0xCD, 0x34, 0x00, 0x00, 0x00, 0x30, 0x39};
+    std::copy(identity.begin(), identity.end(), integrated.begin() + 0xFF80);
+    test::writeFileBytes(m_dir.file("full.img"), integrated);
+    test::FirmwareImageBuilder(test::FirmwareImageBuilder::Layout::ApplicationOnly)
+        .version("3.7.2")
+        .writeTo(m_dir.file("app.img"));
+    ASSERT_EQ(
+        test::runTolvaneCli({"ptz", "build", m_database, "3", "--output", m_dir.file("ptz.bin")})
+            .status,
+        0);
+    Bytes broken = test::readFileBytes(m_dir.file("ptz.bin"));
+    broken[100] ^= 0x10; // low byte of a word of Bravo's commands, 0xCB: the sum grows by 0x10
+    test::writeFileBytes(m_dir.file("broken.bin"), broken);
+    test::writeFileBytes(m_dir.file("text.txt"), Bytes{'h', 'e', 'l', 'l', 'o'});
+
+    auto run = test::runTolvaneCli({"inspect", m_dir.file("full.img")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Size: " + std::to_string(integrated.size()) + " bytes\n"));
+    EXPECT_THAT(run.out, HasSubstr("Kind: integrated firmware image\n"));
+    EXPECT_THAT(run.out, HasSubstr("Version, integrated layout: 3.5.1 (0x03050100)\n"));
+    EXPECT_THAT(run.out, HasSubstr("Version, application-only layout: none"));
+    EXPECT_THAT(run.out,
+                HasSubstr("MAC bytes at 0xFF80: AB 12 00 00 56 CD 34 00 -> 0012AB34CD56\n"));
+    EXPECT_THAT(run.out, HasSubstr("Serial number bytes at 0xFF88: 00 00 30 39 -> 12345\n"));
+
+    run = test::runTolvaneCli({"inspect", m_dir.file("app.img")});
+    EXPECT_THAT(run.out, HasSubstr("Kind: application-only firmware image\n"));
+    EXPECT_THAT(run.out, HasSubstr("Version, application-only layout: 3.7.2 (0x03070200)\n"));
+    EXPECT_THAT(run.out, HasSubstr("Announced as application-only image: 3.5.2 (0x03050200)\n"));
+    EXPECT_THAT(run.out, Not(HasSubstr("MAC bytes")));
+
+    run = test::runTolvaneCli({"inspect", m_dir.file("ptz.bin")});
+    EXPECT_THAT(run.out, HasSubstr("Kind: PTZ image\n"));
+    EXPECT_THAT(run.out, HasSubstr("Checksum: holds (word sum 0x00000000)\n"));
+    EXPECT_THAT(run.out, HasSubstr("Protocols: 1\n  [003]Bravo\n"));
+
+    run = test::runTolvaneCli({"inspect", m_dir.file("broken.bin")});
+    EXPECT_THAT(run.out, HasSubstr("Kind: PTZ image with a bad checksum\n"));
+    EXPECT_THAT(run.out, HasSubstr("Checksum: does not hold (word sum 0x00000010)\n"));
+
+    run = test::runTolvaneCli({"inspect", m_database});
+    EXPECT_THAT(run.out, HasSubstr("Kind: PTZ protocol database\n"));
+    EXPECT_THAT(run.out, HasSubstr("Protocols: 3\n  [007]Alpha\n  [003]Bravo\n"));
+
+    run = test::runTolvaneCli({"inspect", m_dir.file("text.txt")});
+    EXPECT_EQ(run.status, 0);
+    // SHA-256 of "hello", worked out elsewhere.
+    EXPECT_THAT(run.out,
+                HasSubstr("SHA-256: "
+                          "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824\n"));
+    EXPECT_THAT(run.out, HasSubstr("Kind: unknown\n"));
+
+    run = test::runTolvaneCli({"inspect", m_dir.file("absent")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("Can't open the image file."));
+}
+
+} // namespace
+} // namespace tolvane

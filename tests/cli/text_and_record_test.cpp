@@ -1,0 +1,216 @@
+// The small pieces the command line is built on: SHA-256, JSON text, the production record and
+// target addresses.
+#include "json.h"
+#include "production_record.h"
+#include "sha256.h"
+#include "support/temp_dir.h"
+#include "targets.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace tolvane::cli {
+namespace {
+
+struct ShaVector {
+    std::string input;
+    const char* digest;
+};
+
+class Sha256Vectors : public ::testing::TestWithParam<ShaVector> {};
+
+TEST_P(Sha256Vectors, DigestMatchesPublishedValue)
+{
+    EXPECT_EQ(sha256Hex(GetParam().input), GetParam().digest);
+}
+
+// FIPS 180-4 examples; the 56-byte one needs a second padding block, the 64-byte one fills a block.
+INSTANTIATE_TEST_SUITE_P(
+    Fips, Sha256Vectors,
+    ::testing::Values(
+        ShaVector{"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        ShaVector{"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        ShaVector{"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                  "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        ShaVector{std::string(64, 'a'),
+                  "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"}));
+
+TEST(Sha256, FileDigestEqualsDigestOfItsContentAndMissingFileFails)
+{
+    test::TempDir dir;
+    {
+        std::ofstream file(dir.file("million"), std::ios::binary);
+        file << std::string(1'000'000, 'a');
+    }
+    EXPECT_EQ(sha256OfFile(dir.file("million")),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    std::string error;
+    EXPECT_FALSE(sha256OfFile(dir.file("absent"), &error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+// Qt's reader decides whether the text is JSON, not the code under test.
+QString readBack(const std::string& literal)
+{
+    const std::string document = "{\"k\":" + literal + "}";
+    QJsonParseError error{};
+    const QJsonDocument parsed =
+        QJsonDocument::fromJson(QByteArray::fromStdString(document), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << document;
+    return parsed.object().value("k").toString();
+}
+
+TEST(JsonString, EscapedTextReadsBackUnchanged)
+{
+    for (const std::string& text :
+         {std::string("plain"), std::string("quote \" backslash \\ slash /"),
+          std::string("tab\tnewline\nreturn\r"), std::string("bell\x07 escape\x1b del\x7f"),
+          std::string("nul\0inside", 10),
+          std::string("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7")}) {
+        EXPECT_EQ(readBack(jsonString(text)),
+                  QString::fromUtf8(text.data(), qsizetype(text.size())))
+            << text;
+        EXPECT_EQ(jsonString(text).find('\n'), std::string::npos);
+    }
+}
+
+TEST(JsonString, BytesThatAreNotUtf8StayValidJson)
+{
+    // A lone continuation byte, a cut sequence and an overlong encoding.
+    EXPECT_EQ(readBack(jsonString("a\x80z")), QString("a") + QChar(0x80) + "z");
+    EXPECT_EQ(readBack(jsonString("\xe2\x82")), QString(QChar(0xe2)) + QChar(0x82));
+    EXPECT_EQ(readBack(jsonString("\xc0\xaf")), QString(QChar(0xc0)) + QChar(0xaf));
+}
+
+TEST(JsonObjectStrings, ReadsStringMembersAndRejectsBrokenLines)
+{
+    const auto members = parseJsonObjectStrings(
+        R"( {"mac":"0012AB34CD56","n":12.5e1,"x":null,"t":true,"a":[1,{"b":"c"}],"o":{},"s":"\u00e9\"\n"} )");
+    ASSERT_TRUE(members);
+    EXPECT_EQ(members->at("mac"), "0012AB34CD56");
+    EXPECT_EQ(members->at("s"), "\xc3\xa9\"\n");
+    EXPECT_EQ(members->count("n"), 0u);
+    for (const char* broken : {R"({"mac":"0012AB34CD56","result":"o)", R"({"mac":)", "", "[]",
+                               R"({"a":1} trailing)", R"({"a":"raw
+newline"})"}) {
+        EXPECT_FALSE(parseJsonObjectStrings(broken)) << broken;
+    }
+}
+
+RecordEntry entryFor(const std::string& mac, const std::string& result)
+{
+    RecordEntry entry;
+    entry.time = std::chrono::system_clock::now();
+    entry.target = "127.0.0.1:5000";
+    entry.type = "data";
+    entry.mac = mac;
+    entry.result = result;
+    return entry;
+}
+
+TEST(ProductionRecord, OnlySuccessfulLinesMarkAMacAsWritten)
+{
+    test::TempDir dir;
+    ProductionRecord record(dir.file("record.jsonl"));
+    std::string error;
+    EXPECT_EQ(record.macWrittenBefore("0012AB34CD56", &error), false) << "no record yet";
+    ASSERT_TRUE(record.append(entryFor("0012AB34CD56", ResultOk), &error)) << error;
+    ASSERT_TRUE(record.append(entryFor("0012AB34CD57", ResultFailed), &error)) << error;
+    ASSERT_TRUE(record.append(entryFor("0012AB34CD58", ResultRefused), &error)) << error;
+    // A crash in the middle of a line leaves a fragment that must not count.
+    {
+        std::ofstream file(dir.file("record.jsonl"), std::ios::app);
+        file << R"({"mac":"0012AB34CD59","result":"ok")";
+    }
+    EXPECT_EQ(record.macWrittenBefore("0012ab34cd56", &error), true);
+    EXPECT_EQ(record.macWrittenBefore("0012AB34CD57", &error), false);
+    EXPECT_EQ(record.macWrittenBefore("0012AB34CD58", &error), false);
+    EXPECT_EQ(record.macWrittenBefore("0012AB34CD59", &error), false);
+
+    std::ifstream file(dir.file("record.jsonl"));
+    std::string line;
+    int lines = 0;
+    while (std::getline(file, line))
+        ++lines;
+    EXPECT_EQ(lines, 4);
+}
+
+TEST(ProductionRecord, UnwritableRecordIsReported)
+{
+    test::TempDir dir;
+    ProductionRecord record(dir.file("missing-folder/record.jsonl"));
+    std::string error;
+    EXPECT_FALSE(record.checkWritable(&error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_FALSE(record.append(entryFor("0012AB34CD56", ResultOk), &error));
+}
+
+TEST(IsoUtcTime, FormatsUtcWithMilliseconds)
+{
+    // 2026-12-08 06:19:37.045 UTC
+    const std::chrono::system_clock::time_point time{std::chrono::milliseconds(1796710777045LL)};
+    EXPECT_EQ(isoUtcTime(time), "2026-12-08T06:19:37.045Z");
+}
+
+struct TargetCase {
+    const char* text;
+    bool valid;
+    const char* address;
+    std::uint16_t port;
+};
+
+class TargetParsing : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(TargetParsing, AcceptsDottedQuadWithOptionalPort)
+{
+    const auto target = parseTarget(GetParam().text);
+    ASSERT_EQ(target.has_value(), GetParam().valid) << GetParam().text;
+    if (target) {
+        EXPECT_EQ(target->address, GetParam().address);
+        EXPECT_EQ(target->port, GetParam().port);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TargetParsing,
+    ::testing::Values(TargetCase{"127.0.0.1", true, "127.0.0.1", 5000},
+                      TargetCase{"127.0.0.1:6001", true, "127.0.0.1", 6001},
+                      TargetCase{"255.255.255.255:65535", true, "255.255.255.255", 65535},
+                      TargetCase{"127.0.0.1:0", false, "", 0},
+                      TargetCase{"127.0.0.1:65536", false, "", 0},
+                      TargetCase{"127.0.0.1:", false, "", 0},
+                      TargetCase{"127.0.0.1:50a", false, "", 0},
+                      TargetCase{"127.0.0.256", false, "", 0}, TargetCase{"127.0.0", false, "", 0},
+                      TargetCase{"127.0.0.1.2", false, "", 0}, TargetCase{"127..0.1", false, "", 0},
+                      TargetCase{"localhost", false, "", 0}, TargetCase{" 127.0.0.1", false, "", 0},
+                      TargetCase{"-1.0.0.1", false, "", 0}, TargetCase{"", false, "", 0}));
+
+TEST(TargetsFile, SkipsBlankLinesAndCommentsAndNamesTheBadLine)
+{
+    test::TempDir dir;
+    {
+        std::ofstream file(dir.file("good"));
+        file << "# bench 1\n\n127.0.0.1:6001\n  127.0.0.1   # second unit\n\t\n127.0.0.1:6003\r\n";
+    }
+    std::string error;
+    const auto targets = readTargetsFile(dir.file("good"), &error);
+    ASSERT_TRUE(targets) << error;
+    ASSERT_EQ(targets->size(), 3u);
+    EXPECT_EQ(targetText((*targets)[0]), "127.0.0.1:6001");
+    EXPECT_EQ(targetText((*targets)[1]), "127.0.0.1:5000");
+    EXPECT_EQ(targetText((*targets)[2]), "127.0.0.1:6003");
+
+    {
+        std::ofstream file(dir.file("bad"));
+        file << "127.0.0.1\nrecorder-2\n";
+    }
+    EXPECT_FALSE(readTargetsFile(dir.file("bad"), &error));
+    EXPECT_NE(error.find(":2:"), std::string::npos) << error;
+    EXPECT_FALSE(readTargetsFile(dir.file("absent"), &error));
+}
+
+} // namespace
+} // namespace tolvane::cli
