@@ -1,0 +1,262 @@
+// The download routines against the recorder simulator on the loopback address, with the real
+// worker: what the simulator received is compared with bytes worked out by hand.
+#include "image/download_routines.h"
+#include "sim/simulator.h"
+#include "support/firmware_image.h"
+#include "support/simulator_operator.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FirmwareImageBuilder;
+using test::readFileBytes;
+using test::ScopedEnvironment;
+using test::SimulatorOperator;
+using test::TempDir;
+using test::writeFileBytes;
+using Bytes = std::vector<std::uint8_t>;
+using Layout = FirmwareImageBuilder::Layout;
+
+constexpr auto Patience = 20s;
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    EndToEndTest() : m_tmpdir("TMPDIR", m_temporary.path()) {}
+
+    // Starts a simulator; every test talks only to it.
+    void startSimulator(std::optional<std::int32_t> minimumVersion = std::nullopt,
+                        sim::Fault fault = sim::Fault::None)
+    {
+        sim::SimulatorOptions options;
+        options.host = "127.0.0.1";
+        options.port = 0;
+        options.minimumVersion = minimumVersion;
+        options.saveDirectory = m_saved.path();
+        options.fault = fault;
+        m_simulator.emplace(options);
+        std::string error;
+        ASSERT_TRUE(m_simulator->start(&error)) << error;
+        m_target = DownloadTarget{"127.0.0.1", m_simulator->port()};
+    }
+
+    // The transfers the simulator finished, once there are as many as the operator ran.
+    std::vector<sim::ReceivedTransfer> received()
+    {
+        EXPECT_TRUE(m_simulator->waitForTransfers(m_op.transfers().size(), Patience));
+        return m_simulator->transfers();
+    }
+
+    TempDir m_files;
+    TempDir m_saved;
+    TempDir m_temporary;
+    ScopedEnvironment m_tmpdir;
+    std::optional<sim::Simulator> m_simulator;
+    DownloadTarget m_target;
+    SimulatorOperator m_op;
+};
+
+TEST_F(EndToEndTest, ApplicationImageArrivesByteForByte)
+{
+    startSimulator(0x03050000);
+    const std::string path = m_files.file("app.bin");
+    FirmwareImageBuilder(Layout::ApplicationOnly)
+        .version("3.7.2")
+        .trailingBytes(300'000)
+        .writeTo(path);
+    const Bytes file = readFileBytes(path);
+
+    const RoutineOutcome outcome = downloadApplicationImage(m_op, path, m_target);
+
+    EXPECT_TRUE(m_op.messages().empty());
+    EXPECT_TRUE(outcome.succeeded);
+    const auto transfers = received();
+    ASSERT_EQ(transfers.size(), 2u);
+    EXPECT_EQ(transfers[0].typeCode, 0x55AB0009u);
+    EXPECT_EQ(transfers[0].payload, (Bytes{0x00, 0x02, 0x05, 0x03})); // 3.7.2 announced as 3.5.2
+    EXPECT_EQ(transfers[0].outcome, "ok");
+    EXPECT_EQ(transfers[1].typeCode, 0x55AB0003u);
+    EXPECT_EQ(transfers[1].announcedSize, file.size());
+    EXPECT_EQ(transfers[1].outcome, "ok");
+    EXPECT_EQ(transfers[1].payload, file);
+    ASSERT_FALSE(transfers[1].savedPath.empty());
+    EXPECT_EQ(readFileBytes(transfers[1].savedPath), file);
+}
+
+TEST_F(EndToEndTest, RefusedVersionStopsBeforeTheImage)
+{
+    startSimulator(0x03060000);
+    const std::string path = m_files.file("app.bin");
+    FirmwareImageBuilder(Layout::ApplicationOnly).version("3.5.9").writeTo(path);
+
+    const RoutineOutcome outcome = downloadApplicationImage(m_op, path, m_target);
+
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::FirmwareIncompatible});
+    const auto transfers = received();
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_EQ(transfers[0].typeCode, 0x55AB0009u);
+    EXPECT_EQ(transfers[0].payload, (Bytes{0x00, 0x09, 0x05, 0x03}));
+    EXPECT_EQ(transfers[0].outcome, "refused");
+}
+
+TEST_F(EndToEndTest, IntegratedImageArrivesPatchedAndTheMacAdvances)
+{
+    startSimulator(0x03050100);
+    const std::string path = m_files.file("full.bin");
+    FirmwareImageBuilder().version("3.5.1").writeTo(path);
+    const Bytes original = readFileBytes(path);
+    UnitIdentity unit{"000000FFFFFF", 0x00BC614E, true, true, true};
+
+    const RoutineOutcome outcome = downloadIntegratedImage(m_op, path, m_target, unit);
+
+    EXPECT_TRUE(m_op.messages().empty());
+    EXPECT_TRUE(outcome.succeeded);
+    EXPECT_EQ(outcome.advancedMac, "000001000000");
+    const auto transfers = received();
+    ASSERT_EQ(transfers.size(), 2u);
+    EXPECT_EQ(transfers[0].payload, (Bytes{0x00, 0x01, 0x05, 0x03}));
+    EXPECT_EQ(transfers[1].typeCode, 0x55AB0001u);
+    Bytes expected = original;
+    const Bytes patch = {0x00, 0x00, 0x00, 0x00,  // upper half 000000, little-endian
+                         0xFF, 0xFF, 0xFF, 0x00,  // lower half FFFFFF, little-endian
+                         0x00, 0xBC, 0x61, 0x4E}; // serial 12345678, big-endian
+    std::copy(patch.begin(), patch.end(), expected.begin() + 0xFF80);
+    EXPECT_EQ(transfers[1].payload, expected);
+    EXPECT_EQ(readFileBytes(path), original);
+    EXPECT_EQ(m_temporary.entryCount(), 0u);
+}
+
+TEST_F(EndToEndTest, IntegratedRefusalKeepsTheMacAndLeavesNoCopy)
+{
+    startSimulator(0x04000000);
+    const std::string path = m_files.file("full.bin");
+    FirmwareImageBuilder().version("3.5.1").writeTo(path);
+
+    const RoutineOutcome outcome =
+        downloadIntegratedImage(m_op, path, m_target, {"0012AB34CD56", 1, true, true, true});
+
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_FALSE(outcome.advancedMac);
+    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::FirmwareIncompatible});
+    EXPECT_EQ(received().size(), 1u);
+    EXPECT_EQ(m_temporary.entryCount(), 0u);
+}
+
+struct IndividualCase {
+    std::string name;
+    UnitIdentity unit;
+    std::uint32_t typeCode;
+    Bytes payload;
+    std::optional<std::string> advanced;
+};
+
+class IndividualEndToEndTest : public EndToEndTest,
+                               public ::testing::WithParamInterface<IndividualCase> {};
+
+TEST_P(IndividualEndToEndTest, PayloadAsReceived)
+{
+    startSimulator();
+    const IndividualCase& c = GetParam();
+    const RoutineOutcome outcome = downloadIndividualData(m_op, m_target, c.unit);
+    EXPECT_TRUE(m_op.messages().empty());
+    EXPECT_TRUE(outcome.succeeded);
+    EXPECT_EQ(outcome.advancedMac, c.advanced);
+    const auto transfers = received();
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_EQ(transfers[0].typeCode, c.typeCode);
+    EXPECT_EQ(transfers[0].payload, c.payload);
+    EXPECT_EQ(transfers[0].outcome, "ok");
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, IndividualEndToEndTest,
+                         ::testing::Values(IndividualCase{"MacAndSerial",
+                                                          {"0012AB34CD56", 1, true, true, true},
+                                                          0x55AB0007,
+                                                          {0x00, 0x00, 0x12, 0xAB, 0x00, 0x34, 0xCD,
+                                                           0x56, 0x01, 0x00, 0x00, 0x00},
+                                                          "0012AB34CD57"},
+                                           IndividualCase{
+                                               "MacOnly",
+                                               {"0012ab34cd56", 0, true, false, false},
+                                               0x55AB0005,
+                                               {0x00, 0x00, 0x12, 0xAB, 0x00, 0x34, 0xCD, 0x56},
+                                               std::nullopt},
+                                           IndividualCase{"SerialOnly",
+                                                          {"", 305419896, false, true, true},
+                                                          0x55AB0006,
+                                                          {0x78, 0x56, 0x34, 0x12},
+                                                          std::nullopt}),
+                         [](const auto& testInfo) { return testInfo.param.name; });
+
+TEST_F(EndToEndTest, FailedIndividualTransferKeepsTheMac)
+{
+    startSimulator(std::nullopt, sim::Fault::BadAcknowledgement);
+    const RoutineOutcome outcome =
+        downloadIndividualData(m_op, m_target, {"0012AB34CD56", 1, true, false, true});
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_FALSE(outcome.advancedMac);
+    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::CannotWriteFirmware});
+}
+
+Bytes validPtzImage()
+{
+    Bytes bytes(64660);
+    std::uint32_t sum = 0;
+    for (std::size_t at = 4; at < bytes.size(); at += 4) {
+        const auto word = static_cast<std::uint32_t>(at * 2654435761u);
+        bytes[at] = static_cast<std::uint8_t>(word);
+        bytes[at + 1] = static_cast<std::uint8_t>(word >> 8);
+        bytes[at + 2] = static_cast<std::uint8_t>(word >> 16);
+        bytes[at + 3] = static_cast<std::uint8_t>(word >> 24);
+        sum += word;
+    }
+    const std::uint32_t check = 0u - sum;
+    bytes[0] = static_cast<std::uint8_t>(check);
+    bytes[1] = static_cast<std::uint8_t>(check >> 8);
+    bytes[2] = static_cast<std::uint8_t>(check >> 16);
+    bytes[3] = static_cast<std::uint8_t>(check >> 24);
+    return bytes;
+}
+
+TEST_F(EndToEndTest, PtzImageArrivesByteForByte)
+{
+    startSimulator();
+    const std::string path = m_files.file("ptz.bin");
+    const Bytes image = validPtzImage();
+    writeFileBytes(path, image);
+
+    const RoutineOutcome outcome = downloadPtzImage(m_op, path, m_target);
+
+    EXPECT_TRUE(outcome.succeeded);
+    const auto transfers = received();
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_EQ(transfers[0].typeCode, 0x55AB0008u);
+    EXPECT_EQ(transfers[0].announcedSize, 64660u);
+    EXPECT_EQ(transfers[0].payload, image);
+}
+
+TEST_F(EndToEndTest, CorruptedPtzImageNeverConnects)
+{
+    startSimulator();
+    const std::string path = m_files.file("ptz.bin");
+    Bytes image = validPtzImage();
+    image[40000] ^= 0x01;
+    writeFileBytes(path, image);
+
+    downloadPtzImage(m_op, path, m_target);
+
+    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::InvalidPtzImage});
+    EXPECT_TRUE(m_op.transfers().empty());
+}
+
+} // namespace
+} // namespace tolvane
