@@ -1,0 +1,133 @@
+// The version reader under a tight address-space limit, in a child process: a failed allocation
+// is result -2 (message 125 from the routines), and a large image costs no more than its header
+// and member.
+#include "image/download_routines.h"
+#include "image/image_version.h"
+#include "support/firmware_image.h"
+#include "support/recording_operator.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TOLVANE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOLVANE_ASAN 1
+#endif
+#endif
+
+namespace tolvane {
+namespace {
+
+using test::FirmwareImageBuilder;
+using test::RecordingOperator;
+using test::TempDir;
+using Layout = FirmwareImageBuilder::Layout;
+
+constexpr rlim_t MiB = 1024 * 1024;
+
+// Limits this process's address space to what it uses now plus headroom; false if impossible.
+bool limitAddressSpace(rlim_t headroom)
+{
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return false;
+    unsigned long pages = 0;
+    const bool read = std::fscanf(statm, "%lu", &pages) == 1;
+    std::fclose(statm);
+    if (!read)
+        return false;
+    const rlim_t limit =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit value{limit, limit};
+    return ::setrlimit(RLIMIT_AS, &value) == 0;
+}
+
+class MemoryLimitDeathTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+#ifdef TOLVANE_ASAN
+        GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+#endif
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(MemoryLimitDeathTest, NoRoomForTheOutputIsMinusTwo)
+{
+    const std::string path = m_dir.file("app.bin");
+    FirmwareImageBuilder(Layout::ApplicationOnly).writeTo(path);
+    EXPECT_EXIT(
+        {
+            if (!limitAddressSpace(1 * MiB))
+                std::_Exit(2);
+            std::ostringstream diagnostics;
+            std::_Exit(readImageVersion(path, true, diagnostics) == VersionOutOfMemory ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(MemoryLimitDeathTest, RoutinesShowTheOutOfMemoryMessage)
+{
+    const std::string app = m_dir.file("app.bin");
+    const std::string full = m_dir.file("full.bin");
+    FirmwareImageBuilder(Layout::ApplicationOnly).writeTo(app);
+    FirmwareImageBuilder().writeTo(full);
+    EXPECT_EXIT(
+        {
+            RecordingOperator op;
+            RecordingOperator integrated;
+            // The temporary copy goes next to the images.
+            ::setenv("TMPDIR", m_dir.path().c_str(), 1);
+            if (!limitAddressSpace(1 * MiB))
+                std::_Exit(2);
+            downloadApplicationImage(op, app, {"127.0.0.1", 1});
+            downloadIntegratedImage(integrated, full, {"127.0.0.1", 1},
+                                    {"0012AB34CD56", 1, true, true, false});
+            const std::vector<MessageId> expected{MessageId::OutOfMemoryReadingImage};
+            std::_Exit(op.messages() == expected && op.jobs().empty() &&
+                               integrated.messages() == expected && integrated.jobs().empty()
+                           ? 0
+                           : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(m_dir.entryCount(), 2u); // no copy left behind
+}
+
+TEST_F(MemoryLimitDeathTest, LargeImageIsNotReadWhole)
+{
+    const std::string path = m_dir.file("large.bin");
+    FirmwareImageBuilder(Layout::ApplicationOnly).version("6.0.1").writeTo(path);
+    // 1 GiB, sparse: only the header and member hold data.
+    {
+        const int file = ::open(path.c_str(), O_WRONLY);
+        ASSERT_GE(file, 0);
+        const bool grown = ::ftruncate(file, off_t{1} << 30) == 0;
+        ::close(file);
+        if (!grown)
+            GTEST_SKIP() << "no sparse files here";
+    }
+    EXPECT_EXIT(
+        {
+            if (!limitAddressSpace(64 * MiB))
+                std::_Exit(2);
+            std::ostringstream diagnostics;
+            std::_Exit(readImageVersion(path, true, diagnostics) == 0x06000100 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace tolvane
