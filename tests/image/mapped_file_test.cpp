@@ -59,6 +59,7 @@ TEST_F(MappedFileTest, MissingFileGivesNoViewAndNoDescriptor)
     EXPECT_EQ(file.descriptor(), -1);
     EXPECT_EQ(file.length(), 0u);
     EXPECT_EQ(file.viewLength(), 0u);
+    EXPECT_EQ(file.errorText(), "open " + m_dir.file("absent.bin") + ": No such file or directory");
 }
 
 TEST_F(MappedFileTest, ZeroLengthFileCannotBeMappedButStaysOpen)
@@ -70,6 +71,7 @@ TEST_F(MappedFileTest, ZeroLengthFileCannotBeMappedButStaysOpen)
     EXPECT_EQ(file.view(), nullptr);
     EXPECT_GE(file.descriptor(), 0);
     EXPECT_EQ(file.length(), 0u);
+    EXPECT_EQ(file.errorText(), path + " is empty");
     file.close();
     EXPECT_EQ(file.descriptor(), -1);
     EXPECT_EQ(descriptorsOpenOn(path), 0);

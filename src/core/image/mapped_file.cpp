@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include <fcntl.h>
@@ -17,6 +18,11 @@ std::uint64_t allocationGranularity()
 {
     const long pageSize = ::sysconf(_SC_PAGESIZE);
     return pageSize > 0 ? static_cast<std::uint64_t>(pageSize) : 4096u;
+}
+
+std::string systemError(const std::string& call, const std::string& path, int error)
+{
+    return call + " " + path + ": " + std::strerror(error);
 }
 
 } // namespace
@@ -36,8 +42,12 @@ std::uint8_t* MappedFile::open(const std::string& path, std::uint32_t offset, st
     do {
         file = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     } while (file < 0 && errno == EINTR);
-    if (file < 0)
+    if (file < 0) {
+        m_error = systemError("open", path, errno);
         return nullptr;
+    }
+    m_file = file;
+    m_path = path;
     return map(file, offset, length, readOnly, mappingName);
 }
 
@@ -45,28 +55,47 @@ std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t leng
                               const char* /*mappingName: POSIX mappings have no names*/)
 {
     unmap();
-    if (file != m_file && m_file >= 0)
-        ::close(m_file);
-    m_file = file;
-    if (m_file < 0)
+    if (file != m_file) {
+        if (m_file >= 0)
+            ::close(m_file);
+        m_file = file;
+        m_path.clear();
+    }
+    const std::string name = m_path.empty() ? "descriptor " + std::to_string(file) : m_path;
+    m_error.clear();
+    if (m_file < 0) {
+        m_error = "no file to map";
         return nullptr;
+    }
 
     struct stat info {};
-    if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
+    if (::fstat(m_file, &info) != 0) {
+        m_error = systemError("fstat", name, errno);
         return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        m_error = name + " is not a regular file";
+        return nullptr;
+    }
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
 
     // Pages past the end of the file fault when touched, so the range must lie inside the file.
-    if (offset >= fileSize)
-        return nullptr;
     std::uint64_t wanted = length;
-    if (wanted == 0) {
+    if (wanted == 0 && offset < fileSize)
         wanted = fileSize - offset;
-        if (wanted > std::numeric_limits<std::uint32_t>::max())
-            return nullptr;
-    }
-    if (offset + wanted > fileSize)
+    if (fileSize == 0) {
+        m_error = name + " is empty";
         return nullptr;
+    }
+    if (offset >= fileSize || offset + wanted > fileSize) {
+        m_error =
+            name + ": range past the end of the file (" + std::to_string(fileSize) + " bytes)";
+        return nullptr;
+    }
+    if (wanted > std::numeric_limits<std::uint32_t>::max()) {
+        m_error = name + ": too large to map (" + std::to_string(fileSize) + " bytes)";
+        return nullptr;
+    }
 
     const std::uint64_t granularity = allocationGranularity();
     const std::uint64_t alignedStart = offset / granularity * granularity;
@@ -78,8 +107,10 @@ std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t leng
     const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
     void* start = ::mmap(nullptr, static_cast<std::size_t>(mappedLength), protection, MAP_SHARED,
                          m_file, static_cast<off_t>(alignedStart));
-    if (start == MAP_FAILED)
+    if (start == MAP_FAILED) {
+        m_error = systemError("mmap", name, errno);
         return nullptr;
+    }
 
     m_mappingStart = start;
     m_mappingLength = static_cast<std::size_t>(mappedLength);
@@ -104,6 +135,7 @@ void MappedFile::close()
     if (m_file >= 0)
         ::close(m_file);
     m_file = -1;
+    m_path.clear();
 }
 
 std::uint64_t MappedFile::length() const

@@ -30,13 +30,17 @@ public:
     std::uint8_t* view() const { return m_view; }
     std::uint32_t viewLength() const { return m_viewLength; }
     int descriptor() const { return m_file; }
+    // Why the last open or map gave nullptr, with the path and errno text; empty after success.
+    const std::string& errorText() const { return m_error; }
 
 private:
     std::uint8_t* m_view = nullptr;
     std::uint32_t m_viewLength = 0;
-    void* m_mappingStart = nullptr;  // start of the page-aligned mapping behind the view
+    void* m_mappingStart = nullptr; // start of the page-aligned mapping behind the view
     std::size_t m_mappingLength = 0;
     int m_file = -1;
+    std::string m_path; // for error texts; empty for a descriptor mapped directly
+    std::string m_error;
 };
 
-}  // namespace tolvane
+} // namespace tolvane
