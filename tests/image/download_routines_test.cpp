@@ -31,9 +31,9 @@ constexpr std::uint32_t ApplicationCode = 0x55AB0003;
 const DownloadTarget Target{"127.0.0.1", 5123};
 
 // Every routine test runs with its own temporary folder, so a copy left behind is seen.
-class RoutineTest : public ::testing::Test {
+class DownloadRoutineTest : public ::testing::Test {
 protected:
-    RoutineTest() : m_tmpdir("TMPDIR", m_temporary.path()) {}
+    DownloadRoutineTest() : m_tmpdir("TMPDIR", m_temporary.path()) {}
 
     std::string writeImage(const FirmwareImageBuilder& builder,
                            const std::string& name = "image.bin")
@@ -69,7 +69,7 @@ protected:
 
 // ---- application-only image ----
 
-TEST_F(RoutineTest, ApplicationImageSendsVersionThenTheFileUnchanged)
+TEST_F(DownloadRoutineTest, ApplicationImageSendsVersionThenTheFileUnchanged)
 {
     const std::string path = writeImage(FirmwareImageBuilder(Layout::ApplicationOnly));
     const Bytes file = readFileBytes(path);
@@ -97,7 +97,7 @@ struct AnnounceCase {
     Bytes announced;
 };
 
-class ApplicationVersionTest : public RoutineTest,
+class ApplicationVersionTest : public DownloadRoutineTest,
                                public ::testing::WithParamInterface<AnnounceCase> {};
 
 TEST_P(ApplicationVersionTest, VersionWordLeastSignificantFirst)
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Tags, ApplicationVersionTest,
                                            AnnounceCase{"4.7.0", {0x00, 0x00, 0x07, 0x04}},
                                            AnnounceCase{"1.2.255", {0x00, 0xFF, 0x02, 0x01}}));
 
-TEST_F(RoutineTest, ApplicationImageStopsAfterARefusedVersion)
+TEST_F(DownloadRoutineTest, ApplicationImageStopsAfterARefusedVersion)
 {
     const std::string path = writeImage(FirmwareImageBuilder(Layout::ApplicationOnly));
     m_op.scriptResults({TransferResult::Cancel});
@@ -126,7 +126,7 @@ TEST_F(RoutineTest, ApplicationImageStopsAfterARefusedVersion)
     EXPECT_FALSE(outcome.succeeded);
 }
 
-TEST_F(RoutineTest, ApplicationImageFailedTransferIsNoSuccess)
+TEST_F(DownloadRoutineTest, ApplicationImageFailedTransferIsNoSuccess)
 {
     const std::string path = writeImage(FirmwareImageBuilder(Layout::ApplicationOnly));
     m_op.scriptResults({TransferResult::Ok, TransferResult::Cancel});
@@ -136,7 +136,7 @@ TEST_F(RoutineTest, ApplicationImageFailedTransferIsNoSuccess)
     EXPECT_TRUE(m_op.messages().empty()); // the transfer reported its own failure
 }
 
-TEST_F(RoutineTest, ApplicationImageReadOnlyFileIsSent)
+TEST_F(DownloadRoutineTest, ApplicationImageReadOnlyFileIsSent)
 {
     const std::string path = writeImage(FirmwareImageBuilder(Layout::ApplicationOnly));
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
@@ -180,7 +180,7 @@ std::string folder(const TempDir& dir)
     return dir.file("folder");
 }
 
-class ApplicationBadInputTest : public RoutineTest,
+class ApplicationBadInputTest : public DownloadRoutineTest,
                                 public ::testing::WithParamInterface<BadInputCase> {};
 
 TEST_P(ApplicationBadInputTest, ShowsItsMessageAndSendsNothing)
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                      MessageId::InvalidData}),
     [](const auto& testInfo) { return testInfo.param.name; });
 
-TEST_F(RoutineTest, ApplicationImageUnreadableFile)
+TEST_F(DownloadRoutineTest, ApplicationImageUnreadableFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads any file";
@@ -224,7 +224,7 @@ TEST_F(RoutineTest, ApplicationImageUnreadableFile)
     EXPECT_TRUE(m_op.jobs().empty());
 }
 
-TEST_F(RoutineTest, PayloadsPastTwoGiBAreRefused)
+TEST_F(DownloadRoutineTest, PayloadsPastTwoGiBAreRefused)
 {
     const std::string path = m_files.file("huge.bin");
     if (!writeSparse(path, off_t{1} << 31))
@@ -259,7 +259,7 @@ void putBytes(Bytes& bytes, std::size_t at, std::initializer_list<std::uint8_t> 
     std::copy(values.begin(), values.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-TEST_F(RoutineTest, IntegratedImagePatchesTheCopyAndLeavesTheFile)
+TEST_F(DownloadRoutineTest, IntegratedImagePatchesTheCopyAndLeavesTheFile)
 {
     const std::string path = writeImage(FirmwareImageBuilder().version("3.5.1"));
     const Bytes original = readFileBytes(path);
@@ -300,7 +300,8 @@ struct PatchCase {
     bool sendSerial;
 };
 
-class IntegratedPatchTest : public RoutineTest, public ::testing::WithParamInterface<PatchCase> {};
+class IntegratedPatchTest : public DownloadRoutineTest,
+                            public ::testing::WithParamInterface<PatchCase> {};
 
 TEST_P(IntegratedPatchTest, OnlyTheTickedFieldsChange)
 {
@@ -339,7 +340,7 @@ struct AdvanceCase {
     std::optional<std::string> advanced;
 };
 
-class IntegratedAdvanceTest : public RoutineTest,
+class IntegratedAdvanceTest : public DownloadRoutineTest,
                               public ::testing::WithParamInterface<AdvanceCase> {};
 
 TEST_P(IntegratedAdvanceTest, MacAdvancesAfterAnAcceptedVersion)
@@ -386,7 +387,7 @@ struct IntegratedBadCase {
     MessageId message;
 };
 
-class IntegratedBadInputTest : public RoutineTest,
+class IntegratedBadInputTest : public DownloadRoutineTest,
                                public ::testing::WithParamInterface<IntegratedBadCase> {};
 
 TEST_P(IntegratedBadInputTest, ShowsItsMessageSendsNothingLeavesNothing)
@@ -443,7 +444,7 @@ INSTANTIATE_TEST_SUITE_P(
                           GoodMac, MessageId::InvalidData}),
     [](const auto& testInfo) { return testInfo.param.name; });
 
-TEST_F(RoutineTest, IntegratedInvalidMacIsNotCheckedWhenNotSent)
+TEST_F(DownloadRoutineTest, IntegratedInvalidMacIsNotCheckedWhenNotSent)
 {
     const std::string path = writeImage(FirmwareImageBuilder());
     const RoutineOutcome outcome =
@@ -453,7 +454,7 @@ TEST_F(RoutineTest, IntegratedInvalidMacIsNotCheckedWhenNotSent)
     EXPECT_TRUE(outcome.succeeded);
 }
 
-TEST_F(RoutineTest, IntegratedUnreadableFile)
+TEST_F(DownloadRoutineTest, IntegratedUnreadableFile)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads any file";
@@ -465,7 +466,7 @@ TEST_F(RoutineTest, IntegratedUnreadableFile)
     EXPECT_EQ(m_temporary.entryCount(), 0u);
 }
 
-TEST_F(RoutineTest, IntegratedCopyFailsCleanlyWithoutATemporaryFolder)
+TEST_F(DownloadRoutineTest, IntegratedCopyFailsCleanlyWithoutATemporaryFolder)
 {
     const std::string path = writeImage(FirmwareImageBuilder());
     ScopedEnvironment gone("TMPDIR", m_temporary.file("does-not-exist"));
@@ -483,7 +484,7 @@ struct IndividualCase {
     Bytes payload;
 };
 
-class IndividualDataTest : public RoutineTest,
+class IndividualDataTest : public DownloadRoutineTest,
                            public ::testing::WithParamInterface<IndividualCase> {};
 
 TEST_P(IndividualDataTest, PayloadBytesAndTypeCode)
@@ -515,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      {0x78, 0x56, 0x34, 0x12}}),
     [](const auto& testInfo) { return testInfo.param.name; });
 
-TEST_F(RoutineTest, IndividualDataWithNeitherBoxDoesNothing)
+TEST_F(DownloadRoutineTest, IndividualDataWithNeitherBoxDoesNothing)
 {
     const RoutineOutcome outcome =
         downloadIndividualData(m_op, Target, identity("0012AB34CD56", 1, false, false, true));
@@ -532,7 +533,7 @@ struct IndividualAdvanceCase {
     std::optional<std::string> advanced;
 };
 
-class IndividualAdvanceTest : public RoutineTest,
+class IndividualAdvanceTest : public DownloadRoutineTest,
                               public ::testing::WithParamInterface<IndividualAdvanceCase> {};
 
 TEST_P(IndividualAdvanceTest, AdvancesOnlyAfterSuccess)
@@ -563,7 +564,7 @@ struct InvalidMacCase {
     std::string mac;
 };
 
-class IndividualInvalidMacTest : public RoutineTest,
+class IndividualInvalidMacTest : public DownloadRoutineTest,
                                  public ::testing::WithParamInterface<InvalidMacCase> {};
 
 TEST_P(IndividualInvalidMacTest, BothMacVariantsRefuseAndSendNothing)
@@ -615,7 +616,7 @@ Bytes validPtzImage()
     return bytes;
 }
 
-TEST_F(RoutineTest, PtzImageIsSentByteForByte)
+TEST_F(DownloadRoutineTest, PtzImageIsSentByteForByte)
 {
     const Bytes image = validPtzImage();
     const std::string path = writeBytes(image, "ptz.bin");
@@ -628,7 +629,7 @@ TEST_F(RoutineTest, PtzImageIsSentByteForByte)
     EXPECT_TRUE(outcome.succeeded);
 }
 
-TEST_F(RoutineTest, PtzImageAllZeroPasses)
+TEST_F(DownloadRoutineTest, PtzImageAllZeroPasses)
 {
     const std::string path = writeBytes(Bytes(PtzSize, 0), "ptz.bin");
     downloadPtzImage(m_op, path, Target);
@@ -656,7 +657,8 @@ Bytes resized(std::size_t size)
     return bytes;
 }
 
-class PtzBadInputTest : public RoutineTest, public ::testing::WithParamInterface<PtzBadCase> {};
+class PtzBadInputTest : public DownloadRoutineTest,
+                        public ::testing::WithParamInterface<PtzBadCase> {};
 
 TEST_P(PtzBadInputTest, ShowsItsMessageAndSendsNothing)
 {

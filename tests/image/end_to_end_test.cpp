@@ -28,9 +28,9 @@ using Layout = FirmwareImageBuilder::Layout;
 
 constexpr auto Patience = 20s;
 
-class EndToEndTest : public ::testing::Test {
+class ImageEndToEndTest : public ::testing::Test {
 protected:
-    EndToEndTest() : m_tmpdir("TMPDIR", m_temporary.path()) {}
+    ImageEndToEndTest() : m_tmpdir("TMPDIR", m_temporary.path()) {}
 
     // Starts a simulator; every test talks only to it.
     void startSimulator(std::optional<std::int32_t> minimumVersion = std::nullopt,
@@ -64,7 +64,7 @@ protected:
     SimulatorOperator m_op;
 };
 
-TEST_F(EndToEndTest, ApplicationImageArrivesByteForByte)
+TEST_F(ImageEndToEndTest, ApplicationImageArrivesByteForByte)
 {
     startSimulator(0x03050000);
     const std::string path = m_files.file("app.bin");
@@ -91,7 +91,7 @@ TEST_F(EndToEndTest, ApplicationImageArrivesByteForByte)
     EXPECT_EQ(readFileBytes(transfers[1].savedPath), file);
 }
 
-TEST_F(EndToEndTest, RefusedVersionStopsBeforeTheImage)
+TEST_F(ImageEndToEndTest, RefusedVersionStopsBeforeTheImage)
 {
     startSimulator(0x03060000);
     const std::string path = m_files.file("app.bin");
@@ -108,7 +108,7 @@ TEST_F(EndToEndTest, RefusedVersionStopsBeforeTheImage)
     EXPECT_EQ(transfers[0].outcome, "refused");
 }
 
-TEST_F(EndToEndTest, IntegratedImageArrivesPatchedAndTheMacAdvances)
+TEST_F(ImageEndToEndTest, IntegratedImageArrivesPatchedAndTheMacAdvances)
 {
     startSimulator(0x03050100);
     const std::string path = m_files.file("full.bin");
@@ -135,7 +135,7 @@ TEST_F(EndToEndTest, IntegratedImageArrivesPatchedAndTheMacAdvances)
     EXPECT_EQ(m_temporary.entryCount(), 0u);
 }
 
-TEST_F(EndToEndTest, IntegratedRefusalKeepsTheMacAndLeavesNoCopy)
+TEST_F(ImageEndToEndTest, IntegratedRefusalKeepsTheMacAndLeavesNoCopy)
 {
     startSimulator(0x04000000);
     const std::string path = m_files.file("full.bin");
@@ -159,10 +159,10 @@ struct IndividualCase {
     std::optional<std::string> advanced;
 };
 
-class IndividualEndToEndTest : public EndToEndTest,
-                               public ::testing::WithParamInterface<IndividualCase> {};
+class IndividualImageEndToEndTest : public ImageEndToEndTest,
+                                    public ::testing::WithParamInterface<IndividualCase> {};
 
-TEST_P(IndividualEndToEndTest, PayloadAsReceived)
+TEST_P(IndividualImageEndToEndTest, PayloadAsReceived)
 {
     startSimulator();
     const IndividualCase& c = GetParam();
@@ -177,7 +177,7 @@ TEST_P(IndividualEndToEndTest, PayloadAsReceived)
     EXPECT_EQ(transfers[0].outcome, "ok");
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, IndividualEndToEndTest,
+INSTANTIATE_TEST_SUITE_P(Variants, IndividualImageEndToEndTest,
                          ::testing::Values(IndividualCase{"MacAndSerial",
                                                           {"0012AB34CD56", 1, true, true, true},
                                                           0x55AB0007,
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Variants, IndividualEndToEndTest,
                                                           std::nullopt}),
                          [](const auto& testInfo) { return testInfo.param.name; });
 
-TEST_F(EndToEndTest, FailedIndividualTransferKeepsTheMac)
+TEST_F(ImageEndToEndTest, FailedIndividualTransferKeepsTheMac)
 {
     startSimulator(std::nullopt, sim::Fault::BadAcknowledgement);
     const RoutineOutcome outcome =
@@ -227,7 +227,7 @@ Bytes validPtzImage()
     return bytes;
 }
 
-TEST_F(EndToEndTest, PtzImageArrivesByteForByte)
+TEST_F(ImageEndToEndTest, PtzImageArrivesByteForByte)
 {
     startSimulator();
     const std::string path = m_files.file("ptz.bin");
@@ -244,7 +244,7 @@ TEST_F(EndToEndTest, PtzImageArrivesByteForByte)
     EXPECT_EQ(transfers[0].payload, image);
 }
 
-TEST_F(EndToEndTest, CorruptedPtzImageNeverConnects)
+TEST_F(ImageEndToEndTest, CorruptedPtzImageNeverConnects)
 {
     startSimulator();
     const std::string path = m_files.file("ptz.bin");
