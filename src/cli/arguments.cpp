@@ -382,7 +382,7 @@ Download options:
   --target HOST[:PORT]  a recorder (IPv4 address; port 5000 unless given); may be repeated
   --targets FILE        recorders from a file, one a line; blank lines and # comments are skipped
   --jobs N              downloads running at once (default 4)
-  --quiet               no progress display
+  --quiet               no progress display and no summary table; messages still show
   --record FILE         append one JSON line per unit to FILE; refuse a MAC address it shows as
                         already written
   --allow-reused-mac    send a MAC address even when the record shows it written

@@ -254,6 +254,12 @@ TEST_F(FileCommands, InspectTellsEachKindOfFile)
     EXPECT_THAT(run.out, HasSubstr("Checksum: holds (word sum 0x00000000)\n"));
     EXPECT_THAT(run.out, HasSubstr("Protocols: 1\n  [003]Bravo\n"));
 
+    // show lists the rows of a damaged image but says a recorder would refuse it.
+    run = test::runTolvaneCli({"ptz", "show", m_dir.file("broken.bin")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "[003]Bravo\n");
+    EXPECT_EQ(run.err, "This PTZ image file is invalid. \n");
+
     run = test::runTolvaneCli({"inspect", m_dir.file("broken.bin")});
     EXPECT_THAT(run.out, HasSubstr("Kind: PTZ image with a bad checksum\n"));
     EXPECT_THAT(run.out, HasSubstr("Checksum: does not hold (word sum 0x00000010)\n"));
