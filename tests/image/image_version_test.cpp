@@ -29,6 +29,76 @@ FirmwareImageBuilder withContent(const std::string& text)
     return builder;
 }
 
+// Deflate bits: numbers go least significant bit first, Huffman codes most significant bit first.
+class BitWriter {
+public:
+    void number(std::uint32_t value, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            put((value >> i) & 1u);
+    }
+    void code(std::uint32_t value, int length)
+    {
+        for (int i = length - 1; i >= 0; --i)
+            put((value >> i) & 1u);
+    }
+    std::vector<std::uint8_t> bytes() const { return m_bytes; }
+
+private:
+    void put(std::uint32_t bit)
+    {
+        if (m_used % 8 == 0)
+            m_bytes.push_back(0);
+        m_bytes.back() = static_cast<std::uint8_t>(m_bytes.back() | bit << (m_used % 8));
+        ++m_used;
+    }
+    std::vector<std::uint8_t> m_bytes;
+    int m_used = 0;
+};
+
+// A gzip member whose one dynamic block declares an incomplete literal/length code (literals 0
+// and 256 of length 2) or, with badDistances, an incomplete distance code (one code of length 2).
+std::vector<std::uint8_t> incompleteTreeMember(bool badDistances)
+{
+    BitWriter w;
+    w.number(1, 1);                      // last block
+    w.number(2, 2);                      // dynamic Huffman codes
+    w.number(0, 5);                      // 257 literal/length codes
+    w.number(badDistances ? 1 : 0, 5);   // 1 or 2 distance codes
+    w.number(badDistances ? 14 : 12, 4); // code length codes, in the order 16 17 18 0 8 7 9 6 ...
+    // Code length code lengths. Literal case: 18 -> 1 bit "0", 0 -> "10", 2 -> "11".
+    // Distance case: all of 0, 1, 2, 18 two bits: 0 -> "00", 1 -> "01", 2 -> "10", 18 -> "11".
+    const std::vector<std::uint32_t> lengths =
+        badDistances
+            ? std::vector<std::uint32_t>{0, 0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2}
+            : std::vector<std::uint32_t>{0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    for (const std::uint32_t length : lengths)
+        w.number(length, 3);
+    if (badDistances) {
+        w.code(0b01, 2); // literal 0: length 1
+        w.code(0b11, 2); // 138 zeros
+        w.number(127, 7);
+        w.code(0b11, 2); // 117 zeros: literals 1 to 255
+        w.number(106, 7);
+        w.code(0b01, 2); // 256: length 1 (a complete literal code)
+        w.code(0b10, 2); // distance 0: length 2
+        w.code(0b00, 2); // distance 1: length 0
+    } else {
+        w.code(0b11, 2); // literal 0: length 2
+        w.code(0b0, 1);  // 138 zeros
+        w.number(127, 7);
+        w.code(0b0, 1); // 117 zeros
+        w.number(106, 7);
+        w.code(0b11, 2); // 256: length 2
+        w.code(0b10, 2); // distance 0: length 0
+    }
+    std::vector<std::uint8_t> member = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3};
+    const std::vector<std::uint8_t> block = w.bytes();
+    member.insert(member.end(), block.begin(), block.end());
+    member.insert(member.end(), 16, 0);
+    return member;
+}
+
 struct VersionCase {
     std::string name;
     // Writes the file under test at the given path.
@@ -102,6 +172,12 @@ std::vector<VersionCase> versionCases()
          FormatViolated},
         {"GarbageDeflateData", image(FirmwareImageBuilder().rawMember(garbageDeflate)), -1,
          FormatViolated},
+        {"IncompleteLiteralTree",
+         image(FirmwareImageBuilder().rawMember(incompleteTreeMember(false))), -1,
+         "Incomplete literal tree\n" + FormatViolated},
+        {"IncompleteDistanceTree",
+         image(FirmwareImageBuilder().rawMember(incompleteTreeMember(true))), -1,
+         "incomplete distance tree\n" + FormatViolated},
         {"MemberCutByHeaderLength",
          image(FirmwareImageBuilder().headerLength(static_cast<std::uint32_t>(memberSize - 9))), -1,
          FormatViolated},
