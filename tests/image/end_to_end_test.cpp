@@ -48,11 +48,23 @@ protected:
         m_target = DownloadTarget{"127.0.0.1", m_simulator->port()};
     }
 
-    // The transfers the simulator finished, once there are as many as the operator ran.
+    // The transfers the simulator finished, in the order the routine ran them: the simulator lists
+    // connections as they end, which need not be the order they began.
     std::vector<sim::ReceivedTransfer> received()
     {
         EXPECT_TRUE(m_simulator->waitForTransfers(m_op.transfers().size(), Patience));
-        return m_simulator->transfers();
+        const std::vector<sim::ReceivedTransfer> all = m_simulator->transfers();
+        EXPECT_EQ(all.size(), m_op.transfers().size());
+        std::vector<sim::ReceivedTransfer> ordered;
+        for (const auto& ran : m_op.transfers()) {
+            for (const auto& transfer : all) {
+                if (transfer.typeCode == ran.job.typeCode) {
+                    ordered.push_back(transfer);
+                    break;
+                }
+            }
+        }
+        return ordered;
     }
 
     TempDir m_files;
