@@ -1,6 +1,7 @@
 // The download routines against the recorder simulator on the loopback address, with the real
 // worker: what the simulator received is compared with bytes worked out by hand.
 #include "image/download_routines.h"
+#include "ptz/ptz_image.h"
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
 #include "support/simulator_operator.h"
@@ -254,6 +255,38 @@ TEST_F(ImageEndToEndTest, PtzImageArrivesByteForByte)
     EXPECT_EQ(transfers[0].typeCode, 0x55AB0008u);
     EXPECT_EQ(transfers[0].announcedSize, 64660u);
     EXPECT_EQ(transfers[0].payload, image);
+}
+
+TEST_F(ImageEndToEndTest, PtzImageFileWrittenByTheImageCreatorArrives)
+{
+    startSimulator();
+    PtzImage empty;
+    const std::string emptyPath = m_files.file("empty.bin");
+    ASSERT_NE(empty.WriteFile(emptyPath), 0) << empty.LastError();
+    PtzImage one;
+    PtzProtocol protocol;
+    protocol.number = 7;
+    protocol.setName("Alpha");
+    protocol.baudRate = 9600;
+    ASSERT_NE(one.SetAt(0, protocol), 0);
+    const std::string onePath = m_files.file("one.bin");
+    ASSERT_NE(one.WriteFile(onePath), 0) << one.LastError();
+
+    EXPECT_TRUE(downloadPtzImage(m_op, emptyPath, m_target).succeeded);
+    EXPECT_TRUE(downloadPtzImage(m_op, onePath, m_target).succeeded);
+
+    EXPECT_TRUE(m_op.messages().empty());
+    ASSERT_TRUE(m_simulator->waitForTransfers(2, Patience));
+    const auto transfers = m_simulator->transfers();
+    ASSERT_EQ(transfers.size(), 2u);
+    const Bytes emptyFile = readFileBytes(emptyPath);
+    const Bytes oneFile = readFileBytes(onePath);
+    // 16164 words of FFFFFFFF sum to -16164, so the checksum word is 16164 = 0x3F24.
+    EXPECT_EQ(Bytes(emptyFile.begin(), emptyFile.begin() + 4), (Bytes{0x24, 0x3F, 0x00, 0x00}));
+    for (const Bytes& file : {emptyFile, oneFile}) {
+        const bool arrived = transfers[0].payload == file || transfers[1].payload == file;
+        EXPECT_TRUE(arrived);
+    }
 }
 
 TEST_F(ImageEndToEndTest, CorruptedPtzImageNeverConnects)
