@@ -1,5 +1,6 @@
 // tolvane-sim: a recorder on a TCP port for trying the tool without one.
 
+#include "sim/demo_files.h"
 #include "sim/simulator.h"
 
 #include <arpa/inet.h>
@@ -33,7 +34,10 @@ void printUsage(std::FILE* out)
                  "  --min-version X.Y.Z    refuse compatibility checks of older firmware\n"
                  "  --save-dir DIR         keep each received payload in DIR\n"
                  "  --write-time SECONDS   pause between the two acknowledgements\n"
+                 "  --read-rate KIB_PER_SECOND\n"
+                 "                         take the image in no faster than this (0: no limit)\n"
                  "  --fault MODE           misbehave: %s\n"
+                 "  --write-demo-files DIR write demo images and PTZ files into DIR, then exit\n"
                  "  --help                 show this text\n",
                  faults.c_str());
 }
@@ -105,6 +109,7 @@ int badOption(const std::string& message)
 int main(int argc, char** argv)
 {
     SimulatorOptions options;
+    std::string demoDirectory;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         std::string value;
@@ -121,7 +126,8 @@ int main(int argc, char** argv)
         }
         const bool known = option == "--listen" || option == "--min-version" ||
                            option == "--save-dir" || option == "--write-time" ||
-                           option == "--fault";
+                           option == "--fault" || option == "--read-rate" ||
+                           option == "--write-demo-files";
         if (!known)
             return badOption("unknown option '" + std::string(argv[i]) + "'");
         if (!hasValue) {
@@ -148,12 +154,32 @@ int main(int argc, char** argv)
         } else if (option == "--write-time") {
             if (!parseSeconds(value, options.writeTime))
                 return badOption("--write-time wants a number of seconds, not '" + value + "'");
+        } else if (option == "--read-rate") {
+            unsigned long kibPerSecond = 0;
+            if (!parseUnsigned(value, 0xFFFFFFFFul, kibPerSecond))
+                return badOption("--read-rate wants a whole number of KiB per second, not '" +
+                                 value + "'");
+            options.readBytesPerSecond = std::uint64_t{kibPerSecond} * 1024;
+        } else if (option == "--write-demo-files") {
+            if (value.empty())
+                return badOption("--write-demo-files wants a directory");
+            demoDirectory = value;
         } else if (option == "--fault") {
             const auto fault = tolvane::sim::parseFault(value);
             if (!fault)
                 return badOption("unknown fault '" + value + "'");
             options.fault = *fault;
         }
+    }
+
+    if (!demoDirectory.empty()) {
+        std::string error;
+        if (!tolvane::sim::writeDemoFiles(demoDirectory, &error)) {
+            std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stdout, "demo files written to %s\n", demoDirectory.c_str());
+        return 0;
     }
 
     // Every thread inherits this mask, so the signals wait for sigwait below.

@@ -2,6 +2,7 @@
 
 #include "transfer/wire_words.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -50,6 +51,10 @@ constexpr int SmallReceiveBuffer = 16 * 1024;
 // memory.
 constexpr std::size_t TrailingByteLimit = 1024 * 1024;
 constexpr std::size_t ReadBlock = 64 * 1024;
+// A paced recorder also announces the segment size of the Ethernet it sits on. The tool sizes its
+// send buffer, and so its payload chunks, from the segment size: with loopback's 64 KiB segments
+// it would hand megabytes to the kernel at once and its progress would jump.
+constexpr int EthernetSegmentSize = 1460;
 
 std::string errnoText(int error)
 {
@@ -197,6 +202,38 @@ public:
         return Io::Ok;
     }
 
+    // Like readInto, but on average no faster than bytesPerSecond (0: no limit). The pace is kept
+    // against the start of the read, so rounding in the pauses does not add up.
+    Io readIntoAtRate(std::vector<std::uint8_t>& out, std::size_t count,
+                      std::uint64_t bytesPerSecond)
+    {
+        if (bytesPerSecond == 0)
+            return readInto(out, count);
+        // About fifty slices a second keep the pace smooth.
+        const std::size_t slice =
+            static_cast<std::size_t>(std::clamp<std::uint64_t>(bytesPerSecond / 50, 1, ReadBlock));
+        const auto start = std::chrono::steady_clock::now();
+        std::uint64_t taken = 0;
+        while (count > 0) {
+            const std::size_t now = std::min(slice, count);
+            const Io io = readInto(out, now);
+            if (io != Io::Ok)
+                return io;
+            count -= now;
+            taken += now;
+            const auto due =
+                start +
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(
+                    static_cast<double>(taken) / static_cast<double>(bytesPerSecond)));
+            if (count > 0) {
+                const Io paused = pauseUntil(due);
+                if (paused != Io::Ok)
+                    return paused;
+            }
+        }
+        return Io::Ok;
+    }
+
     Io writeWord(std::uint32_t word)
     {
         const std::uint8_t bytes[4] = {
@@ -253,7 +290,11 @@ public:
     // Sleeps for the given time unless the simulator stops first.
     Io pause(std::chrono::milliseconds duration)
     {
-        const auto deadline = std::chrono::steady_clock::now() + duration;
+        return pauseUntil(std::chrono::steady_clock::now() + duration);
+    }
+
+    Io pauseUntil(std::chrono::steady_clock::time_point deadline)
+    {
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
@@ -360,7 +401,7 @@ void Simulator::State::serve(int fd, std::size_t sequenceNumber)
     const bool givesUpMidPayload =
         fault == Fault::StopReadingMidPayload || fault == Fault::CloseMidPayload;
     const std::size_t wanted = givesUpMidPayload ? size / 2 : size;
-    io = session.readInto(t.payload, wanted);
+    io = session.readIntoAtRate(t.payload, wanted, options.readBytesPerSecond);
     const std::string received =
         std::to_string(t.payload.size()) + " of " + std::to_string(size) + " payload bytes";
     if (io != Io::Ok)
@@ -518,6 +559,12 @@ bool Simulator::start(std::string* error)
         s.options.fault == Fault::CloseMidPayload)
         ::setsockopt(s.listener.get(), SOL_SOCKET, SO_RCVBUF, &SmallReceiveBuffer,
                      sizeof SmallReceiveBuffer);
+    if (s.options.readBytesPerSecond > 0) {
+        ::setsockopt(s.listener.get(), IPPROTO_TCP, TCP_MAXSEG, &EthernetSegmentSize,
+                     sizeof EthernetSegmentSize);
+        ::setsockopt(s.listener.get(), SOL_SOCKET, SO_RCVBUF, &SmallReceiveBuffer,
+                     sizeof SmallReceiveBuffer);
+    }
     if (::bind(s.listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return failed("bind " + s.options.host + ":" + std::to_string(s.options.port) + ": " +
                       errnoText(errno));

@@ -34,6 +34,9 @@ struct SimulatorOptions {
     std::optional<std::int32_t> minimumVersion;
     std::string saveDirectory;              // when set, each received payload is kept there
     std::chrono::milliseconds writeTime{0}; // pause between the two acknowledgements
+    // Payload bytes taken in per second, like a recorder that stores the image as it arrives;
+    // 0 reads as fast as the bytes come.
+    std::uint64_t readBytesPerSecond = 0;
     Fault fault = Fault::None;
 };
 
