@@ -89,6 +89,10 @@ bool AtomicFile::open()
     if (m_target.empty())
         return fail("open", "(empty path)", ENOENT);
     m_target = resolveTarget(m_target);
+    // rename() needs only the folder to be writable, so it would replace a file the operator made
+    // read-only; refuse as writing into that file would.
+    if (::access(m_target.c_str(), W_OK) != 0 && errno != ENOENT)
+        return fail("open", m_target, errno);
 
     // Hidden, so a file dialog open at the same time does not offer it.
     std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target) + ".XXXXXX";

@@ -18,6 +18,7 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
+    // Fails with EACCES, before creating anything, when the target exists and may not be written.
     bool open();
     // Writes all of data or fails; after a failure every further call fails.
     bool write(const void* data, std::size_t size);
