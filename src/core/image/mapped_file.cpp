@@ -1,5 +1,7 @@
 #include "image/mapped_file.h"
 
+#include "base/regular_file.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -38,14 +40,9 @@ std::uint8_t* MappedFile::open(const std::string& path, std::uint32_t offset, st
     // A file left open by a failed map is closed as well, so no descriptor is ever lost.
     close();
 
-    int file = -1;
-    do {
-        file = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-    } while (file < 0 && errno == EINTR);
-    if (file < 0) {
-        m_error = systemError("open", path, errno);
+    const int file = openRegularFile(path, readOnly ? O_RDONLY : O_RDWR, &m_error);
+    if (file < 0)
         return nullptr;
-    }
     m_file = file;
     m_path = path;
     return map(file, offset, length, readOnly, mappingName);

@@ -1,5 +1,7 @@
 #include "ptz/input_file.h"
 
+#include "base/regular_file.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,12 +24,8 @@ void InputFile::fail(const char* what, int err)
 bool InputFile::open(const std::string& path)
 {
     m_path = path;
-    m_file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_file < 0) {
-        fail("open", errno);
-        return false;
-    }
-    return true;
+    m_file = openRegularFile(path, O_RDONLY, &m_errorText);
+    return m_file >= 0;
 }
 
 bool InputFile::size(std::uint64_t& out)
