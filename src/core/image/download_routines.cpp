@@ -1,5 +1,7 @@
 #include "image/download_routines.h"
 
+#include "base/regular_file.h"
+
 #include "image/image_version.h"
 #include "image/mac_address.h"
 #include "image/mapped_file.h"
@@ -80,7 +82,7 @@ TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& targe
 const std::uint8_t* mapForSending(DownloadOperator& op, MappedFile& file, const std::string& path)
 {
     const std::uint8_t* bytes = file.open(path, 0, 0, true);
-    if (bytes != nullptr && file.length() <= LargestPayload)
+    if (bytes != nullptr && file.viewLength() <= LargestPayload)
         return bytes;
     // A failed map leaves the file open, so its length still tells why.
     op.showMessage(file.length() > LargestPayload ? MessageId::PayloadTooLarge
@@ -129,10 +131,7 @@ public:
 private:
     bool copyFrom(const std::string& source)
     {
-        int in = -1;
-        do {
-            in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-        } while (in < 0 && errno == EINTR);
+        const int in = openRegularFile(source, O_RDONLY);
         if (in < 0)
             return false;
         std::array<std::uint8_t, 64 * 1024> buffer{};
@@ -209,7 +208,8 @@ RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string&
     const std::uint8_t* image = mapForSending(op, file, imagePath);
     if (image == nullptr)
         return outcome;
-    const std::uint64_t length = file.length();
+    // What is sent is what is mapped, even if the file changes size meanwhile.
+    const std::uint64_t length = file.viewLength();
 
     const std::int32_t version =
         announcedApplicationVersion(readImageVersion(imagePath, true, std::cout));
@@ -252,7 +252,7 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
         op.showMessage(MessageId::CannotOpenImageFile);
         return outcome;
     }
-    const std::uint64_t length = file.length();
+    const std::uint64_t length = file.viewLength();
     if (length < PatchAreaEnd) {
         op.showMessage(MessageId::InvalidFileSize);
         return outcome;
@@ -313,7 +313,7 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
         op.showMessage(MessageId::CannotOpenImageFile);
         return outcome;
     }
-    if (!isValidPtzImageBytes(image, file.length())) {
+    if (!isValidPtzImageBytes(image, file.viewLength())) {
         op.showMessage(MessageId::InvalidPtzImage);
         return outcome;
     }
