@@ -92,9 +92,11 @@ int DownloadWorker::run()
     if (const int code = transfer(socket.get()))
         return code;
 
+    // Stage 5 may let the window end and free the job, so nothing of it is read after posting.
+    const auto pause = m_job.deadlines.completionPause;
     m_observer.stage(5);
     // Give the recorder a moment before the connection goes away.
-    std::this_thread::sleep_for(m_job.deadlines.completionPause);
+    std::this_thread::sleep_for(pause);
     return WorkerError::None;
 }
 
