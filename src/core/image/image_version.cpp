@@ -1,13 +1,15 @@
 #include "image/image_version.h"
 
+#include "base/regular_file.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <climits>
 #include <memory>
 #include <new>
+#include <span>
 #include <string_view>
 
 #include <fcntl.h>
@@ -65,95 +67,262 @@ std::uint32_t littleEndian32(const std::uint8_t* bytes)
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// Position just past a zero-terminated field starting at pos, or size when it is not terminated.
-std::size_t skipZeroTerminated(const std::uint8_t* member, std::size_t size, std::size_t pos)
+// Bytes of the gzip member, read from the file a block at a time, so a member length that is
+// garbage costs no more memory than one block.
+class MemberReader {
+public:
+    static constexpr std::size_t BlockSize = 64 * 1024;
+
+    MemberReader(int file, std::uint64_t offset, std::uint64_t size)
+        : m_file(file), m_offset(offset), m_size(size), m_block(new std::uint8_t[BlockSize])
+    {
+    }
+
+    std::uint64_t size() const { return m_size; }
+
+    // The block that starts at index (at most BlockSize bytes, fewer at the end of the member);
+    // false when the file cannot be read there.
+    bool load(std::uint64_t index)
+    {
+        const auto count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(BlockSize, index < m_size ? m_size - index : 0));
+        m_blockStart = index;
+        m_blockLength = 0;
+        if (!readAt(m_file, m_block.get(), count, m_offset + index))
+            return false;
+        m_blockLength = count;
+        return true;
+    }
+    const std::uint8_t* block() const { return m_block.get(); }
+    std::size_t blockLength() const { return m_blockLength; }
+
+    // The byte at index < size().
+    bool byteAt(std::uint64_t index, std::uint8_t& out)
+    {
+        if (index < m_blockStart || index >= m_blockStart + m_blockLength) {
+            if (!load(index))
+                return false;
+        }
+        out = m_block[static_cast<std::size_t>(index - m_blockStart)];
+        return true;
+    }
+
+    bool read(std::uint64_t index, std::uint8_t* out, std::size_t count)
+    {
+        return readAt(m_file, out, count, m_offset + index);
+    }
+
+private:
+    int m_file;
+    std::uint64_t m_offset;
+    std::uint64_t m_size;
+    std::unique_ptr<std::uint8_t[]> m_block;
+    std::uint64_t m_blockStart = 0;
+    std::size_t m_blockLength = 0;
+};
+
+enum class Decoded { Ok, Invalid, ReadFailed };
+
+// Position just past a zero-terminated field starting at pos, or size + 1 when it is not
+// terminated.
+Decoded skipZeroTerminated(MemberReader& member, std::uint64_t& pos)
 {
-    while (pos < size && member[pos] != 0)
+    std::uint8_t byte = 1;
+    while (pos < member.size()) {
+        if (!member.byteAt(pos, byte))
+            return Decoded::ReadFailed;
+        if (byte == 0)
+            break;
         ++pos;
-    return pos < size ? pos + 1 : size + 1;
+    }
+    pos = pos < member.size() ? pos + 1 : member.size() + 1;
+    return Decoded::Ok;
 }
 
-// Decodes one gzip member into output (zero-filled, capacity bytes). Writes the decoder's
-// diagnostic lines; true when the member decoded with a matching CRC-32 and length.
-bool decodeGzipMember(const std::uint8_t* member, std::size_t size, std::uint8_t* output,
-                      std::size_t capacity, std::ostream& diagnostics)
+// Position of the deflate data after the gzip header, in pos.
+Decoded skipGzipHeader(MemberReader& member, std::uint64_t& pos, std::ostream& diagnostics)
 {
-    if (size < 2 || member[0] != 0x1F || member[1] != 0x8B) {
+    const std::uint64_t size = member.size();
+    std::uint8_t header[10] = {};
+    if (!member.read(0, header, static_cast<std::size_t>(std::min<std::uint64_t>(size, 10))))
+        return Decoded::ReadFailed;
+    if (size < 2 || header[0] != 0x1F || header[1] != 0x8B) {
         diagnostics << "Invalid gzip magic\n";
-        return false;
+        return Decoded::Invalid;
     }
-    if (size < 10 || member[2] != Z_DEFLATED)
-        return false;
-    const std::uint8_t flags = member[3];
+    if (size < 10 || header[2] != Z_DEFLATED)
+        return Decoded::Invalid;
+    const std::uint8_t flags = header[3];
     constexpr std::uint8_t HeaderCrc = 0x02, Extra = 0x04, Name = 0x08, Comment = 0x10;
     if ((flags & 0xE0) != 0) {
         diagnostics << FormatViolated;
-        return false;
+        return Decoded::Invalid;
     }
 
-    std::size_t pos = 10;
+    pos = 10;
     if ((flags & Extra) != 0) {
+        std::uint8_t extraLength[2];
         if (pos + 2 > size) {
             diagnostics << FormatViolated;
-            return false;
+            return Decoded::Invalid;
         }
-        pos += 2 + (static_cast<std::size_t>(member[pos]) | std::size_t{member[pos + 1]} << 8);
+        if (!member.read(pos, extraLength, 2))
+            return Decoded::ReadFailed;
+        pos += 2 + (std::uint64_t{extraLength[0]} | std::uint64_t{extraLength[1]} << 8);
     }
-    if ((flags & Name) != 0 && pos <= size)
-        pos = skipZeroTerminated(member, size, pos);
-    if ((flags & Comment) != 0 && pos <= size)
-        pos = skipZeroTerminated(member, size, pos);
+    if ((flags & Name) != 0 && pos <= size && skipZeroTerminated(member, pos) != Decoded::Ok)
+        return Decoded::ReadFailed;
+    if ((flags & Comment) != 0 && pos <= size && skipZeroTerminated(member, pos) != Decoded::Ok)
+        return Decoded::ReadFailed;
     if ((flags & HeaderCrc) != 0)
         pos += 2;
     if (pos > size) {
         diagnostics << FormatViolated;
-        return false;
+        return Decoded::Invalid;
     }
+    return Decoded::Ok;
+}
 
-    z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
-        diagnostics << "memory_exhausted\n";
-        return false;
+// Owns a raw inflate stream.
+class Inflater {
+public:
+    Inflater() { m_ready = inflateInit2(&m_stream, -MAX_WBITS) == Z_OK; }
+    ~Inflater()
+    {
+        if (m_ready)
+            inflateEnd(&m_stream);
     }
-    // zlib counts in uInt; the member has been bounded by the caller to what a file holds.
-    stream.next_in = const_cast<Bytef*>(member + pos);
-    stream.avail_in = static_cast<uInt>(std::min<std::size_t>(size - pos, 0xFFFFFFFFu));
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool ready() const { return m_ready; }
+    z_stream& stream() { return m_stream; }
+
+private:
+    z_stream m_stream{};
+    bool m_ready = false;
+};
+
+// Decodes one gzip member into output (zero-filled, capacity bytes), feeding it from the file a
+// block at a time. Writes the decoder's diagnostic lines; Ok when the member decoded with a
+// matching CRC-32 and length.
+Decoded decodeGzipMember(MemberReader& member, std::uint8_t* output, std::size_t capacity,
+                         std::ostream& diagnostics)
+{
+    std::uint64_t pos = 0;
+    if (const Decoded header = skipGzipHeader(member, pos, diagnostics); header != Decoded::Ok)
+        return header;
+
+    Inflater inflater;
+    if (!inflater.ready()) {
+        diagnostics << "memory_exhausted\n";
+        return Decoded::Invalid;
+    }
+    z_stream& stream = inflater.stream();
     stream.next_out = output;
     stream.avail_out = static_cast<uInt>(capacity);
-    const int status = inflate(&stream, Z_FINISH);
+
+    std::uint64_t fed = pos; // member bytes handed to the decoder so far
+    int status = Z_OK;
+    for (;;) {
+        if (stream.avail_in == 0 && fed < member.size()) {
+            if (!member.load(fed))
+                return Decoded::ReadFailed;
+            stream.next_in = const_cast<Bytef*>(member.block());
+            stream.avail_in = static_cast<uInt>(member.blockLength());
+            fed += member.blockLength();
+        }
+        status = inflate(&stream, Z_NO_FLUSH);
+        // Z_OK: progress was made, go on. Anything else ends the member; Z_BUF_ERROR means no
+        // progress is possible: the output is full or the member ends early.
+        if (status != Z_OK)
+            break;
+    }
     const std::size_t produced = capacity - stream.avail_out;
-    const std::size_t consumed = (size - pos) - stream.avail_in;
+    const std::uint64_t consumed = fed - pos - stream.avail_in;
     const std::string_view message = stream.msg != nullptr ? stream.msg : "";
-    inflateEnd(&stream);
 
     if (status == Z_MEM_ERROR) {
         diagnostics << "memory_exhausted\n";
-        return false;
+        return Decoded::Invalid;
     }
     if (status != Z_STREAM_END) {
-        // Also reached when the data would decode past the output buffer, or the member ends early.
         if (message == "invalid literal/lengths set")
             diagnostics << "Incomplete literal tree\n";
         else if (message == "invalid distances set")
             diagnostics << "incomplete distance tree\n";
         diagnostics << FormatViolated;
-        return false;
+        return Decoded::Invalid;
     }
 
-    const std::size_t trailer = pos + consumed;
-    if (trailer + 8 > size) {
+    const std::uint64_t trailerAt = pos + consumed;
+    std::uint8_t trailer[8];
+    if (trailerAt + 8 > member.size()) {
         diagnostics << FormatViolated;
-        return false;
+        return Decoded::Invalid;
     }
+    if (!member.read(trailerAt, trailer, sizeof trailer))
+        return Decoded::ReadFailed;
     const auto crc = static_cast<std::uint32_t>(
         crc32(crc32(0L, Z_NULL, 0), output, static_cast<uInt>(produced)));
-    if (crc != littleEndian32(member + trailer)) {
+    if (crc != littleEndian32(trailer)) {
         diagnostics << "invalid compressed data--crc error\n";
-        return false;
+        return Decoded::Invalid;
     }
-    if (static_cast<std::uint32_t>(produced) != littleEndian32(member + trailer + 4)) {
+    if (static_cast<std::uint32_t>(produced) != littleEndian32(trailer + 4)) {
         diagnostics << "invalid compressed data--length error\n";
+        return Decoded::Invalid;
+    }
+    return Decoded::Ok;
+}
+
+bool isDigit(std::uint8_t c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// White space as the C library's conversions skip it in the "C" locale.
+bool isBlank(std::uint8_t c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// One "%d" conversion at pos: optional white space, optional sign, at least one digit. A number
+// outside int fails instead of being converted (the C library leaves that undefined).
+bool convertInt(std::span<const std::uint8_t> text, std::size_t& pos, int& out)
+{
+    while (pos < text.size() && isBlank(text[pos]))
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    if (pos >= text.size() || !isDigit(text[pos]))
         return false;
+    const std::int64_t limit = negative ? -std::int64_t{INT_MIN} : std::int64_t{INT_MAX};
+    std::int64_t magnitude = 0;
+    for (; pos < text.size() && isDigit(text[pos]); ++pos) {
+        magnitude = magnitude * 10 + (text[pos] - '0');
+        if (magnitude > limit)
+            return false;
+    }
+    out = static_cast<int>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+// "%d.%d.%d": true when all three numbers convert. What follows the third is not looked at.
+bool convertVersionNumbers(std::span<const std::uint8_t> text, int (&numbers)[3])
+{
+    std::size_t pos = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0) {
+            if (pos >= text.size() || text[pos] != '.')
+                return false;
+            ++pos;
+        }
+        if (!convertInt(text, pos, numbers[i]))
+            return false;
     }
     return true;
 }
@@ -163,16 +332,13 @@ bool decodeGzipMember(const std::uint8_t* member, std::size_t size, std::uint8_t
 std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
                               std::ostream& diagnostics)
 {
-    int file = -1;
-    do {
-        file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (file < 0 && errno == EINTR);
+    const int file = openRegularFile(path, O_RDONLY);
     if (file < 0)
         return VersionFileUnreadable;
     FileCloser closer(file);
 
     struct stat info {};
-    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstat(file, &info) != 0)
         return VersionFileUnreadable;
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
 
@@ -189,33 +355,31 @@ std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
         return VersionImageInvalid;
 
     try {
-        const auto memberSize = static_cast<std::size_t>(memberLength);
-        std::unique_ptr<std::uint8_t[]> member(new std::uint8_t[memberSize == 0 ? 1 : memberSize]);
-        if (!readAt(file, member.get(), memberSize, memberOffset))
-            return VersionImageInvalid;
-
-        // One byte more than the decoder may fill keeps the text conversion inside the buffer.
+        // One byte more than the decoder may fill ends the text after the last tag.
         std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[OutputCapacity + 1]());
-        if (!decodeGzipMember(member.get(), memberSize, output.get(), OutputCapacity, diagnostics))
-            return VersionImageInvalid;
-        member.reset();
+        {
+            MemberReader member(file, memberOffset, memberLength);
+            if (decodeGzipMember(member, output.get(), OutputCapacity, diagnostics) != Decoded::Ok)
+                return VersionImageInvalid;
+        }
 
-        const char* text = reinterpret_cast<const char*>(output.get());
-        const std::string_view decoded(text, OutputCapacity);
-        const std::size_t tag = decoded.find(VersionTag);
-        if (tag == std::string_view::npos)
-            return VersionImageInvalid;
-
-        int major = 0;
-        int minor = 0;
-        int patch = 0;
-        if (std::sscanf(text + tag + VersionTag.size(), "%d.%d.%d $", &major, &minor, &patch) != 3)
+        const std::span<const std::uint8_t> decoded(output.get(), OutputCapacity + 1);
+        const auto tag = std::search(
+            decoded.begin(), decoded.end() - 1, VersionTag.begin(), VersionTag.end(),
+            [](std::uint8_t byte, char c) { return byte == static_cast<std::uint8_t>(c); });
+        if (tag == decoded.end() - 1)
             return VersionImageInvalid;
 
-        const std::uint32_t version =
-            ((static_cast<std::uint32_t>(major) * 256u + static_cast<std::uint32_t>(minor)) * 256u +
-             static_cast<std::uint32_t>(patch)) *
-            256u;
+        int numbers[3] = {};
+        const auto at = static_cast<std::size_t>(tag - decoded.begin()) + VersionTag.size();
+        if (!convertVersionNumbers(decoded.subspan(at), numbers))
+            return VersionImageInvalid;
+
+        const std::uint32_t version = ((static_cast<std::uint32_t>(numbers[0]) * 256u +
+                                        static_cast<std::uint32_t>(numbers[1])) *
+                                           256u +
+                                       static_cast<std::uint32_t>(numbers[2])) *
+                                      256u;
         return static_cast<std::int32_t>(version);
     } catch (const std::bad_alloc&) {
         return VersionOutOfMemory;
