@@ -1,4 +1,5 @@
 #include "image/image_version.h"
+#include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
 
@@ -99,6 +100,18 @@ std::vector<std::uint8_t> incompleteTreeMember(bool badDistances)
     return member;
 }
 
+// Text that deflate cannot shrink much, so its member spans many blocks of the file.
+std::string noisyText(std::size_t size)
+{
+    std::string text(size, ' ');
+    std::uint32_t state = 12345;
+    for (char& c : text) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>('a' + (state >> 16) % 26);
+    }
+    return text;
+}
+
 struct VersionCase {
     std::string name;
     // Writes the file under test at the given path.
@@ -142,6 +155,47 @@ std::vector<VersionCase> versionCases()
          -1, ""},
         {"TwoDollarSigns", image(withContent("$$version: 4.1.0 $")), 0x04010000, ""},
         {"TwoNumbersOnly", image(withContent("$version: 3.5 $")), -1, ""},
+        // Numbers are converted as int; one that int cannot hold makes the tag malformed.
+        {"LargestIntWraps", image(withContent("$version: 2147483647.0.0 $")),
+         static_cast<std::int32_t>(0xFF000000u), ""},
+        {"SmallestIntWraps", image(withContent("$version: 1.-2147483648.0 $")), 0x01000000, ""},
+        {"LeadingZerosAreNoOverflow", image(withContent("$version: 000000000003.05.1")), 0x03050100,
+         ""},
+        {"NumberPastIntMax", image(withContent("$version: 1.2147483648.0 $")), -1, ""},
+        {"NumberPastIntMin", image(withContent("$version: 1.-2147483649.0 $")), -1, ""},
+        {"ThirtyDigitPatch", image(withContent("$version: 1.2." + std::string(30, '9') + " $")), -1,
+         ""},
+        {"BlanksOfEveryKindBeforeANumber", image(withContent("$version: \t1.\n2.\v\f\r 3 $")),
+         0x01020300, ""},
+        {"BlankBeforeTheStopIsNoSeparator", image(withContent("$version: 1 .2.3 $")), -1, ""},
+        {"SignWithoutDigits", image(withContent("$version: 1.+.3 $")), -1, ""},
+        {"NulEndsTheText", image(withContent(std::string("$version: 1.2\0.3 $", 18))), -1, ""},
+        // The member is read from the file in 64 KiB blocks: members, header fields and
+        // trailers across block boundaries.
+        {"MemberOfManyBlocks", image(withContent(noisyText(600 * 1024) + "$version: 5.6.7 $")),
+         0x05060700, ""},
+        {"GzipNameLongerThanABlock",
+         image(FirmwareImageBuilder().version("8.1.2").gzipName(std::string(200 * 1024, 'n'))),
+         0x08010200, ""},
+        {"GzipExtraFillingABlock",
+         image(FirmwareImageBuilder().version("8.1.3").gzipExtra(
+             std::vector<std::uint8_t>(65535, 0xEE))),
+         0x08010300, ""},
+        {"CorruptedCrcAfterManyBlocks",
+         image(withContent(noisyText(300 * 1024) + "$version: 5.6.7 $").corruptCrc()), -1,
+         CrcError},
+        {"MemberCutAfterManyBlocks",
+         image(withContent(noisyText(300 * 1024) + "$version: 5.6.7 $")
+                   .headerLength(static_cast<std::uint32_t>(
+                       withContent(noisyText(300 * 1024) + "$version: 5.6.7 $").member().size() -
+                       4))),
+         -1, FormatViolated},
+        // A header length longer than the member: the bytes after the trailer are not read.
+        {"HeaderLengthPastTheMemberInsideTheFile",
+         image(FirmwareImageBuilder()
+                   .trailingBytes(300 * 1024)
+                   .headerLength(static_cast<std::uint32_t>(memberSize + 300 * 1024))),
+         0x03050100, ""},
         {"NoNumbers", image(withContent("$version: $")), -1, ""},
         {"TagAbsent", image(withContent("no tag in here")), -1, ""},
         {"EmptyContent", image(withContent("")), -1, ""},
@@ -221,6 +275,16 @@ TEST(ImageVersion, DirectoryCannotBeRead)
     TempDir dir;
     std::ostringstream diagnostics;
     EXPECT_EQ(readImageVersion(dir.path(), false, diagnostics), VersionFileUnreadable);
+}
+
+TEST(ImageVersion, FifoIsUnreadableWithoutWaitingForAWriter)
+{
+    TempDir dir;
+    const std::string path = dir.file("pipe.bin");
+    ASSERT_TRUE(test::makeFifo(path));
+    std::ostringstream diagnostics;
+    EXPECT_EQ(test::callOnFifo(path, [&] { return readImageVersion(path, false, diagnostics); }),
+              VersionFileUnreadable);
 }
 
 TEST(ImageVersion, SameContentInBothLayoutsGivesTheSameNumber)

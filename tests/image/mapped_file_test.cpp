@@ -1,4 +1,5 @@
 #include "image/mapped_file.h"
+#include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
 
@@ -82,6 +83,20 @@ TEST_F(MappedFileTest, DirectoryCannotBeMapped)
     MappedFile file;
     EXPECT_EQ(file.open(m_dir.path()), nullptr);
     EXPECT_EQ(file.view(), nullptr);
+}
+
+TEST_F(MappedFileTest, FifoIsRefusedWithoutWaitingForAWriter)
+{
+    const std::string path = m_dir.file("pipe.bin");
+    ASSERT_TRUE(test::makeFifo(path));
+    for (const bool readOnly : {true, false}) {
+        MappedFile file;
+        const auto view = test::callOnFifo(path, [&] { return file.open(path, 0, 0, readOnly); });
+        ASSERT_TRUE(view.has_value()) << readOnly;
+        EXPECT_EQ(*view, nullptr);
+        EXPECT_EQ(file.descriptor(), -1);
+        EXPECT_EQ(file.errorText(), path + " is not a regular file");
+    }
 }
 
 struct RangeCase {

@@ -1,5 +1,6 @@
 #include "ptz/ptz_image.h"
 #include "ptz_test_support.h"
+#include "support/fifo_guard.h"
 
 #include <gtest/gtest.h>
 
@@ -382,6 +383,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"Directory", [](const std::string& p) { ::mkdir(p.c_str(), 0700); },
                                false}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(BinFile, FifoIsRefusedWithoutWaitingForAWriter)
+{
+    ASSERT_TRUE(test::makeFifo(m_path));
+    PtzImage image = imageWith(3);
+    const auto before = image.Bytes();
+    EXPECT_EQ(test::callOnFifo(m_path, [&] { return image.ReadFile(m_path); }), 0);
+    EXPECT_TRUE(image.Bytes() == before);
+    EXPECT_NE(image.LastError().find("not a regular file"), std::string::npos) << image.LastError();
+}
 
 TEST_F(BinFile, FailedWriteLeavesTheOldFileAndNoTemporary)
 {

@@ -1,5 +1,6 @@
 #include "ptz/ptz_protocol_list.h"
 #include "ptz_test_support.h"
+#include "support/fifo_guard.h"
 
 #include <gtest/gtest.h>
 
@@ -365,6 +366,15 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"Directory", [](const std::string& path) { ::mkdir(path.c_str(), 0700); }, false,
                    After::Unchanged}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(PdbFile, FifoIsRefusedWithoutWaitingForAWriter)
+{
+    ASSERT_TRUE(test::makeFifo(m_path));
+    PtzProtocolList list = listOf({7, 8});
+    EXPECT_EQ(test::callOnFifo(m_path, [&] { return list.LoadFile(m_path); }), 0);
+    EXPECT_EQ(numbersOf(list), (std::vector<std::int32_t>{7, 8}));
+    EXPECT_NE(list.LastError().find("not a regular file"), std::string::npos) << list.LastError();
+}
 
 TEST_F(PdbFile, HugeCountAllocatesNothingLarge)
 {
