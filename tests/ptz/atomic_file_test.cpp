@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,40 @@ TEST(AtomicFile, ErrorCarriesErrnoAndPath)
     EXPECT_NE(file.errorText().find(dir.file("missing/")), std::string::npos) << file.errorText();
     EXPECT_FALSE(file.write("a", 1));
     EXPECT_FALSE(file.commit());
+}
+
+TEST(AtomicFile, ReadOnlyTargetIsRefusedAndLeftAlone)
+{
+    // The folder stays writable, so only the file's own permission can stop the rename.
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const std::string path = dir.file("locked.pdb");
+    const ByteVector old = {1, 2, 3, 4};
+
+    const int result = test::runAsOrdinaryUser([&] {
+        FILE* made = std::fopen(path.c_str(), "wb");
+        if (made == nullptr || std::fwrite(old.data(), 1, old.size(), made) != old.size() ||
+            std::fclose(made) != 0 || ::chmod(path.c_str(), 0444) != 0)
+            return 10;
+        AtomicFile file(path);
+        if (file.open())
+            return 1;
+        if (file.errorNumber() != EACCES)
+            return 2;
+        if (file.errorText().find(path) == std::string::npos)
+            return 3;
+        std::string error;
+        if (writeFileAtomically(path, ByteVector{9, 9}, &error))
+            return 4;
+        return 0;
+    });
+    if (result == test::CouldNotDropRoot)
+        GTEST_SKIP() << "cannot switch to an unprivileged user";
+    EXPECT_EQ(result, 0) << "1, 4: the file was replaced; 2: not EACCES; 3: no path in the error; "
+                            "10: could not make the file";
+    EXPECT_EQ(test::readBytes(path), old);
+    EXPECT_EQ(modeOf(path), 0444u);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"locked.pdb"});
 }
 
 } // namespace

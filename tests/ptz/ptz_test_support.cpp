@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <filesystem>
+#include <grp.h>
 #include <new>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -145,6 +146,27 @@ int runWithFileSizeLimit(std::size_t limit, const std::function<int()>& body)
         const rlimit small{limit, limit};
         if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
             ::_exit(100);
+        ::_exit(body() & 0x7F);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+int runAsOrdinaryUser(const std::function<int()>& body)
+{
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            constexpr uid_t Nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0 ||
+                ::geteuid() == 0)
+                ::_exit(CouldNotDropRoot);
+        }
         ::_exit(body() & 0x7F);
     }
     int status = 0;

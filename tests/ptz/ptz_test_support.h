@@ -45,6 +45,12 @@ std::uint32_t getLe32(const ByteVector& bytes, std::size_t offset);
 // when the child did not exit normally.
 int runWithFileSizeLimit(std::size_t limit, const std::function<int()>& body);
 
+// Runs body in a forked child as the unprivileged user 65534 when this process is root (as CI
+// is, and root may write any file), else as the current user. Returns body's result, 100 when the
+// child could not drop root, or -1 when the child did not exit normally.
+int runAsOrdinaryUser(const std::function<int()>& body);
+inline constexpr int CouldNotDropRoot = 100;
+
 // The largest single operator new request since the last reset (this test program counts them).
 void resetLargestAllocation();
 std::size_t largestAllocation();
