@@ -1,6 +1,6 @@
 // The version reader under a tight address-space limit, in a child process: a failed allocation
-// is result -2 (message 125 from the routines), and a large image costs no more than its header
-// and member.
+// is result -2 (message 125 from the routines), and neither a large image nor a member length
+// that is garbage costs more than the 4 MiB output and a block of the member.
 #include "image/download_routines.h"
 #include "image/image_version.h"
 #include "support/firmware_image.h"
@@ -125,6 +125,37 @@ TEST_F(MemoryLimitDeathTest, LargeImageIsNotReadWhole)
                 std::_Exit(2);
             std::ostringstream diagnostics;
             std::_Exit(readImageVersion(path, true, diagnostics) == 0x06000100 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(MemoryLimitDeathTest, GarbageMemberLengthCostsOneBlock)
+{
+    // The header claims a 2 GiB member in a sparse file that long; the real member ends early and
+    // the bytes after its trailer are never looked at, so the version still reads.
+    const std::string path = m_dir.file("garbage-length.bin");
+    const std::uint32_t claimed = 0x80000000u;
+    FirmwareImageBuilder builder(Layout::ApplicationOnly);
+    builder.version("6.0.2").headerLength(claimed);
+    builder.totalSize(builder.memberOffset() + builder.member().size());
+    builder.writeTo(path);
+    {
+        const int file = ::open(path.c_str(), O_WRONLY);
+        ASSERT_GE(file, 0);
+        const bool grown =
+            ::ftruncate(file, static_cast<off_t>(builder.memberOffset() + claimed)) == 0;
+        ::close(file);
+        if (!grown)
+            GTEST_SKIP() << "no sparse files here";
+    }
+    EXPECT_EXIT(
+        {
+            // Room for the 4 MiB output, one block and the decoder, not for the claimed member.
+            if (!limitAddressSpace(16 * MiB))
+                std::_Exit(2);
+            std::ostringstream diagnostics;
+            const std::int32_t version = readImageVersion(path, true, diagnostics);
+            std::_Exit(version == 0x06000200 ? 0 : version == VersionOutOfMemory ? 3 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
