@@ -13,11 +13,20 @@ using namespace std::chrono_literals;
 
 void RecordingObserver::add(std::string event)
 {
+    const auto now = Clock::now();
     std::lock_guard lock(m_mutex);
-    m_events.push_back(std::move(event));
+    m_events.push_back({std::move(event), now});
 }
 
 std::vector<std::string> RecordingObserver::events() const
+{
+    std::vector<std::string> texts;
+    for (auto& event : timedEvents())
+        texts.push_back(std::move(event.text));
+    return texts;
+}
+
+std::vector<RecordingObserver::Event> RecordingObserver::timedEvents() const
 {
     std::lock_guard lock(m_mutex);
     return m_events;
@@ -76,7 +85,8 @@ std::vector<std::uint8_t> patternPayload(std::size_t size)
 
 namespace {
 
-int listenOnLoopback(std::uint16_t& port, int backlog)
+// A TCP socket bound to a free loopback port; listening unless backlog is negative.
+int bindLoopback(std::uint16_t& port, int backlog)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -84,20 +94,31 @@ int listenOnLoopback(std::uint16_t& port, int backlog)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, backlog) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen on loopback");
+        (backlog >= 0 && ::listen(fd, backlog) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("cannot bind on loopback");
+    }
     port = ntohs(address.sin_port);
     return fd;
 }
 
+int listenOnLoopback(std::uint16_t& port, int backlog)
+{
+    return bindLoopback(port, backlog);
+}
+
 } // namespace
 
-std::uint16_t unusedPort()
+UnusedPort::UnusedPort()
 {
-    std::uint16_t port = 0;
-    ::close(listenOnLoopback(port, 1));
-    return port;
+    m_socket = bindLoopback(m_port, -1);
+}
+
+UnusedPort::~UnusedPort()
+{
+    ::close(m_socket);
 }
 
 ScriptedPeer::ScriptedPeer(std::vector<Step> script) : m_script(std::move(script))

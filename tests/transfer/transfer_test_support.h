@@ -13,22 +13,31 @@
 
 namespace tolvane::test {
 
-// Keeps every notification as text: "error 8", "stage 2", "progress 100".
+// Keeps every notification as text: "error 8", "stage 2", "progress 100", with when it came.
 class RecordingObserver : public DownloadObserver {
 public:
+    using Clock = std::chrono::steady_clock;
+    struct Event {
+        std::string text;
+        Clock::time_point at;
+    };
+
     void error(int code) override { add("error " + std::to_string(code)); }
     void stage(int stage) override { add("stage " + std::to_string(stage)); }
     void progress(int percent) override { add("progress " + std::to_string(percent)); }
 
     std::vector<std::string> events() const;
+    std::vector<Event> timedEvents() const;
     // The events without the progress notifications.
     std::vector<std::string> milestones() const;
     std::vector<int> progressValues() const;
 
-private:
+protected:
     void add(std::string event);
+
+private:
     mutable std::mutex m_mutex;
-    std::vector<std::string> m_events;
+    std::vector<Event> m_events;
 };
 
 // Deadlines short enough that a stalled peer costs a test a fraction of a second.
@@ -40,8 +49,20 @@ DownloadJob makeJob(std::uint16_t port, std::uint32_t typeCode,
 // Bytes that differ from position to position, so a shifted or repeated chunk shows.
 std::vector<std::uint8_t> patternPayload(std::size_t size);
 
-// A loopback port on which nothing listens: bound once, then released.
-std::uint16_t unusedPort();
+// A loopback port on which nothing listens: the socket stays bound, without listening, for the
+// object's lifetime, so a connection to it is refused and no other test can take the port.
+class UnusedPort {
+public:
+    UnusedPort();
+    ~UnusedPort();
+    UnusedPort(const UnusedPort&) = delete;
+    UnusedPort& operator=(const UnusedPort&) = delete;
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_socket = -1;
+    std::uint16_t m_port = 0;
+};
 
 // A one-connection peer on 127.0.0.1 that follows a fixed script of reads and writes, then
 // holds the connection until the other side closes it.

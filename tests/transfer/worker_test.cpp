@@ -31,22 +31,58 @@ sim::SimulatorOptions loopbackOptions(sim::Fault fault = sim::Fault::None)
     return options;
 }
 
+using Clock = RecordingObserver::Clock;
+
 struct Outcome {
     int result = -1;
     Strings events;
+    std::vector<RecordingObserver::Event> timed;
+    Clock::time_point started;
+    Clock::time_point returned;
     std::chrono::milliseconds elapsed{0};
+
+    // When the last notification `text` came; the start of run() when there is none, or for
+    // nullptr.
+    Clock::time_point lastAt(const char* text) const
+    {
+        for (auto event = timed.rbegin(); text != nullptr && event != timed.rend(); ++event)
+            if (event->text == text)
+                return event->at;
+        return started;
+    }
+    // When the last progress notification came, or the start of run().
+    Clock::time_point lastProgressAt() const
+    {
+        for (auto event = timed.rbegin(); event != timed.rend(); ++event)
+            if (event->text.rfind("progress ", 0) == 0)
+                return event->at;
+        return started;
+    }
+    // From `from` to the last notification (the error of a failed run).
+    std::chrono::milliseconds toLastEvent(Clock::time_point from) const
+    {
+        const Clock::time_point end = timed.empty() ? returned : timed.back().at;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(end - from);
+    }
 };
+
+Outcome runJob(const DownloadJob& job, RecordingObserver& observer)
+{
+    Outcome outcome;
+    outcome.started = Clock::now();
+    outcome.result = DownloadWorker(job, observer).run();
+    outcome.returned = Clock::now();
+    outcome.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(outcome.returned - outcome.started);
+    outcome.timed = observer.timedEvents();
+    outcome.events = observer.events();
+    return outcome;
+}
 
 Outcome runJob(const DownloadJob& job)
 {
     RecordingObserver observer;
-    const auto started = std::chrono::steady_clock::now();
-    Outcome outcome;
-    outcome.result = DownloadWorker(job, observer).run();
-    outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started);
-    outcome.events = observer.events();
-    return outcome;
+    return runJob(job, observer);
 }
 
 Strings withoutProgress(const Strings& events)
@@ -258,6 +294,7 @@ TEST_P(DownloadWorkerFault, PostsItsErrorLastAndOnlyOnce)
     const Outcome outcome = runJob(job);
 
     EXPECT_EQ(withoutProgress(outcome.events), c.milestones);
+    ASSERT_FALSE(outcome.events.empty());
     EXPECT_EQ(outcome.events.back(), c.milestones.back());
     EXPECT_EQ(outcome.result, std::stoi(c.milestones.back().substr(6)));
     // No acknowledgement was seen, so the payload cannot have been reported complete twice.
@@ -278,7 +315,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, DownloadWorkerFault, ::testing::ValuesIn(FaultC
 TEST(DownloadWorker, NothingListeningIsAConnectFailureWithoutStage)
 {
     const Bytes payload(16, 0x5A);
-    const Outcome outcome = runJob(test::makeJob(test::unusedPort(), TypeCode::PtzImage, payload));
+    const test::UnusedPort closed;
+    const Outcome outcome = runJob(test::makeJob(closed.port(), TypeCode::PtzImage, payload));
     EXPECT_EQ(outcome.result, 2);
     EXPECT_EQ(outcome.events, (Strings{"error 2"}));
 }
@@ -315,9 +353,9 @@ TEST(DownloadWorker, PayloadSizeOutsideThe32BitWordIsRefusedBeforeConnecting)
 
 TEST(DownloadWorker, ClosedPeerMidSendDoesNotRaiseSigpipe)
 {
-    // SIGPIPE keeps its default action here, so a send without MSG_NOSIGNAL would end the test
-    // program. The recorder closes half-way through the payload; later sends hit a reset socket.
-    ASSERT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_DFL);
+    // With SIGPIPE at its default action, a send without MSG_NOSIGNAL would end the test program.
+    // The recorder closes half-way through the payload; later sends hit a reset socket.
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
     for (int attempt = 0; attempt < 3; ++attempt) {
         sim::Simulator simulator(loopbackOptions(sim::Fault::CloseMidPayload));
         ASSERT_TRUE(simulator.start());
@@ -326,6 +364,7 @@ TEST(DownloadWorker, ClosedPeerMidSendDoesNotRaiseSigpipe)
         job.chunkSizeOverride = 4096; // many sends after the reset
         EXPECT_EQ(runJob(job).result, 7);
     }
+    std::signal(SIGPIPE, previous);
 }
 
 // --- Deadlines ----------------------------------------------------------------------------------
@@ -372,6 +411,7 @@ struct SilentPeerCase {
     Bytes payload;
     std::size_t wordsAnswered; // type answer, size echo, first acknowledgement
     Strings events;
+    const char* waitStartsAfter; // the notification before the wait, or nullptr for the start
 };
 
 void PrintTo(const SilentPeerCase& c, std::ostream* out)
@@ -382,18 +422,20 @@ void PrintTo(const SilentPeerCase& c, std::ostream* out)
 class DownloadWorkerReplyDeadline : public ::testing::TestWithParam<SilentPeerCase> {};
 
 const SilentPeerCase SilentPeerCases[] = {
-    {"TypeAnswer", TypeCode::PtzImage, Bytes(10, 1), 0, {"error 3"}},
-    {"SizeEcho", TypeCode::PtzImage, Bytes(10, 1), 1, {"error 5"}},
+    {"TypeAnswer", TypeCode::PtzImage, Bytes(10, 1), 0, {"error 3"}, nullptr},
+    {"SizeEcho", TypeCode::PtzImage, Bytes(10, 1), 1, {"error 5"}, nullptr},
     {"CompatibilityAnswer",
      TypeCode::FirmwareVersion,
      Bytes(4, 1),
      2,
-     {"stage 2", "progress 100", "error 8"}},
+     {"stage 2", "progress 100", "error 8"},
+     "progress 100"},
     {"FirstAcknowledgement",
      TypeCode::PtzImage,
      Bytes(10, 1),
      2,
-     {"stage 2", "progress 100", "error 8"}},
+     {"stage 2", "progress 100", "error 8"},
+     "progress 100"},
 };
 
 TEST_P(DownloadWorkerReplyDeadline, FiresWithinItsBound)
@@ -412,8 +454,9 @@ TEST_P(DownloadWorkerReplyDeadline, FiresWithinItsBound)
     const Outcome outcome = runJob(job);
 
     EXPECT_EQ(outcome.events, c.events);
-    EXPECT_GE(outcome.elapsed, ShortDeadline);
-    EXPECT_LT(outcome.elapsed, ShortDeadline + Slack);
+    const auto waited = outcome.toLastEvent(outcome.lastAt(c.waitStartsAfter));
+    EXPECT_GE(waited, ShortDeadline);
+    EXPECT_LT(waited, ShortDeadline + Slack);
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, DownloadWorkerReplyDeadline, ::testing::ValuesIn(SilentPeerCases),
@@ -429,8 +472,10 @@ TEST(DownloadWorkerDeadline, SendStallEndsTheTransfer)
     const Outcome outcome = runJob(job);
 
     EXPECT_EQ(withoutProgress(outcome.events), (Strings{"stage 2", "error 7"}));
-    // The payload itself moves in well under the slack; the stall is what may take the time.
-    EXPECT_LT(outcome.elapsed, ShortDeadline + Slack);
+    // Timed from the last chunk the peer took, so the megabytes it read before do not count.
+    const auto stalled = outcome.toLastEvent(outcome.lastProgressAt());
+    EXPECT_GE(stalled, ShortDeadline);
+    EXPECT_LT(stalled, ShortDeadline + Slack);
 }
 
 TEST(DownloadWorkerDeadline, SecondAcknowledgementWaitGrowsWithThePayload)
@@ -447,8 +492,10 @@ TEST(DownloadWorkerDeadline, SecondAcknowledgementWaitGrowsWithThePayload)
     const Outcome outcome = runJob(job);
 
     EXPECT_EQ(withoutProgress(outcome.events), (Strings{"stage 2", "stage 4", "error 8"}));
-    EXPECT_GE(outcome.elapsed, 450ms);
-    EXPECT_LT(outcome.elapsed, 450ms + Slack);
+    // Timed from stage 4, after the 3 MiB went out.
+    const auto waited = outcome.toLastEvent(outcome.lastAt("stage 4"));
+    EXPECT_GE(waited, 450ms);
+    EXPECT_LT(waited, 450ms + Slack);
 }
 
 TEST(DownloadWorkerDeadline, SecondAcknowledgementWaitsAtLeastTheMinimum)
@@ -464,8 +511,9 @@ TEST(DownloadWorkerDeadline, SecondAcknowledgementWaitsAtLeastTheMinimum)
     const Outcome outcome = runJob(job);
 
     EXPECT_EQ(outcome.events, (Strings{"stage 2", "progress 100", "stage 4", "error 8"}));
-    EXPECT_GE(outcome.elapsed, ShortDeadline);
-    EXPECT_LT(outcome.elapsed, ShortDeadline + Slack);
+    const auto waited = outcome.toLastEvent(outcome.lastAt("stage 4"));
+    EXPECT_GE(waited, ShortDeadline);
+    EXPECT_LT(waited, ShortDeadline + Slack);
 }
 
 TEST(DownloadWorkerDeadline, CompletionPauseFollowsStageFive)
@@ -476,8 +524,39 @@ TEST(DownloadWorkerDeadline, CompletionPauseFollowsStageFive)
     DownloadJob job = test::makeJob(simulator.port(), TypeCode::MacAddress, payload);
     job.deadlines.completionPause = 300ms;
     const Outcome outcome = runJob(job);
+    ASSERT_FALSE(outcome.events.empty());
     EXPECT_EQ(outcome.events.back(), "stage 5");
-    EXPECT_GE(outcome.elapsed, 300ms);
+    EXPECT_GE(outcome.returned - outcome.lastAt("stage 5"), 300ms);
+}
+
+// Stage 5 may end the window that owns the job, so the worker must have read all it needs of the
+// job before posting it.
+class JobClobberingObserver : public RecordingObserver {
+public:
+    explicit JobClobberingObserver(DownloadJob& job) : m_job(job) {}
+    void stage(int stage) override
+    {
+        RecordingObserver::stage(stage);
+        if (stage == 5)
+            m_job.deadlines.completionPause = 0ms;
+    }
+
+private:
+    DownloadJob& m_job;
+};
+
+TEST(DownloadWorkerDeadline, CompletionPauseIsTakenBeforeStageFive)
+{
+    sim::Simulator simulator(loopbackOptions());
+    ASSERT_TRUE(simulator.start());
+    const Bytes payload(4, 2);
+    DownloadJob job = test::makeJob(simulator.port(), TypeCode::SerialNumber, payload);
+    job.deadlines.completionPause = 300ms;
+    JobClobberingObserver observer(job);
+    const Outcome outcome = runJob(job, observer);
+    ASSERT_FALSE(outcome.events.empty());
+    EXPECT_EQ(outcome.events.back(), "stage 5");
+    EXPECT_GE(outcome.returned - outcome.lastAt("stage 5"), 300ms);
 }
 
 } // namespace
