@@ -50,17 +50,20 @@ protected:
     }
 
     // The transfers the simulator finished, in the order the routine ran them: the simulator lists
-    // connections as they end, which need not be the order they began.
+    // connections as they end, which need not be the order they began. Transfers of one type are
+    // matched in the order they ended; the routine runs one after the other.
     std::vector<sim::ReceivedTransfer> received()
     {
         EXPECT_TRUE(m_simulator->waitForTransfers(m_op.transfers().size(), Patience));
         const std::vector<sim::ReceivedTransfer> all = m_simulator->transfers();
         EXPECT_EQ(all.size(), m_op.transfers().size());
+        std::vector<bool> taken(all.size(), false);
         std::vector<sim::ReceivedTransfer> ordered;
         for (const auto& ran : m_op.transfers()) {
-            for (const auto& transfer : all) {
-                if (transfer.typeCode == ran.job.typeCode) {
-                    ordered.push_back(transfer);
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                if (!taken[i] && all[i].typeCode == ran.job.typeCode) {
+                    taken[i] = true;
+                    ordered.push_back(all[i]);
                     break;
                 }
             }
@@ -218,6 +221,27 @@ TEST_F(ImageEndToEndTest, FailedIndividualTransferKeepsTheMac)
     EXPECT_FALSE(outcome.succeeded);
     EXPECT_FALSE(outcome.advancedMac);
     EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::CannotWriteFirmware});
+}
+
+TEST_F(ImageEndToEndTest, AdvancedMacGoesToTheNextUnit)
+{
+    // Two units in a row, the second given the address the first run advanced to; the carry
+    // crosses from the lower half into the upper one.
+    startSimulator();
+    const RoutineOutcome first =
+        downloadIndividualData(m_op, m_target, {"0012ABFFFFFF", 0, true, false, true});
+    ASSERT_TRUE(first.succeeded);
+    ASSERT_EQ(first.advancedMac, std::optional<std::string>("0012AC000000"));
+    // The simulator lists a connection when it ends; the first must be listed first.
+    ASSERT_TRUE(m_simulator->waitForTransfers(1, Patience));
+    const RoutineOutcome second =
+        downloadIndividualData(m_op, m_target, {*first.advancedMac, 0, true, false, true});
+    ASSERT_TRUE(second.succeeded);
+
+    const auto transfers = received();
+    ASSERT_EQ(transfers.size(), 2u);
+    EXPECT_EQ(transfers[0].payload, (Bytes{0x00, 0x00, 0x12, 0xAB, 0x00, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(transfers[1].payload, (Bytes{0x00, 0x00, 0x12, 0xAC, 0x00, 0x00, 0x00, 0x00}));
 }
 
 Bytes validPtzImage()

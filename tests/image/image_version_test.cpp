@@ -121,6 +121,11 @@ struct VersionCase {
     bool applicationOnly = false;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 std::function<void(const std::string&)> image(FirmwareImageBuilder builder)
 {
     return [builder](const std::string& path) { builder.writeTo(path); };
