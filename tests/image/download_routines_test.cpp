@@ -1,4 +1,5 @@
 #include "image/download_routines.h"
+#include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -684,6 +686,37 @@ INSTANTIATE_TEST_SUITE_P(
         PtzBadCase{"LastByte", bytesFile(withChangedByte(PtzSize - 1)),
                    MessageId::InvalidPtzImage}),
     [](const auto& testInfo) { return testInfo.param.name; });
+
+TEST_F(DownloadRoutineTest, FifoGetsItsMessageAtOnceAndNothingIsSent)
+{
+    const std::string path = m_files.file("pipe.bin");
+    ASSERT_TRUE(test::makeFifo(path));
+    const UnitIdentity unit{"0012AB34CD56", 1, true, true, false};
+    struct Routine {
+        const char* name;
+        std::function<RoutineOutcome(RecordingOperator&)> run;
+        MessageId message;
+    };
+    const Routine routines[] = {
+        {"application",
+         [&](RecordingOperator& op) { return downloadApplicationImage(op, path, Target); },
+         MessageId::CannotOpenImageFile},
+        {"integrated",
+         [&](RecordingOperator& op) { return downloadIntegratedImage(op, path, Target, unit); },
+         MessageId::NoImageFile},
+        {"ptz", [&](RecordingOperator& op) { return downloadPtzImage(op, path, Target); },
+         MessageId::CannotOpenImageFile},
+    };
+    for (const Routine& routine : routines) {
+        RecordingOperator op;
+        const auto outcome = test::callOnFifo(path, [&] { return routine.run(op); });
+        ASSERT_TRUE(outcome.has_value()) << routine.name;
+        EXPECT_FALSE(outcome->succeeded) << routine.name;
+        EXPECT_EQ(op.messages(), std::vector<MessageId>{routine.message}) << routine.name;
+        EXPECT_TRUE(op.jobs().empty()) << routine.name;
+    }
+    EXPECT_EQ(m_temporary.entryCount(), 0u);
+}
 
 TEST(PtzImageBytes, AnySingleChangedByteIsInvalid)
 {
