@@ -196,13 +196,15 @@ int main(int argc, char** argv)
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
     });
-    std::string error;
-    if (!simulator.start(&error)) {
-        std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
-        return 1;
-    }
     {
+        // Held from before the first connection can be accepted, so a transfer that ends at
+        // once still logs after the address: scripts read the first line for the port.
         std::lock_guard lock(outputMutex);
+        std::string error;
+        if (!simulator.start(&error)) {
+            std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
+            return 1;
+        }
         std::fprintf(stdout, "listening on %s\n", simulator.address().c_str());
         std::fflush(stdout);
     }

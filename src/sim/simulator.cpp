@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -55,6 +56,8 @@ constexpr std::size_t ReadBlock = 64 * 1024;
 // send buffer, and so its payload chunks, from the segment size: with loopback's 64 KiB segments
 // it would hand megabytes to the kernel at once and its progress would jump.
 constexpr int EthernetSegmentSize = 1460;
+// How long the acceptor waits before retrying when the process runs out of descriptors.
+constexpr int ResourceShortageBackOffMs = 100;
 
 std::string errnoText(int error)
 {
@@ -137,6 +140,8 @@ struct Simulator::State {
 
     void acceptLoop();
     void serve(int fd, std::size_t sequenceNumber);
+    // Keeps the payload in a file of its own; answers its path, or "" when it could not.
+    std::string save(const ReceivedTransfer& transfer, std::size_t sequenceNumber);
     void record(ReceivedTransfer transfer);
 };
 
@@ -353,6 +358,79 @@ void Simulator::State::record(ReceivedTransfer transfer)
     transferAdded.notify_all();
 }
 
+namespace {
+
+// The number a saved payload's name starts with ("0012-55ab0003.bin" gives 12), or 0.
+std::size_t savedSequenceNumber(const char* name)
+{
+    std::size_t number = 0;
+    std::size_t digits = 0;
+    for (; name[digits] >= '0' && name[digits] <= '9'; ++digits) {
+        if (digits == 9)
+            return 0;
+        number = number * 10 + static_cast<std::size_t>(name[digits] - '0');
+    }
+    if (digits == 0 || name[digits] != '-')
+        return 0;
+    return number;
+}
+
+// The highest number a payload saved in the directory by an earlier run carries.
+std::size_t highestSavedSequenceNumber(const std::string& directory)
+{
+    std::size_t highest = 0;
+    if (DIR* dir = ::opendir(directory.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            highest = std::max(highest, savedSequenceNumber(entry->d_name));
+        ::closedir(dir);
+    }
+    return highest;
+}
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string Simulator::State::save(const ReceivedTransfer& transfer, std::size_t sequenceNumber)
+{
+    // Never replace a file: payloads of earlier runs (or of another simulator sharing the
+    // directory) stay as they were, and a taken name moves on to the next number.
+    constexpr int attempts = 1000;
+    std::size_t number = sequenceNumber;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        char name[48];
+        std::snprintf(name, sizeof name, "%04zu-%08" PRIx32 ".bin", number, transfer.typeCode);
+        const std::string path = options.saveDirectory + "/" + name;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno != EEXIST)
+                return {};
+            std::lock_guard lock(mutex);
+            number = ++sequence;
+            continue;
+        }
+        const bool written = writeAll(fd, transfer.payload.data(), transfer.payload.size());
+        if (::close(fd) == 0 && written)
+            return path;
+        ::unlink(path.c_str()); // a partial payload would pass for a received one
+        return {};
+    }
+    return {};
+}
+
 void Simulator::State::serve(int fd, std::size_t sequenceNumber)
 {
     Session session(fd, wakeRead.get());
@@ -413,17 +491,8 @@ void Simulator::State::serve(int fd, std::size_t sequenceNumber)
     if (fault == Fault::CloseMidPayload)
         return finish("closed after " + received + " (fault)");
 
-    if (!options.saveDirectory.empty()) {
-        char name[32];
-        std::snprintf(name, sizeof name, "%04zu-%08" PRIx32 ".bin", sequenceNumber, t.typeCode);
-        const std::string path = options.saveDirectory + "/" + name;
-        if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-            const bool written =
-                std::fwrite(t.payload.data(), 1, t.payload.size(), file) == t.payload.size();
-            if (std::fclose(file) == 0 && written)
-                t.savedPath = path;
-        }
-    }
+    if (!options.saveDirectory.empty())
+        t.savedPath = save(t, sequenceNumber);
 
     if (isCompatibilityCheck(t.typeCode)) {
         bool refuse = fault == Fault::Refuse;
@@ -481,8 +550,17 @@ void Simulator::State::acceptLoop()
         if (entries[0].revents == 0)
             continue;
         const int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue; // the peer gave up already, or a transient shortage
+        if (fd < 0) {
+            // Out of descriptors or memory: the pending connection stays pending and the
+            // listener stays readable, so retrying at once would spin. Wait a little, still
+            // answering stop.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                pollfd wake{wakeRead.get(), POLLIN, 0};
+                if (::poll(&wake, 1, ResourceShortageBackOffMs) > 0)
+                    return;
+            }
+            continue; // otherwise the peer gave up already
+        }
         // The two acknowledgements go out back to back; without this the second waits for the
         // tool's delayed ACK of the first.
         const int noDelay = 1;
@@ -536,6 +614,8 @@ bool Simulator::start(std::string* error)
             return failed("save directory " + s.options.saveDirectory + ": " + errnoText(errno));
         if (!S_ISDIR(info.st_mode))
             return failed("save directory " + s.options.saveDirectory + ": not a directory");
+        // Number this run's payloads after those already there, so names keep their order.
+        s.sequence = highestSavedSequenceNumber(s.options.saveDirectory);
     }
 
     sockaddr_in address{};
