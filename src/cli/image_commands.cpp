@@ -9,6 +9,7 @@
 #include "ptz/ptz_image.h"
 #include "ptz/ptz_protocol_list.h"
 #include "sha256.h"
+#include "terminal_text.h"
 
 #include <cstdio>
 #include <sstream>
@@ -72,7 +73,7 @@ void printProtocolRows(std::ostream& out, const PtzImage& image)
     for (int i = 0; i < used; ++i) {
         PtzProtocol protocol;
         image.GetAt(i, protocol);
-        out << "  " << protocol.entryText() << "\n";
+        out << "  " << printableText(protocol.entryText()) << "\n";
     }
 }
 
@@ -142,7 +143,7 @@ int runInspectCommand(const CliCommand& command, std::ostream& out, std::ostream
     else if (*size == PtzImage::FileSize)
         kind = "PTZ image with a bad checksum";
 
-    out << "File: " << path << "\n";
+    out << "File: " << printableText(path) << "\n";
     out << "Size: " << *size << " bytes\n";
     out << "SHA-256: " << *digest << "\n";
     out << "Kind: " << kind << "\n";
@@ -184,7 +185,7 @@ int runInspectCommand(const CliCommand& command, std::ostream& out, std::ostream
             for (int i = 0; i < list.GetCount(); ++i) {
                 PtzProtocol protocol;
                 list.GetAt(i, protocol);
-                out << "  " << protocol.entryText() << "\n";
+                out << "  " << printableText(protocol.entryText()) << "\n";
             }
         } else {
             out << "Protocols: the database does not load (records missing)\n";

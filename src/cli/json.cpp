@@ -1,42 +1,13 @@
 #include "json.h"
 
+#include "terminal_text.h"
+
 #include <cstdint>
 #include <cstdio>
 
 namespace tolvane::cli {
 
 namespace {
-
-// Length of the valid UTF-8 sequence starting at text[i], or 0.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    std::uint32_t minimum = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
 
 void appendUtf8(std::string& out, std::uint32_t code)
 {

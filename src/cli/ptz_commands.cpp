@@ -6,11 +6,13 @@
 #include "image/download_routines.h"
 #include "ptz/ptz_image.h"
 #include "ptz/ptz_protocol_list.h"
+#include "terminal_text.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <sys/stat.h>
 
 namespace tolvane::cli {
 
@@ -44,6 +46,15 @@ bool loadDatabase(const std::string& path, PtzProtocolList& list, std::ostream& 
     return true;
 }
 
+// Whether both names lead to one existing file (the same name, a hard link or a symbolic link).
+bool sameExistingFile(const std::string& first, const std::string& second)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 } // namespace
 
 int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
@@ -62,7 +73,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
         for (int i = 0; i < list.GetCount(); ++i) {
             PtzProtocol protocol;
             list.GetAt(i, protocol);
-            out << protocol.entryText() << "\n";
+            out << printableText(protocol.entryText()) << "\n";
         }
         return ExitSuccess;
     }
@@ -78,7 +89,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
     for (int i = 0; i < image.UsedSlotCount(); ++i) {
         PtzProtocol protocol;
         image.GetAt(i, protocol);
-        out << protocol.entryText() << "\n";
+        out << printableText(protocol.entryText()) << "\n";
     }
     // The rows are shown either way, but a recorder would refuse this file.
     const auto& bytes = image.Bytes();
@@ -129,6 +140,13 @@ int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostrea
             err << "protocol " << number << " given twice\n";
             return ExitFailure;
         }
+    }
+
+    // Writing the image over the database would lose the database.
+    if (sameExistingFile(command.outputPath, command.file)) {
+        err << "--output " << command.outputPath << " is the database " << command.file
+            << " itself; nothing written\n";
+        return ExitFailure;
     }
 
     PtzProtocolList list;

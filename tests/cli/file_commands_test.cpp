@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tolvane {
 namespace {
@@ -134,6 +135,66 @@ TEST_F(FileCommands, BuildRefusesADatabaseThatIsMissingCutShortOrNotADatabase)
         EXPECT_NE(run.err, "") << name;
         EXPECT_FALSE(fileExists(out)) << name;
     }
+}
+
+class BuildOverTheDatabase : public FileCommands,
+                             public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BuildOverTheDatabase, IsRefusedAndTheDatabaseStaysIntact)
+{
+    const std::string how = GetParam();
+    std::string output = m_database;
+    if (how == "dot path")
+        output = m_dir.path() + "/./cameras.pdb";
+    if (how == "symbolic link") {
+        output = m_dir.file("link.bin");
+        ASSERT_EQ(::symlink(m_database.c_str(), output.c_str()), 0);
+    }
+    if (how == "hard link") {
+        output = m_dir.file("hard.bin");
+        ASSERT_EQ(::link(m_database.c_str(), output.c_str()), 0);
+    }
+    const Bytes before = test::readFileBytes(m_database);
+    const auto run = test::runTolvaneCli({"ptz", "build", m_database, "7", "--output", output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("is the database"));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(test::readFileBytes(m_database), before);
+    EXPECT_EQ(test::readFileBytes(output), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, BuildOverTheDatabase,
+                         ::testing::Values("same path", "dot path", "symbolic link", "hard link"),
+                         [](const auto& testInfo) {
+                             std::string name = testInfo.param;
+                             std::erase(name, ' ');
+                             return name;
+                         });
+
+TEST_F(FileCommands, NamesFromFilesCannotDriveTheTerminal)
+{
+    // ESC [2J clears the screen, BEL ends a title sequence, C2 9B is the one-character CSI; é
+    // is printed as it is.
+    const std::string name = "A\x1b[2J\x07\x7f\xc2\x9b\xff\xc3\xa9";
+    test::writeFileBytes(m_dir.file("evil.pdb"),
+                         test::handMadeDatabase({test::handMadeProtocolRecord(9, name)}));
+    const char* const shown = "[009]A\\x1B[2J\\x07\\x7F\\xC2\\x9B\\xFF\xc3\xa9";
+
+    auto run = test::runTolvaneCli({"ptz", "show", m_dir.file("evil.pdb")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, std::string(shown) + "\n");
+    run = test::runTolvaneCli({"inspect", m_dir.file("evil.pdb")});
+    EXPECT_THAT(run.out, HasSubstr(std::string("Protocols: 1\n  ") + shown + "\n"));
+
+    const std::string image = m_dir.file("evil.bin");
+    ASSERT_EQ(test::runTolvaneCli({"ptz", "build", m_dir.file("evil.pdb"), "9", "--output", image})
+                  .status,
+              0);
+    run = test::runTolvaneCli({"ptz", "show", image});
+    EXPECT_EQ(run.out, std::string(shown) + "\n");
+    run = test::runTolvaneCli({"inspect", image});
+    EXPECT_THAT(run.out, HasSubstr(std::string("Protocols: 1\n  ") + shown + "\n"));
+    EXPECT_THAT(run.out, Not(HasSubstr("\x1b")));
 }
 
 TEST_F(FileCommands, ShowListsDatabaseRowsInFileOrder)
