@@ -226,9 +226,10 @@ bool applyOption(const std::string& name, const std::string& value, CliCommand& 
                  std::string& error)
 {
     if (name == "--target") {
-        const auto target = parseTarget(value);
+        std::string why;
+        const auto target = parseTarget(value, &why);
         if (!target) {
-            error = "not an IPv4 address with an optional port: " + value;
+            error = "--target " + value + ": " + why;
             return false;
         }
         command.targets.push_back(*target);

@@ -34,8 +34,14 @@ std::string_view trim(std::string_view text)
 
 } // namespace
 
-std::optional<DownloadTarget> parseTarget(std::string_view text)
+std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* why)
 {
+    const auto fail = [&](const char* reason) -> std::optional<DownloadTarget> {
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    constexpr const char* NotAnAddress = "not an IPv4 address with an optional port";
     DownloadTarget target;
     target.port = DefaultPort;
     std::string_view host = text;
@@ -43,23 +49,32 @@ std::optional<DownloadTarget> parseTarget(std::string_view text)
         host = text.substr(0, colon);
         const auto port = parseDecimal(text.substr(colon + 1), 5);
         if (!port || *port == 0 || *port > 65535)
-            return std::nullopt;
+            return fail(NotAnAddress);
         target.port = static_cast<std::uint16_t>(*port);
     }
+    unsigned long octets[4] = {};
     int parts = 0;
     std::string_view rest = host;
     for (;;) {
         const auto dot = rest.find('.');
-        const auto octet = parseDecimal(rest.substr(0, dot), 3);
-        if (!octet || *octet > 255)
-            return std::nullopt;
-        ++parts;
+        const std::string_view digits = rest.substr(0, dot);
+        const auto octet = parseDecimal(digits, 3);
+        if (!octet || *octet > 255 || parts == 4)
+            return fail(NotAnAddress);
+        // Some resolvers read "010" as octal 8: refuse rather than guess which unit is meant.
+        if (digits.size() > 1 && digits[0] == '0')
+            return fail("an address with a leading zero in a number");
+        octets[parts++] = *octet;
         if (dot == std::string_view::npos)
             break;
         rest.remove_prefix(dot + 1);
     }
     if (parts != 4)
-        return std::nullopt;
+        return fail(NotAnAddress);
+    if (octets[0] == 0 && octets[1] == 0 && octets[2] == 0 && octets[3] == 0)
+        return fail("not a recorder address (0.0.0.0 means this machine)");
+    if (octets[0] >= 224)
+        return fail("not a recorder address (multicast, reserved or broadcast)");
     target.address = std::string(host);
     return target;
 }
@@ -89,11 +104,12 @@ std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& pa
         content = trim(content);
         if (content.empty())
             continue;
-        const auto target = parseTarget(content);
+        std::string why;
+        const auto target = parseTarget(content, &why);
         if (!target) {
             if (error)
-                *error = path + ":" + std::to_string(lineNumber) +
-                         ": not an IPv4 address: " + std::string(content);
+                *error = path + ":" + std::to_string(lineNumber) + ": " + why + ": " +
+                         std::string(content);
             return std::nullopt;
         }
         targets.push_back(*target);

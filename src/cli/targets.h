@@ -11,8 +11,11 @@ namespace tolvane::cli {
 
 inline constexpr std::uint16_t DefaultPort = 5000;
 
-// "HOST[:PORT]" with HOST a dotted-quad IPv4 address (four decimal numbers 0-255) and PORT 1-65535.
-std::optional<DownloadTarget> parseTarget(std::string_view text);
+// "HOST[:PORT]" with HOST a dotted-quad IPv4 address (four decimal numbers 0-255 written without
+// leading zeros, so equal addresses have equal text) and PORT 1-65535. 0.0.0.0 and addresses from
+// 224.0.0.0 up (multicast, reserved, broadcast) name no recorder and are refused. On failure
+// returns nullopt with the reason in *why.
+std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* why = nullptr);
 // The text a target is shown by: "HOST:PORT".
 std::string targetText(const DownloadTarget& target);
 

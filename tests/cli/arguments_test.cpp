@@ -32,7 +32,11 @@ INSTANTIATE_TEST_SUITE_P(
         Args{"download", "app", "x.bin", "--target", "127.0.0.1:0"}, // port 0
         Args{"download", "app", "x.bin", "--target", "127.0.0.300"}, // octet too big
         Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--target", "127.0.0.1:5000"},
-        Args{"download", "app", "x.bin", "--target"}, // value missing
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--target", "127.0.0.1:05000"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.01"}, // leading zero
+        Args{"download", "app", "x.bin", "--target", "0.0.0.0"},
+        Args{"download", "app", "x.bin", "--target", "224.0.0.1"}, // multicast
+        Args{"download", "app", "x.bin", "--target"},              // value missing
         Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--mac", "0012AB34CD56"},
         Args{"download", "ptz", "x.bin", "--target", "127.0.0.1", "--serial", "1"},
         Args{"download", "app", "x.bin", "extra", "--target", "127.0.0.1"},
