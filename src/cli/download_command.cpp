@@ -129,19 +129,40 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
             report.mac = identity.macText;
         }
 
+        // Every line of this unit carries the same fields; the result and timing change.
+        RecordEntry entry;
+        if (record) {
+            entry.target = report.target;
+            entry.type = downloadTypeName(command.downloadKind);
+            if (command.downloadKind != DownloadKind::Data) {
+                entry.file = command.file;
+                entry.sha256 = fileDigest;
+            }
+            entry.mac = report.mac;
+            entry.serial = command.serial;
+        }
+
         RoutineOutcome outcome;
         bool refused = false;
         try {
-            if (report.mac && record && !command.allowReusedMac) {
+            if (record)
+                entry.unit = newUnitId();
+            // The MAC is checked and marked pending in one step under the record's lock, so no
+            // other run (another thread or process) can take it before this unit's line is in.
+            if (report.mac && record) {
+                RecordEntry pending = entry;
+                pending.time = std::chrono::system_clock::now();
+                pending.result = ResultPending;
                 std::string error;
-                const auto written = record->macWrittenBefore(*report.mac, &error);
-                if (!written) {
+                const auto reserved = record->reserveMac(pending, command.allowReusedMac, &error);
+                if (!reserved) {
                     op.showText(error + "; MAC address " + *report.mac + " not sent.");
                     refused = true;
-                } else if (*written) {
+                } else if (!*reserved) {
                     op.showText("MAC address " + *report.mac + " is already recorded in " +
                                 record->path() +
-                                " as written to a unit; not sent (--allow-reused-mac sends it).");
+                                " as written to a unit, or as sent by a download that did not "
+                                "finish; not sent (--allow-reused-mac sends it).");
                     refused = true;
                 }
             }
@@ -160,18 +181,9 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
         board.finished(i, outcome.succeeded);
 
         if (record) {
-            RecordEntry entry;
             entry.time = std::chrono::system_clock::now();
-            entry.target = report.target;
-            entry.type = downloadTypeName(command.downloadKind);
-            if (command.downloadKind != DownloadKind::Data) {
-                entry.file = command.file;
-                entry.sha256 = fileDigest;
-            }
             if (outcome.version)
                 entry.version = formatVersion(*outcome.version);
-            entry.mac = report.mac;
-            entry.serial = command.serial;
             entry.result = report.result;
             entry.message = report.message;
             entry.durationSeconds = report.seconds;

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
+#include <random>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tolvane::cli {
@@ -28,16 +31,186 @@ std::string optionalString(const std::optional<std::string>& value)
     return value ? jsonString(*value) : "null";
 }
 
-int openForAppend(const std::string& path)
+std::string failure(const char* what, const std::string& path)
 {
-    int file;
-    do {
-        file = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    } while (file < 0 && errno == EINTR);
-    return file;
+    const int code = errno;
+    return std::string(what) + " " + path + ": " + std::strerror(code);
+}
+
+// The record file opened and locked with flock(); the lock goes with the descriptor.
+class LockedRecord {
+public:
+    LockedRecord() = default;
+    LockedRecord(const LockedRecord&) = delete;
+    LockedRecord& operator=(const LockedRecord&) = delete;
+    ~LockedRecord()
+    {
+        if (m_file >= 0)
+            ::close(m_file);
+    }
+
+    // forWriting opens read-write for appending, creating the file; otherwise read-only with a
+    // shared lock, and a missing file is not an error (*missing is set).
+    bool open(const std::string& path, bool forWriting, bool* missing, std::string* error)
+    {
+        m_path = path;
+        const int flags =
+            forWriting ? O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
+        do {
+            m_file = ::open(path.c_str(), flags, 0644);
+        } while (m_file < 0 && errno == EINTR);
+        if (m_file < 0) {
+            if (!forWriting && errno == ENOENT && missing) {
+                *missing = true;
+                return false;
+            }
+            if (error)
+                *error = failure(forWriting ? "cannot open record" : "cannot read record", path);
+            return false;
+        }
+        int locked;
+        do {
+            locked = ::flock(m_file, forWriting ? LOCK_EX : LOCK_SH);
+        } while (locked != 0 && errno == EINTR);
+        if (locked != 0) {
+            if (error)
+                *error = failure("cannot lock record", path);
+            return false;
+        }
+        return true;
+    }
+
+    std::optional<std::string> readAll(std::string* error)
+    {
+        std::string content;
+        char buffer[65536];
+        off_t offset = 0;
+        for (;;) {
+            const ssize_t got = ::pread(m_file, buffer, sizeof buffer, offset);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                if (error)
+                    *error = failure("cannot read record", m_path);
+                return std::nullopt;
+            }
+            if (got == 0)
+                return content;
+            content.append(buffer, static_cast<std::size_t>(got));
+            offset += got;
+        }
+    }
+
+    bool appendLine(std::string line, std::string* error)
+    {
+        // A line cut off by a crash has no newline; without one the next line would join it and
+        // neither would parse.
+        struct stat info {};
+        if (::fstat(m_file, &info) != 0) {
+            if (error)
+                *error = failure("cannot read record", m_path);
+            return false;
+        }
+        if (info.st_size > 0) {
+            char last = '\n';
+            ssize_t got;
+            do {
+                got = ::pread(m_file, &last, 1, info.st_size - 1);
+            } while (got < 0 && errno == EINTR);
+            if (got != 1) {
+                if (error)
+                    *error = failure("cannot read record", m_path);
+                return false;
+            }
+            if (last != '\n')
+                line.insert(line.begin(), '\n');
+        }
+        const char* data = line.data();
+        std::size_t left = line.size();
+        while (left > 0) {
+            const ssize_t written = ::write(m_file, data, left);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                if (error)
+                    *error = failure("cannot write record", m_path);
+                return false;
+            }
+            data += written;
+            left -= static_cast<std::size_t>(written);
+        }
+        if (::fsync(m_file) != 0) {
+            if (error)
+                *error = failure("cannot flush record", m_path);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::string m_path;
+    int m_file = -1;
+};
+
+// The string members of one record line. A line that does not parse may be a fragment left by a
+// crash with the next line joined to it (records written before every line was ended); the
+// complete line then starts at a later '{'. A '{' inside a string is never followed by a name, so
+// only a real line start can parse.
+std::optional<std::map<std::string, std::string>> parseRecordLine(std::string_view line)
+{
+    if (auto members = parseJsonObjectStrings(line))
+        return members;
+    for (auto brace = line.find('{', 1); brace != std::string_view::npos;
+         brace = line.find('{', brace + 1)) {
+        if (auto members = parseJsonObjectStrings(line.substr(brace)))
+            return members;
+    }
+    return std::nullopt;
+}
+
+bool macUsedIn(std::string_view content, const std::string& wanted)
+{
+    // Units with a pending line for the MAC and no outcome line yet.
+    std::set<std::string> open;
+    while (!content.empty()) {
+        const auto end = content.find('\n');
+        const std::string_view line = content.substr(0, end);
+        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+        const auto members = parseRecordLine(line);
+        if (!members)
+            continue;
+        const auto mac = members->find("mac");
+        const auto result = members->find("result");
+        if (mac == members->end() || result == members->end() || upperCase(mac->second) != wanted)
+            continue;
+        const auto unit = members->find("unit");
+        if (result->second == ResultOk)
+            return true;
+        if (result->second == ResultPending) {
+            // A pending line no outcome can be matched to stays pending.
+            if (unit == members->end() || unit->second.empty())
+                return true;
+            open.insert(unit->second);
+        } else if (unit != members->end()) {
+            open.erase(unit->second);
+        }
+    }
+    return !open.empty();
 }
 
 } // namespace
+
+std::string newUnitId()
+{
+    std::random_device source;
+    std::string id;
+    for (int i = 0; i < 4; ++i) {
+        char part[16];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(source()));
+        id += part;
+    }
+    return id;
+}
 
 std::string isoUtcTime(std::chrono::system_clock::time_point time)
 {
@@ -67,6 +240,7 @@ std::string recordLine(const RecordEntry& entry)
     line += ",\"version\":" + optionalString(entry.version);
     line += ",\"mac\":" + optionalString(entry.mac);
     line += ",\"serial\":" + (entry.serial ? std::to_string(*entry.serial) : std::string("null"));
+    line += ",\"unit\":" + jsonString(entry.unit);
     line += ",\"result\":" + jsonString(entry.result);
     line += ",\"message\":" + jsonString(entry.message);
     line += ",\"duration_s\":" + std::string(duration);
@@ -78,10 +252,14 @@ ProductionRecord::ProductionRecord(std::string path) : m_path(std::move(path)) {
 
 bool ProductionRecord::checkWritable(std::string* error) const
 {
-    const int file = openForAppend(m_path);
+    int file;
+    do {
+        // Read access too: the MAC check reads the record before a unit is reserved.
+        file = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (file < 0 && errno == EINTR);
     if (file < 0) {
         if (error)
-            *error = "cannot open record " + m_path + " for appending: " + std::strerror(errno);
+            *error = failure("cannot open record", m_path);
         return false;
     }
     ::close(file);
@@ -90,74 +268,44 @@ bool ProductionRecord::checkWritable(std::string* error) const
 
 bool ProductionRecord::append(const RecordEntry& entry, std::string* error)
 {
-    const std::string line = recordLine(entry);
     std::lock_guard lock(m_mutex);
-    const int file = openForAppend(m_path);
-    if (file < 0) {
-        if (error)
-            *error = "cannot open record " + m_path + " for appending: " + std::strerror(errno);
-        return false;
-    }
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        const ssize_t written = ::write(file, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (error)
-                *error = "cannot write record " + m_path + ": " + std::strerror(errno);
-            ::close(file);
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    if (::fsync(file) != 0) {
-        if (error)
-            *error = "cannot flush record " + m_path + ": " + std::strerror(errno);
-        ::close(file);
-        return false;
-    }
-    if (::close(file) != 0) {
-        if (error)
-            *error = "cannot close record " + m_path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    LockedRecord file;
+    return file.open(m_path, true, nullptr, error) && file.appendLine(recordLine(entry), error);
 }
 
-std::optional<bool> ProductionRecord::macWrittenBefore(const std::string& mac, std::string* error)
+std::optional<bool> ProductionRecord::macUsed(const std::string& mac, std::string* error)
 {
-    const std::string wanted = upperCase(mac);
     std::lock_guard lock(m_mutex);
-    std::ifstream file(m_path);
-    if (!file) {
-        if (errno == ENOENT)
+    LockedRecord file;
+    bool missing = false;
+    if (!file.open(m_path, false, &missing, error)) {
+        if (missing)
             return false;
-        if (error)
-            *error = "cannot read record " + m_path + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::string line;
-    while (std::getline(file, line)) {
-        // A line cut short by a crash does not parse and says nothing.
-        const auto members = parseJsonObjectStrings(line);
-        if (!members)
-            continue;
-        const auto result = members->find("result");
-        const auto recorded = members->find("mac");
-        if (result != members->end() && recorded != members->end() && result->second == ResultOk &&
-            upperCase(recorded->second) == wanted) {
-            return true;
-        }
-    }
-    if (file.bad()) {
-        if (error)
-            *error = "cannot read record " + m_path + ": " + std::strerror(errno);
+    const auto content = file.readAll(error);
+    if (!content)
         return std::nullopt;
+    return macUsedIn(*content, upperCase(mac));
+}
+
+std::optional<bool> ProductionRecord::reserveMac(const RecordEntry& pending, bool allowReused,
+                                                 std::string* error)
+{
+    std::lock_guard lock(m_mutex);
+    LockedRecord file;
+    if (!file.open(m_path, true, nullptr, error))
+        return std::nullopt;
+    if (!allowReused && pending.mac) {
+        const auto content = file.readAll(error);
+        if (!content)
+            return std::nullopt;
+        if (macUsedIn(*content, upperCase(*pending.mac)))
+            return false;
     }
-    return false;
+    if (!file.appendLine(recordLine(pending), error))
+        return std::nullopt;
+    return true;
 }
 
 } // namespace tolvane::cli

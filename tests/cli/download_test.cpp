@@ -10,11 +10,19 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <fcntl.h>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
 #include <set>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tolvane {
 namespace {
@@ -247,13 +255,38 @@ TEST_F(CliDownload, FailedDataTransferFailsAndGivesNoNextMacForOneUnit)
     EXPECT_THAT(run.err, HasSubstr("Can't write a firmware.\n"));
 }
 
+// A port on 127.0.0.1 that refuses connections for as long as the object lives: the socket is
+// bound but never listens, so no other test can be given the port meanwhile.
+class RefusingPort {
+public:
+    RefusingPort()
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_GE(m_socket, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        EXPECT_EQ(::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        m_port = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { ::close(m_socket); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    int m_socket = -1;
+    std::uint16_t m_port = 0;
+};
+
 TEST_F(CliDownload, UnreachableRecorderAndMissingImageFail)
 {
-    std::string closedAddress;
-    {
-        auto simulator = startSimulator();
-        closedAddress = simulator->address();
-    }
+    const RefusingPort closed;
+    const std::string closedAddress = closed.address();
     auto run =
         test::runTolvaneCli({"download", "data", "--target", closedAddress, "--serial", "3"});
     EXPECT_EQ(run.status, 1);
@@ -407,18 +440,130 @@ TEST_F(CliDownload, RecordRefusesAMacAlreadyWrittenUnlessAllowed)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(received(*simulator, 2).size(), 2u);
 
+    // Each unit that sends the MAC writes a pending line first, then its outcome.
     const auto lines = recordLines(record);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].value("result").toString(), "ok");
-    EXPECT_EQ(lines[1].value("result").toString(), "refused");
-    EXPECT_EQ(lines[2].value("result").toString(), "refused");
-    EXPECT_EQ(lines[3].value("result").toString(), "ok");
-    for (const auto& line : lines) {
-        EXPECT_EQ(line.value("mac").toString(), "0012AB34CD56");
-        EXPECT_EQ(line.value("serial").toInt(), 5);
-        EXPECT_EQ(line.value("type").toString(), "data");
-        EXPECT_TRUE(line.value("file").isNull());
+    ASSERT_EQ(lines.size(), 6u);
+    const std::vector<QString> results = {"pending", "ok", "refused", "refused", "pending", "ok"};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].value("result").toString(), results[i]) << i;
+        EXPECT_EQ(lines[i].value("mac").toString(), "0012AB34CD56");
+        EXPECT_EQ(lines[i].value("serial").toInt(), 5);
+        EXPECT_EQ(lines[i].value("type").toString(), "data");
+        EXPECT_TRUE(lines[i].value("file").isNull());
     }
+    EXPECT_EQ(lines[0].value("unit"), lines[1].value("unit"));
+    EXPECT_EQ(lines[4].value("unit"), lines[5].value("unit"));
+    std::set<QString> units;
+    for (std::size_t i : {0, 2, 3, 4})
+        units.insert(lines[i].value("unit").toString());
+    EXPECT_EQ(units.size(), 4u) << "every unit has its own id";
+}
+
+// What a run that stopped mid-transfer leaves: the pending line and nothing after it.
+const char* const PendingLine =
+    R"({"time":"2026-12-08T06:00:00.000Z","target":"127.0.0.1:5000","type":"data","mac":"0012AB34CD56","serial":5,"unit":"3f1c","result":"pending"})";
+
+TEST_F(CliDownload, PendingLineWithoutOutcomeRefusesTheMacUntilTheOutcomeFollows)
+{
+    const std::string record = m_dir.file("production.jsonl");
+    {
+        std::ofstream file(record);
+        file << PendingLine << "\n";
+    }
+    auto simulator = startSimulator();
+    const Args args = {"download",           "data",  "--target",
+                       simulator->address(), "--mac", "0012AB34CD56",
+                       "--record",           record,  "--quiet"};
+    auto run = test::runTolvaneCli(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("0012AB34CD56 is already recorded"));
+    expectNothingReceived(*simulator);
+
+    // The same unit's outcome line, written later, shows the transfer ended without success.
+    {
+        std::ofstream file(record, std::ios::app);
+        file << R"({"mac":"0012AB34CD56","unit":"3f1c","result":"failed"})"
+             << "\n";
+    }
+    run = test::runTolvaneCli(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(received(*simulator, 1).size(), 1u);
+}
+
+TEST_F(CliDownload, TwoRunsSharingARecordNeverSendTheSameMacTwice)
+{
+    const std::string record = m_dir.file("production.jsonl");
+    std::vector<std::unique_ptr<sim::Simulator>> simulators;
+    simulators.push_back(startSimulator());
+    simulators.push_back(startSimulator());
+    std::vector<test::CliRun> runs(2);
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < 2; ++i) {
+            threads.emplace_back([&, i] {
+                runs[i] = test::runTolvaneCli({"download", "data", "--target",
+                                               simulators[i]->address(), "--mac", "0012AB34CD56",
+                                               "--serial", "1", "--record", record, "--quiet"});
+            });
+        }
+    }
+    EXPECT_EQ(std::min(runs[0].status, runs[1].status), 0) << runs[0].err << runs[1].err;
+    EXPECT_EQ(std::max(runs[0].status, runs[1].status), 1) << runs[0].err << runs[1].err;
+    const std::size_t sender = runs[0].status == 0 ? 0 : 1;
+    EXPECT_EQ(received(*simulators[sender], 1).size(), 1u);
+    expectNothingReceived(*simulators[1 - sender]);
+    EXPECT_THAT(runs[1 - sender].err, HasSubstr("already recorded"));
+
+    const auto lines = recordLines(record);
+    ASSERT_EQ(lines.size(), 3u);
+    std::multiset<QString> results;
+    for (const auto& line : lines)
+        results.insert(line.value("result").toString());
+    EXPECT_EQ(results, (std::multiset<QString>{"pending", "ok", "refused"}));
+}
+
+// Whether another descriptor waits for an flock() on the file, as /proc/locks shows it.
+bool someoneWaitsForLock(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return false;
+    std::ifstream locks("/proc/locks");
+    const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+    for (std::string line; std::getline(locks, line);) {
+        if (line.find("-> FLOCK") != std::string::npos && line.find(inode) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(CliDownload, MacCheckWaitsForAnotherProcessHoldingTheRecordLock)
+{
+    const std::string record = m_dir.file("production.jsonl");
+    auto simulator = startSimulator();
+    const int held = ::open(record.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    test::CliRun run;
+    std::jthread runner([&] {
+        run = test::runTolvaneCli({"download", "data", "--target", simulator->address(), "--mac",
+                                   "0012AB34CD56", "--record", record, "--quiet"});
+    });
+    // Another writer takes the MAC while the run waits for the lock.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!someoneWaitsForLock(record) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_TRUE(someoneWaitsForLock(record)) << "the MAC check does not take the record's lock";
+    const std::string line = std::string(PendingLine) + "\n";
+    ASSERT_EQ(::write(held, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    ::flock(held, LOCK_UN);
+    ::close(held);
+    runner.join();
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("already recorded"));
+    expectNothingReceived(*simulator);
 }
 
 TEST_F(CliDownload, BatchSkipsOnlyTheUnitWhoseMacWasWrittenBefore)

@@ -5,12 +5,14 @@
 #include "sha256.h"
 #include "support/temp_dir.h"
 #include "targets.h"
+#include "terminal_text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace tolvane::cli {
 namespace {
@@ -100,6 +102,33 @@ newline"})"}) {
     }
 }
 
+struct PrintableCase {
+    std::string raw;
+    const char* shown;
+};
+
+class PrintableText : public ::testing::TestWithParam<PrintableCase> {};
+
+TEST_P(PrintableText, ControlAndInvalidBytesAreShownAsHex)
+{
+    EXPECT_EQ(printableText(GetParam().raw), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PrintableText,
+    ::testing::Values(
+        PrintableCase{"Pelco-D 9600", "Pelco-D 9600"},
+        PrintableCase{"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"}, // é and € kept
+        PrintableCase{"\x1b]0;owned\x07", "\\x1B]0;owned\\x07"},               // window title
+        PrintableCase{"a\x1b[2Jb\r\n\x7f", "a\\x1B[2Jb\\x0D\\x0A\\x7F"},
+        PrintableCase{std::string("nul\0x", 5), "nul\\x00x"},
+        PrintableCase{"\xc2\x9b"
+                      "2J \xc2\xa0",
+                      "\\xC2\\x9B"
+                      "2J \xc2\xa0"},                                // C1 CSI; no-break space kept
+        PrintableCase{"\xff\xc3 \xe2\x82", "\\xFF\\xC3 \\xE2\\x82"}, // not UTF-8
+        PrintableCase{"\xc0\xaf\xed\xa0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"})); // overlong, surrogate
+
 RecordEntry entryFor(const std::string& mac, const std::string& result)
 {
     RecordEntry entry;
@@ -107,6 +136,7 @@ RecordEntry entryFor(const std::string& mac, const std::string& result)
     entry.target = "127.0.0.1:5000";
     entry.type = "data";
     entry.mac = mac;
+    entry.unit = "unit-" + mac;
     entry.result = result;
     return entry;
 }
@@ -116,7 +146,7 @@ TEST(ProductionRecord, OnlySuccessfulLinesMarkAMacAsWritten)
     test::TempDir dir;
     ProductionRecord record(dir.file("record.jsonl"));
     std::string error;
-    EXPECT_EQ(record.macWrittenBefore("0012AB34CD56", &error), false) << "no record yet";
+    EXPECT_EQ(record.macUsed("0012AB34CD56", &error), false) << "no record yet";
     ASSERT_TRUE(record.append(entryFor("0012AB34CD56", ResultOk), &error)) << error;
     ASSERT_TRUE(record.append(entryFor("0012AB34CD57", ResultFailed), &error)) << error;
     ASSERT_TRUE(record.append(entryFor("0012AB34CD58", ResultRefused), &error)) << error;
@@ -125,10 +155,10 @@ TEST(ProductionRecord, OnlySuccessfulLinesMarkAMacAsWritten)
         std::ofstream file(dir.file("record.jsonl"), std::ios::app);
         file << R"({"mac":"0012AB34CD59","result":"ok")";
     }
-    EXPECT_EQ(record.macWrittenBefore("0012ab34cd56", &error), true);
-    EXPECT_EQ(record.macWrittenBefore("0012AB34CD57", &error), false);
-    EXPECT_EQ(record.macWrittenBefore("0012AB34CD58", &error), false);
-    EXPECT_EQ(record.macWrittenBefore("0012AB34CD59", &error), false);
+    EXPECT_EQ(record.macUsed("0012ab34cd56", &error), true);
+    EXPECT_EQ(record.macUsed("0012AB34CD57", &error), false);
+    EXPECT_EQ(record.macUsed("0012AB34CD58", &error), false);
+    EXPECT_EQ(record.macUsed("0012AB34CD59", &error), false);
 
     std::ifstream file(dir.file("record.jsonl"));
     std::string line;
@@ -136,6 +166,130 @@ TEST(ProductionRecord, OnlySuccessfulLinesMarkAMacAsWritten)
     while (std::getline(file, line))
         ++lines;
     EXPECT_EQ(lines, 4);
+}
+
+struct RecordCase {
+    const char* name;
+    std::string content; // written by hand
+    bool used;           // whether 0012AB34CD56 counts as used
+};
+
+class RecordMacUse : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(RecordMacUse, OkOrUnfinishedPendingLinesMarkTheMacUsed)
+{
+    test::TempDir dir;
+    {
+        std::ofstream file(dir.file("record.jsonl"), std::ios::binary);
+        file << GetParam().content;
+    }
+    ProductionRecord record(dir.file("record.jsonl"));
+    std::string error;
+    EXPECT_EQ(record.macUsed("0012AB34CD56", &error), GetParam().used) << error;
+}
+
+std::string line(const char* mac, const char* result, const char* unit)
+{
+    return std::string(R"({"time":"2026-12-08T06:00:00.000Z","mac":")") + mac +
+           R"(","serial":null,"unit":")" + unit + R"(","result":")" + result + "\"}\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecordMacUse,
+    ::testing::Values(
+        RecordCase{"Empty", "", false}, RecordCase{"Ok", line("0012AB34CD56", "ok", "a"), true},
+        RecordCase{"OkInLowerCase", line("0012ab34cd56", "ok", "a"), true},
+        RecordCase{"FailedAndRefused",
+                   line("0012AB34CD56", "failed", "a") + line("0012AB34CD56", "refused", "b"),
+                   false},
+        RecordCase{"OtherMacOk", line("0012AB34CD57", "ok", "a"), false},
+        RecordCase{"PendingOnly", line("0012AB34CD56", "pending", "a"), true},
+        RecordCase{"PendingThenFailed",
+                   line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "failed", "a"),
+                   false},
+        RecordCase{"PendingThenOk",
+                   line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "ok", "a"), true},
+        RecordCase{"PendingThenAnotherUnitFailed",
+                   line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "failed", "b"),
+                   true},
+        RecordCase{"TwoPendingOneFinished",
+                   line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "pending", "b") +
+                       line("0012AB34CD56", "failed", "a"),
+                   true},
+        RecordCase{"PendingWithoutUnit",
+                   R"({"mac":"0012AB34CD56","result":"pending"})" + std::string("\n") +
+                       line("0012AB34CD56", "failed", "a"),
+                   true},
+        RecordCase{"OtherMacPending", line("0012AB34CD57", "pending", "a"), false},
+        // A crash cut the line; its "ok" is not finished and counts for nothing.
+        RecordCase{"CutLine", R"({"mac":"0012AB34CD56","result":"ok")", false},
+        // A cut line with the next complete line joined to it, as older records could hold.
+        RecordCase{"CutLineWithNextJoined",
+                   R"({"mac":"0012AB34CD57","message":"a {b","res)" +
+                       line("0012AB34CD56", "ok", "a"),
+                   true},
+        // A cut line whose message holds a whole line's text, escaped: not a line start.
+        RecordCase{
+            "BracesInsideStringsAreNoLineStart",
+            R"({"mac":"0012AB34CD57","message":"x {\"mac\":\"0012AB34CD56\",\"result\":\"ok\"}","res)"
+            "\n",
+            false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST(ProductionRecord, LineAppendedAfterACutLineStartsOnItsOwnLine)
+{
+    test::TempDir dir;
+    {
+        std::ofstream file(dir.file("record.jsonl"), std::ios::binary);
+        file << R"({"time":"2026-12-08T06:00:00.000Z","mac":"0012AB34CD59","result":"o)";
+    }
+    ProductionRecord record(dir.file("record.jsonl"));
+    std::string error;
+    ASSERT_TRUE(record.append(entryFor("0012AB34CD5A", ResultOk), &error)) << error;
+    EXPECT_EQ(record.macUsed("0012AB34CD5A", &error), true);
+    EXPECT_EQ(record.macUsed("0012AB34CD59", &error), false);
+
+    std::ifstream file(dir.file("record.jsonl"), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string text; std::getline(file, text);)
+        lines.push_back(text);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], R"({"time":"2026-12-08T06:00:00.000Z","mac":"0012AB34CD59","result":"o)");
+    QJsonParseError parseError{};
+    const auto appended = QJsonDocument::fromJson(QByteArray::fromStdString(lines[1]), &parseError);
+    ASSERT_EQ(parseError.error, QJsonParseError::NoError) << lines[1];
+    EXPECT_EQ(appended.object().value("mac").toString(), "0012AB34CD5A");
+    EXPECT_EQ(appended.object().value("unit").toString(), "unit-0012AB34CD5A");
+}
+
+TEST(ProductionRecord, ReservationWritesAPendingLineOnlyForAnUnusedMac)
+{
+    test::TempDir dir;
+    ProductionRecord record(dir.file("record.jsonl"));
+    std::string error;
+    RecordEntry pending = entryFor("0012AB34CD56", ResultPending);
+    EXPECT_EQ(record.reserveMac(pending, false, &error), true) << error;
+    // Now pending: a second reservation fails and writes nothing, unless reuse is allowed.
+    EXPECT_EQ(record.reserveMac(pending, false, &error), false);
+    EXPECT_EQ(record.reserveMac(pending, true, &error), true);
+
+    std::ifstream file(dir.file("record.jsonl"), std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    const std::string text = content.str();
+    std::size_t lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    EXPECT_EQ(lines, 2u) << text;
+    EXPECT_NE(text.find(R"("result":"pending")"), std::string::npos) << text;
+}
+
+TEST(ProductionRecord, UnitIdsDiffer)
+{
+    const std::string first = newUnitId();
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos) << first;
+    EXPECT_NE(first, newUnitId());
 }
 
 TEST(ProductionRecord, UnwritableRecordIsReported)
@@ -176,17 +330,24 @@ TEST_P(TargetParsing, AcceptsDottedQuadWithOptionalPort)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TargetParsing,
-    ::testing::Values(TargetCase{"127.0.0.1", true, "127.0.0.1", 5000},
-                      TargetCase{"127.0.0.1:6001", true, "127.0.0.1", 6001},
-                      TargetCase{"255.255.255.255:65535", true, "255.255.255.255", 65535},
-                      TargetCase{"127.0.0.1:0", false, "", 0},
-                      TargetCase{"127.0.0.1:65536", false, "", 0},
-                      TargetCase{"127.0.0.1:", false, "", 0},
-                      TargetCase{"127.0.0.1:50a", false, "", 0},
-                      TargetCase{"127.0.0.256", false, "", 0}, TargetCase{"127.0.0", false, "", 0},
-                      TargetCase{"127.0.0.1.2", false, "", 0}, TargetCase{"127..0.1", false, "", 0},
-                      TargetCase{"localhost", false, "", 0}, TargetCase{" 127.0.0.1", false, "", 0},
-                      TargetCase{"-1.0.0.1", false, "", 0}, TargetCase{"", false, "", 0}));
+    ::testing::Values(
+        TargetCase{"127.0.0.1", true, "127.0.0.1", 5000},
+        TargetCase{"127.0.0.1:6001", true, "127.0.0.1", 6001},
+        TargetCase{"223.255.255.254:65535", true, "223.255.255.254", 65535},
+        TargetCase{"10.0.0.0", true, "10.0.0.0", 5000},
+        TargetCase{"127.0.0.1:05000", true, "127.0.0.1", 5000},
+        // Leading zeros: octal to some readers, and "127.0.0.01" would slip past
+        // the duplicate check.
+        TargetCase{"127.0.0.01", false, "", 0}, TargetCase{"010.0.0.1", false, "", 0},
+        TargetCase{"127.00.0.1", false, "", 0}, TargetCase{"0.0.0.0", false, "", 0},
+        TargetCase{"224.0.0.1", false, "", 0}, TargetCase{"239.255.255.250:1900", false, "", 0},
+        TargetCase{"255.255.255.255", false, "", 0}, TargetCase{"127.0.0.1:0", false, "", 0},
+        TargetCase{"127.0.0.1:65536", false, "", 0}, TargetCase{"127.0.0.1:", false, "", 0},
+        TargetCase{"127.0.0.1:50a", false, "", 0}, TargetCase{"127.0.0.256", false, "", 0},
+        TargetCase{"127.0.0", false, "", 0}, TargetCase{"127.0.0.1.2", false, "", 0},
+        TargetCase{"127..0.1", false, "", 0}, TargetCase{"localhost", false, "", 0},
+        TargetCase{" 127.0.0.1", false, "", 0}, TargetCase{"-1.0.0.1", false, "", 0},
+        TargetCase{"", false, "", 0}));
 
 TEST(TargetsFile, SkipsBlankLinesAndCommentsAndNamesTheBadLine)
 {
@@ -209,6 +370,12 @@ TEST(TargetsFile, SkipsBlankLinesAndCommentsAndNamesTheBadLine)
     }
     EXPECT_FALSE(readTargetsFile(dir.file("bad"), &error));
     EXPECT_NE(error.find(":2:"), std::string::npos) << error;
+    {
+        std::ofstream file(dir.file("zero"));
+        file << "127.0.0.1\n127.0.0.2\n127.0.0.003\n";
+    }
+    EXPECT_FALSE(readTargetsFile(dir.file("zero"), &error));
+    EXPECT_NE(error.find(":3: an address with a leading zero"), std::string::npos) << error;
     EXPECT_FALSE(readTargetsFile(dir.file("absent"), &error));
 }
 
