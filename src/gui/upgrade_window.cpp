@@ -38,6 +38,13 @@ QString octetPattern()
     return QStringLiteral("(25[0-5]|2[0-4][0-9]|[01]?[0-9]?[0-9])");
 }
 
+// The caption as read out: without the '&' that marks its Alt+letter.
+QString plainCaption(const QString& text)
+{
+    QString plain = text;
+    return plain.remove(QLatin1Char('&'));
+}
+
 } // namespace
 
 std::optional<QString> canonicalIpv4Address(const QString& text)
@@ -52,6 +59,20 @@ std::optional<QString> canonicalIpv4Address(const QString& text)
     for (int i = 1; i <= 4; ++i)
         octets << QString::number(match.captured(i).toUInt());
     return octets.join(QLatin1Char('.'));
+}
+
+std::optional<QString> targetIpv4Address(const QString& text)
+{
+    const auto address = canonicalIpv4Address(text);
+    if (!address)
+        return std::nullopt;
+    // 0.0.0.0 is no host, and from 224 up are multicast, reserved and broadcast groups: a
+    // download can only go to one recorder.
+    if (*address == QStringLiteral("0.0.0.0"))
+        return std::nullopt;
+    if (address->section(QLatin1Char('.'), 0, 0).toUInt() >= 224)
+        return std::nullopt;
+    return address;
 }
 
 std::optional<std::uint32_t> parseUnsignedDecimal(const QString& text, std::uint32_t maxValue)
@@ -111,7 +132,9 @@ void UpgradeWindow::buildControls()
     m_titleLine->setObjectName(QStringLiteral("titleLine"));
     m_titleLine->setAlignment(Qt::AlignCenter);
 
-    auto* ipLabel = new QLabel(QStringLiteral("Target IP"), this);
+    // Tab does not move the focus, so every caption carries an Alt+letter for keyboard users;
+    // screen readers still get the plain caption.
+    auto* ipLabel = new QLabel(QStringLiteral("Target &IP"), this);
     m_targetIpEdit = new QLineEdit(this);
     m_targetIpEdit->setObjectName(QStringLiteral("targetIpEdit"));
     m_targetIpEdit->setAccessibleName(QStringLiteral("Target IP"));
@@ -121,44 +144,48 @@ void UpgradeWindow::buildControls()
         m_targetIpEdit));
     ipLabel->setBuddy(m_targetIpEdit);
 
-    auto* portLabel = new QLabel(QStringLiteral("Target Port"), this);
+    auto* portLabel = new QLabel(QStringLiteral("Target &Port"), this);
     m_targetPortEdit = new QLineEdit(this);
     m_targetPortEdit->setObjectName(QStringLiteral("targetPortEdit"));
     m_targetPortEdit->setAccessibleName(QStringLiteral("Target Port"));
     portLabel->setBuddy(m_targetPortEdit);
 
-    auto* typeBox = new QGroupBox(QStringLiteral("Select Download Type"), this);
+    auto* typeBox = new QGroupBox(QStringLiteral("Select Dow&nload Type"), this);
+    typeBox->setAccessibleName(QStringLiteral("Select Download Type"));
     typeBox->setObjectName(QStringLiteral("downloadTypeGroup"));
     m_typeGroup = new QButtonGroup(this);
     const char* radioNames[4] = {"integratedRadio", "individualDataRadio", "applicationImageRadio",
                                  "ptzImageRadio"};
     const QString radioTexts[4] = {
-        QStringLiteral("Download Integrated Image"), QStringLiteral("Download Individual Data"),
-        QStringLiteral("Download Only Application Image"), QStringLiteral("Download PTZ Image")};
+        QStringLiteral("Download Inte&grated Image"), QStringLiteral("Download Indi&vidual Data"),
+        QStringLiteral("Download Only &Application Image"), QStringLiteral("Download P&TZ Image")};
     auto* typeLayout = new QVBoxLayout(typeBox);
     for (int i = 0; i < 4; ++i) {
         m_typeRadios[i] = new QRadioButton(radioTexts[i], typeBox);
         m_typeRadios[i]->setObjectName(QString::fromLatin1(radioNames[i]));
+        m_typeRadios[i]->setAccessibleName(plainCaption(radioTexts[i]));
         m_typeGroup->addButton(m_typeRadios[i], i);
         typeLayout->addWidget(m_typeRadios[i]);
     }
     connect(m_typeGroup, &QButtonGroup::idClicked, this, &UpgradeWindow::applyDownloadType);
 
-    auto* pathLabel = new QLabel(QStringLiteral("Image Path"), this);
+    auto* pathLabel = new QLabel(QStringLiteral("Image Pat&h"), this);
     m_imagePathEdit = new QLineEdit(this);
     m_imagePathEdit->setObjectName(QStringLiteral("imagePathEdit"));
     m_imagePathEdit->setAccessibleName(QStringLiteral("Image Path"));
     pathLabel->setBuddy(m_imagePathEdit);
     m_browseButton = new QPushButton(QStringLiteral("..."), this);
     m_browseButton->setObjectName(QStringLiteral("browseButton"));
-    m_browseButton->setAccessibleName(QStringLiteral("Browse for the image"));
+    m_browseButton->setAccessibleName(QStringLiteral("Browse for image"));
+    m_browseButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     m_browseButton->setAutoDefault(false);
     m_browseButton->setMaximumWidth(
         m_browseButton->fontMetrics().horizontalAdvance(m_browseButton->text()) + 24);
     connect(m_browseButton, &QPushButton::clicked, this, &UpgradeWindow::browseImage);
 
-    m_macBox = new QCheckBox(QStringLiteral("Download MAC Address"), this);
+    m_macBox = new QCheckBox(QStringLiteral("Download &MAC Address"), this);
     m_macBox->setObjectName(QStringLiteral("macBox"));
+    m_macBox->setAccessibleName(QStringLiteral("Download MAC Address"));
     connect(m_macBox, &QCheckBox::clicked, this, &UpgradeWindow::applyMacBox);
     auto* macPrefix = new QLabel(QStringLiteral("0x"), this);
     macPrefix->setObjectName(QStringLiteral("macPrefixLabel"));
@@ -166,11 +193,13 @@ void UpgradeWindow::buildControls()
     m_macEdit->setObjectName(QStringLiteral("macEdit"));
     m_macEdit->setAccessibleName(QStringLiteral("Download MAC Address"));
     m_macEdit->setMaxLength(macTextLength);
-    m_autoIncreaseBox = new QCheckBox(QStringLiteral("Auto Increase"), this);
+    m_autoIncreaseBox = new QCheckBox(QStringLiteral("Auto In&crease"), this);
     m_autoIncreaseBox->setObjectName(QStringLiteral("autoIncreaseBox"));
+    m_autoIncreaseBox->setAccessibleName(QStringLiteral("Auto Increase"));
 
-    m_serialBox = new QCheckBox(QStringLiteral("Download S/N"), this);
+    m_serialBox = new QCheckBox(QStringLiteral("Download &S/N"), this);
     m_serialBox->setObjectName(QStringLiteral("serialBox"));
+    m_serialBox->setAccessibleName(QStringLiteral("Download S/N"));
     connect(m_serialBox, &QCheckBox::clicked, this, &UpgradeWindow::applySerialBox);
     m_serialEdit = new QLineEdit(this);
     m_serialEdit->setObjectName(QStringLiteral("serialEdit"));
@@ -188,19 +217,21 @@ void UpgradeWindow::buildControls()
         w->setVisible(false);
     }
 
-    m_editPtzButton = new QPushButton(QStringLiteral("Editing PTZ Data"), this);
+    m_editPtzButton = new QPushButton(QStringLiteral("&Editing PTZ Data"), this);
     m_editPtzButton->setObjectName(QStringLiteral("editPtzButton"));
+    m_editPtzButton->setAccessibleName(QStringLiteral("Editing PTZ Data"));
     m_editPtzButton->setAutoDefault(false);
     connect(m_editPtzButton, &QPushButton::clicked, this, &UpgradeWindow::editPtzData);
 
-    m_downloadButton = new QPushButton(QStringLiteral("Download\n(Enter key)"), this);
+    m_downloadButton = new QPushButton(QStringLiteral("&Download\n(Enter key)"), this);
     m_downloadButton->setObjectName(QStringLiteral("downloadButton"));
     m_downloadButton->setAccessibleName(QStringLiteral("Download"));
     m_downloadButton->setDefault(true);
     connect(m_downloadButton, &QPushButton::clicked, this, &UpgradeWindow::download);
 
-    m_exitButton = new QPushButton(QStringLiteral("Exit (ESC key)"), this);
+    m_exitButton = new QPushButton(QStringLiteral("E&xit (ESC key)"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
+    m_exitButton->setAccessibleName(QStringLiteral("Exit (ESC key)"));
     m_exitButton->setAutoDefault(false);
     connect(m_exitButton, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -298,7 +329,7 @@ bool UpgradeWindow::readFields()
         return false;
     };
 
-    const auto address = canonicalIpv4Address(m_targetIpEdit->text());
+    const auto address = targetIpv4Address(m_targetIpEdit->text());
     if (!address)
         return refuse(m_targetIpEdit);
     // A port that does not fit 16 bits is refused rather than cut to its low bits.

@@ -26,6 +26,10 @@ class Prompter;
 // "192.168.0.1"), or nothing when the text is not one.
 std::optional<QString> canonicalIpv4Address(const QString& text);
 
+// The canonical address of one host a download can go to, or nothing: malformed, 0.0.0.0, or
+// 224.0.0.0 and above (multicast, reserved, broadcast).
+std::optional<QString> targetIpv4Address(const QString& text);
+
 // An unsigned decimal integer of at most maxValue; no sign, blanks only around it.
 std::optional<std::uint32_t> parseUnsignedDecimal(const QString& text, std::uint32_t maxValue);
 

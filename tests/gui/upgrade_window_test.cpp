@@ -6,11 +6,14 @@
 #include "upgrade_app.h"
 #include "upgrade_window.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -118,10 +121,10 @@ TEST_F(UpgradeWindowTest, StartState)
     EXPECT_FALSE(radio(1)->isEnabled());
     EXPECT_TRUE(radio(2)->isEnabled());
     EXPECT_TRUE(radio(3)->isEnabled());
-    EXPECT_EQ(radio(0)->text(), QStringLiteral("Download Integrated Image"));
-    EXPECT_EQ(radio(1)->text(), QStringLiteral("Download Individual Data"));
-    EXPECT_EQ(radio(2)->text(), QStringLiteral("Download Only Application Image"));
-    EXPECT_EQ(radio(3)->text(), QStringLiteral("Download PTZ Image"));
+    EXPECT_EQ(radio(0)->text(), QStringLiteral("Download Inte&grated Image"));
+    EXPECT_EQ(radio(1)->text(), QStringLiteral("Download Indi&vidual Data"));
+    EXPECT_EQ(radio(2)->text(), QStringLiteral("Download Only &Application Image"));
+    EXPECT_EQ(radio(3)->text(), QStringLiteral("Download P&TZ Image"));
 
     EXPECT_TRUE(edit("imagePathEdit")->isEnabled());
     EXPECT_TRUE(child<QPushButton>("browseButton")->isEnabled());
@@ -145,10 +148,11 @@ TEST_F(UpgradeWindowTest, StartState)
         EXPECT_TRUE(c.isDigit());
 
     auto* download = child<QPushButton>("downloadButton");
-    EXPECT_EQ(download->text(), QStringLiteral("Download\n(Enter key)"));
+    EXPECT_EQ(download->text(), QStringLiteral("&Download\n(Enter key)"));
     EXPECT_TRUE(download->isDefault());
-    EXPECT_EQ(child<QPushButton>("exitButton")->text(), QStringLiteral("Exit (ESC key)"));
-    EXPECT_EQ(child<QPushButton>("editPtzButton")->text(), QStringLiteral("Editing PTZ Data"));
+    EXPECT_EQ(child<QPushButton>("exitButton")->text(), QStringLiteral("E&xit (ESC key)"));
+    EXPECT_EQ(child<QPushButton>("editPtzButton")->text(), QStringLiteral("&Editing PTZ Data"));
+    EXPECT_EQ(child<QPushButton>("browseButton")->text(), QStringLiteral("..."));
     EXPECT_EQ(child<QLabel>("macPrefixLabel")->text(), QStringLiteral("0x"));
 
     auto* about = m_window->findChild<QAction*>(QStringLiteral("aboutAction"));
@@ -156,13 +160,143 @@ TEST_F(UpgradeWindowTest, StartState)
     EXPECT_EQ(about->text(), QStringLiteral("Quenlar Information(&A)..."));
     EXPECT_TRUE(m_window->actions().contains(about));
     EXPECT_FALSE(m_window->windowIcon().isNull());
+}
 
-    // Screen readers find the fields by their captions.
-    EXPECT_EQ(edit("targetIpEdit")->accessibleName(), QStringLiteral("Target IP"));
-    EXPECT_EQ(edit("targetPortEdit")->accessibleName(), QStringLiteral("Target Port"));
-    EXPECT_EQ(edit("imagePathEdit")->accessibleName(), QStringLiteral("Image Path"));
-    EXPECT_EQ(edit("macEdit")->accessibleName(), QStringLiteral("Download MAC Address"));
-    EXPECT_EQ(edit("serialEdit")->accessibleName(), QStringLiteral("Download S/N"));
+// What a screen reader is told a widget is called.
+QString accessibleName(QWidget* widget)
+{
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QStringLiteral("<no interface>");
+}
+
+TEST_F(UpgradeWindowTest, ScreenReadersGetThePlainCaptions)
+{
+    const std::pair<const char*, const char*> names[] = {
+        {"targetIpEdit", "Target IP"},
+        {"targetPortEdit", "Target Port"},
+        {"integratedRadio", "Download Integrated Image"},
+        {"individualDataRadio", "Download Individual Data"},
+        {"applicationImageRadio", "Download Only Application Image"},
+        {"ptzImageRadio", "Download PTZ Image"},
+        {"imagePathEdit", "Image Path"},
+        {"browseButton", "Browse for image"},
+        {"macBox", "Download MAC Address"},
+        {"macEdit", "Download MAC Address"},
+        {"autoIncreaseBox", "Auto Increase"},
+        {"serialBox", "Download S/N"},
+        {"serialEdit", "Download S/N"},
+        {"editPtzButton", "Editing PTZ Data"},
+        {"downloadButton", "Download"},
+        {"exitButton", "Exit (ESC key)"},
+        {"downloadTypeGroup", "Select Download Type"},
+    };
+    for (const auto& [name, expected] : names)
+        EXPECT_EQ(accessibleName(child<QWidget>(name)), QString::fromLatin1(expected)) << name;
+}
+
+// The letter after the single '&' of a caption, or 0.
+QChar mnemonicLetter(const QString& text)
+{
+    const qsizetype at = text.indexOf(QLatin1Char('&'));
+    if (at < 0 || at + 1 >= text.size() || text.indexOf(QLatin1Char('&'), at + 1) >= 0)
+        return QChar();
+    return text.at(at + 1).toUpper();
+}
+
+TEST_F(UpgradeWindowTest, EveryCaptionHasItsOwnAltLetter)
+{
+    QStringList captions;
+    for (auto* label : m_window->findChildren<QLabel*>())
+        if (label->buddy() && label->isVisibleTo(m_window.get()))
+            captions << label->text();
+    for (auto* button : m_window->findChildren<QAbstractButton*>())
+        if (button->objectName() != QStringLiteral("browseButton"))
+            captions << button->text();
+    for (auto* group : m_window->findChildren<QGroupBox*>())
+        captions << group->title();
+    // Three labels with buddies, four radios, three check boxes, three push buttons, one group.
+    EXPECT_EQ(captions.size(), 14);
+
+    QMap<QChar, QString> taken;
+    for (const QString& caption : captions) {
+        const QChar letter = mnemonicLetter(caption);
+        EXPECT_FALSE(letter.isNull()) << caption.toStdString();
+        if (letter.isNull())
+            continue;
+        EXPECT_FALSE(taken.contains(letter))
+            << caption.toStdString() << " and " << taken.value(letter).toStdString();
+        taken.insert(letter, caption);
+    }
+}
+
+class UpgradeWindowKeyTest : public UpgradeWindowTest {
+protected:
+    void SetUp() override
+    {
+        UpgradeWindowTest::SetUp();
+        m_window->show();
+        m_window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+        // Start from a field no shortcut leads to.
+        edit("targetIpEdit")->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return edit("targetIpEdit")->hasFocus(); }));
+    }
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::AltModifier) const
+    {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    }
+};
+
+TEST_F(UpgradeWindowKeyTest, AltLettersReachTheFields)
+{
+    struct Case {
+        Qt::Key key;
+        const char* field;
+    };
+    const Case cases[] = {
+        {Qt::Key_P, "targetPortEdit"},
+        {Qt::Key_H, "imagePathEdit"},
+        {Qt::Key_I, "targetIpEdit"},
+    };
+    for (const Case& c : cases) {
+        press(c.key);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return edit(c.field)->hasFocus(); })) << c.field;
+    }
+}
+
+TEST_F(UpgradeWindowKeyTest, AltTChoosesThePtzTypeAndAltAGoesBack)
+{
+    press(Qt::Key_T);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return m_window->downloadType() == UpgradeWindow::PtzImage; }));
+    // The radio's own handler ran: the PTZ tools are open to it now.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return child<QPushButton>("editPtzButton")->isEnabled(); }));
+
+    press(Qt::Key_A);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return m_window->downloadType() == UpgradeWindow::ApplicationImage; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !child<QPushButton>("editPtzButton")->isEnabled(); }));
+}
+
+TEST_F(UpgradeWindowKeyTest, AltMClearsTheMacBoxOfAnIdentityType)
+{
+    choose(UpgradeWindow::IndividualData);
+    edit("targetIpEdit")->setFocus();
+    ASSERT_TRUE(box("macBox")->isChecked());
+    press(Qt::Key_M);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !box("macBox")->isChecked(); }));
+    // Through the box's click handler, which disables the MAC edit with it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !edit("macEdit")->isEnabled(); }));
+}
+
+TEST_F(UpgradeWindowKeyTest, CtrlOBrowsesForTheImage)
+{
+    m_prompter.openFiles = {QStringLiteral("/chosen/by/keyboard.img")};
+    press(Qt::Key_O, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return edit("imagePathEdit")->text() == QStringLiteral("/chosen/by/keyboard.img");
+    }));
+    EXPECT_EQ(m_prompter.fileFilters, QStringList{QStringLiteral("All files (*)")});
 }
 
 struct TypeState {
@@ -271,22 +405,25 @@ TEST_P(UpgradeWindowBadFieldTest, GivesWrongNumberFocusesTheFieldAndSendsNothing
     EXPECT_FALSE(simulatorSawConnection());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fields, UpgradeWindowBadFieldTest,
-                         ::testing::Values(BadField{"PortLetters", "targetPortEdit", "50a0"},
-                                           BadField{"PortZero", "targetPortEdit", "0"},
-                                           BadField{"Port70000", "targetPortEdit", "70000"},
-                                           BadField{"Port65536", "targetPortEdit", "65536"},
-                                           BadField{"PortNegative", "targetPortEdit", "-5000"},
-                                           BadField{"PortEmpty", "targetPortEdit", ""},
-                                           BadField{"SerialLetters", "serialEdit", "12x"},
-                                           BadField{"SerialPast32Bits", "serialEdit", "4294967296"},
-                                           BadField{"SerialNegative", "serialEdit", "-1"},
-                                           BadField{"Address300", "targetIpEdit", "300.1.1.1"},
-                                           BadField{"AddressThreeParts", "targetIpEdit", "1.2.3"},
-                                           BadField{"AddressEmpty", "targetIpEdit", ""},
-                                           BadField{"AddressWithLetters", "targetIpEdit",
-                                                    "10.0.0.x"}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Fields, UpgradeWindowBadFieldTest,
+    ::testing::Values(BadField{"PortLetters", "targetPortEdit", "50a0"},
+                      BadField{"PortZero", "targetPortEdit", "0"},
+                      BadField{"Port70000", "targetPortEdit", "70000"},
+                      BadField{"Port65536", "targetPortEdit", "65536"},
+                      BadField{"PortNegative", "targetPortEdit", "-5000"},
+                      BadField{"PortEmpty", "targetPortEdit", ""},
+                      BadField{"SerialLetters", "serialEdit", "12x"},
+                      BadField{"SerialPast32Bits", "serialEdit", "4294967296"},
+                      BadField{"SerialNegative", "serialEdit", "-1"},
+                      BadField{"Address300", "targetIpEdit", "300.1.1.1"},
+                      BadField{"AddressThreeParts", "targetIpEdit", "1.2.3"},
+                      BadField{"AddressEmpty", "targetIpEdit", ""},
+                      BadField{"AddressWithLetters", "targetIpEdit", "10.0.0.x"},
+                      BadField{"AddressZero", "targetIpEdit", "0.0.0.0"},
+                      BadField{"AddressMulticast", "targetIpEdit", "224.0.0.1"},
+                      BadField{"AddressBroadcast", "targetIpEdit", "255.255.255.255"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(UpgradeWindowTest, TypingFiltersMacLengthAndAddress)
 {
@@ -325,6 +462,32 @@ TEST(AddressAndNumberTest, CanonicalIpv4Address)
     };
     for (const auto& [text, expected] : cases) {
         const auto result = canonicalIpv4Address(QString::fromUtf8(text));
+        if (expected)
+            EXPECT_EQ(result, std::optional<QString>(QString::fromLatin1(expected))) << text;
+        else
+            EXPECT_FALSE(result) << text;
+    }
+}
+
+TEST(AddressAndNumberTest, TargetAddressIsOneHost)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"1.0.0.0", "1.0.0.0"},
+        {"10.20.30.40", "10.20.30.40"},
+        {"223.255.255.255", "223.255.255.255"},
+        {"0.0.0.0", nullptr},         // no host
+        {"000.000.000.000", nullptr}, // the same, written long
+        {"224.0.0.0", nullptr},       // first multicast group
+        {"224.0.0.1", nullptr},       // all hosts
+        {"239.255.255.250", nullptr}, // last multicast block
+        {"240.0.0.1", nullptr},       // reserved
+        {"255.255.255.255", nullptr}, // broadcast
+        {"256.0.0.1", nullptr},       // malformed stays refused
+        {"", nullptr},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto result = targetIpv4Address(QString::fromLatin1(text));
         if (expected)
             EXPECT_EQ(result, std::optional<QString>(QString::fromLatin1(expected))) << text;
         else
