@@ -67,11 +67,12 @@ bool isSwallowedKey(const QKeyEvent* key)
     }
 }
 
-QLabel* statusLine(QWidget* parent, const char* objectName, const QString& accessibleName)
+QLabel* statusLine(QWidget* parent, const char* objectName)
 {
     auto* line = new QLabel(parent);
     line->setObjectName(QString::fromLatin1(objectName));
-    line->setAccessibleName(accessibleName);
+    // No accessible name: a screen reader then reads the line's current text.
+    line->setAccessibleDescription(QStringLiteral("Download status"));
     line->setTextFormat(Qt::PlainText);
     return line;
 }
@@ -89,12 +90,12 @@ DownloadWindow::DownloadWindow(const DownloadJob& job, Prompter& prompter, QWidg
     if (QFontDatabase::families().contains(QStringLiteral("Arial")))
         setFont(QFont(QStringLiteral("Arial"), 14));
 
-    m_topLine = statusLine(this, "topLine", QStringLiteral("Top status line"));
-    m_middleLine = statusLine(this, "middleLine", QStringLiteral("Middle status line"));
-    m_bottomLine = statusLine(this, "bottomLine", QStringLiteral("Bottom status line"));
+    m_topLine = statusLine(this, "topLine");
+    m_middleLine = statusLine(this, "middleLine");
+    m_bottomLine = statusLine(this, "bottomLine");
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
-    m_progressBar->setAccessibleName(QStringLiteral("Download progress"));
+    m_progressBar->setAccessibleName(QStringLiteral("Progress"));
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
 
@@ -133,7 +134,7 @@ int DownloadWindow::exec()
     std::promise<void>* ended = &m_workerEnded;
     const DownloadJob* job = &m_job;
     try {
-        m_thread = startThread([job, observer, ended] {
+        m_thread = startThread([this, job, observer, ended] {
             int code = WorkerError::SocketFailure;
             try {
                 DownloadWorker worker(*job, *observer);
@@ -144,6 +145,7 @@ int DownloadWindow::exec()
             // A window without a final notification would never end.
             if (!observer->ended())
                 observer->error(code != WorkerError::None ? code : WorkerError::SocketFailure);
+            workerEnding();
             ended->set_value();
         });
     } catch (const std::system_error&) {

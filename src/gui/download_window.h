@@ -41,6 +41,9 @@ protected:
     // Seams for tests: how the worker thread is started, and a look after each notification.
     virtual std::thread startThread(std::function<void()> body);
     virtual void notificationHandled() {}
+    // Runs on the worker thread after its last notification, before the window can see that
+    // the worker has ended; a test may hold the worker here.
+    virtual void workerEnding() {}
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -3,12 +3,19 @@
 #include "sim/simulator.h"
 #include "transfer/wire_words.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QProgressBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <future>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace tolvane {
@@ -44,6 +51,8 @@ public:
     std::vector<Shown> log;
     std::function<void(LoggingWindow&)> onNotification;
     bool failThreadStart = false;
+    // When set, the worker waits for it before it ends (at most 10 s, so a fault cannot hang).
+    std::shared_future<void> holdWorker;
 
 protected:
     void notificationHandled() override
@@ -59,7 +68,49 @@ protected:
                 std::make_error_code(std::errc::resource_unavailable_try_again));
         return DownloadWindow::startThread(std::move(body));
     }
+    void workerEnding() override
+    {
+        if (holdWorker.valid())
+            holdWorker.wait_for(10s);
+    }
 };
+
+// A TCP port on 127.0.0.1 that is bound but not listening: a connection to it is refused, and
+// while this object lives no other test can take the port.
+class RefusingPort {
+public:
+    RefusingPort()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd >= 0 &&
+            ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~RefusingPort()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::uint16_t m_port = 0;
+};
+
+// What a screen reader is told about a widget.
+QString accessibleText(QWidget* widget, QAccessible::Text kind)
+{
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(kind) : QStringLiteral("<no interface>");
+}
 
 DownloadDeadlines testDeadlines()
 {
@@ -97,7 +148,7 @@ protected:
         DownloadJob j;
         j.typeCode = typeCode;
         j.targetAddress = "127.0.0.1";
-        j.port = m_sim ? m_sim->port() : 0;
+        j.port = m_sim ? m_sim->port() : m_refusing.port();
         j.payload = payload.data();
         j.payloadSize = static_cast<std::int64_t>(payload.size());
         j.deadlines = testDeadlines();
@@ -106,6 +157,7 @@ protected:
 
     ScriptedPrompter m_prompter;
     std::unique_ptr<sim::Simulator> m_sim;
+    RefusingPort m_refusing; // the target when no simulator runs
 };
 
 TEST_F(DownloadWindowTest, ImageTransferShowsStageTextsInOrderAndEndsWithOk)
@@ -178,13 +230,15 @@ class DownloadWindowErrorTest : public DownloadWindowTest,
 TEST_P(DownloadWindowErrorTest, ShowsTheErrorsMessageOnceAndEndsWithCancel)
 {
     const ErrorCase& c = GetParam();
-    sim::SimulatorOptions options;
-    options.fault = c.fault;
-    startSimulator(options);
+    if (c.listening) {
+        sim::SimulatorOptions options;
+        options.fault = c.fault;
+        startSimulator(options);
+    } else {
+        ASSERT_NE(m_refusing.port(), 0);
+    }
     const auto payload = patternBytes(c.typeCode == TypeCode::FirmwareVersion ? 4 : 3000);
     DownloadJob j = job(c.typeCode, payload);
-    if (!c.listening)
-        m_sim->stop(); // the port stays known but nothing answers on it
     LoggingWindow window(j, m_prompter);
 
     EXPECT_EQ(window.exec(), QDialog::Rejected);
@@ -254,18 +308,56 @@ TEST_F(DownloadWindowTest, WorkerStillRunningAtCloseIsReportedAndStillJoined)
 {
     startSimulator();
     const auto payload = patternBytes(100);
-    DownloadJob j = job(TypeCode::SerialNumber, payload);
-    j.deadlines.completionPause = 1000ms; // the worker lingers after stage 5
-    LoggingWindow window(j, m_prompter);
+    const QString notEnded =
+        QStringLiteral("It was occured a error during the network connection termination.");
+    // The worker is held after its last notification until the message has been shown.
+    class ReleasingPrompter : public ScriptedPrompter {
+    public:
+        using ScriptedPrompter::showMessage;
+        void showMessage(QWidget* parent, const QString& text) override
+        {
+            ScriptedPrompter::showMessage(parent, text);
+            if (!released) {
+                released = true;
+                release.set_value();
+            }
+        }
+        std::promise<void> release;
+        bool released = false;
+    } prompter;
+    LoggingWindow window(job(TypeCode::SerialNumber, payload), prompter);
+    window.holdWorker = prompter.release.get_future().share();
     window.setWorkerEndWait(1ms);
 
     EXPECT_EQ(window.exec(), QDialog::Accepted);
-    EXPECT_EQ(m_prompter.messages,
-              QStringList{QStringLiteral(
-                  "It was occured a error during the network connection termination.")});
+    EXPECT_EQ(prompter.messages, QStringList{notEnded});
     // exec() returned only after the worker closed its socket.
     ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
     EXPECT_EQ(m_sim->transfers()[0].outcome, "ok");
+}
+
+TEST_F(DownloadWindowTest, ScreenReadersReadTheStatusLinesByTheirTexts)
+{
+    startSimulator();
+    const auto payload = patternBytes(100);
+    LoggingWindow window(job(TypeCode::ApplicationImage, payload), m_prompter);
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(accessibleText(bar, QAccessible::Name), QStringLiteral("Progress"));
+
+    QStringList read[3];
+    window.onNotification = [&](LoggingWindow& w) {
+        int i = 0;
+        for (const char* name : {"topLine", "middleLine", "bottomLine"})
+            read[i++] << accessibleText(w.findChild<QLabel*>(QString::fromLatin1(name)),
+                                        QAccessible::Name);
+    };
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+
+    // Stage 2, progress 100, stage 4, stage 5: each line is read as it is shown.
+    EXPECT_EQ(read[0], (QStringList{"", "", finished, finished}));
+    EXPECT_EQ(read[1], (QStringList{downloading, downloading, writing, writing}));
+    EXPECT_EQ(read[2], (QStringList{dontDisconnect, dontDisconnect, pleaseWait, pleaseWait}));
 }
 
 TEST_F(DownloadWindowTest, ThreadThatCannotStartGivesAMessageAndCancel)
