@@ -384,9 +384,10 @@ Download options:
   --targets FILE        recorders from a file, one a line; blank lines and # comments are skipped
   --jobs N              downloads running at once (default 4)
   --quiet               no progress display and no summary table; messages still show
-  --record FILE         append one JSON line per unit to FILE; refuse a MAC address it shows as
-                        already written
-  --allow-reused-mac    send a MAC address even when the record shows it written
+  --record FILE         append JSON lines to FILE: a "pending" line before a unit is sent a MAC
+                        address, one line per unit with its outcome; refuse a MAC address the
+                        record shows as written, or as pending from a run that did not finish
+  --allow-reused-mac    send a MAC address even when the record shows it used
   --mac HEX12           the MAC address to send (twelve hex digits); several targets get
                         consecutive addresses in the order given
   --serial N            the serial number to send
