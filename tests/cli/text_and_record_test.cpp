@@ -334,7 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
         TargetCase{"127.0.0.1", true, "127.0.0.1", 5000},
         TargetCase{"127.0.0.1:6001", true, "127.0.0.1", 6001},
         TargetCase{"223.255.255.254:65535", true, "223.255.255.254", 65535},
-        TargetCase{"10.0.0.0", true, "10.0.0.0", 5000},
+        TargetCase{"127.0.0.0", true, "127.0.0.0", 5000},
         TargetCase{"127.0.0.1:05000", true, "127.0.0.1", 5000},
         // Leading zeros: octal to some readers, and "127.0.0.01" would slip past
         // the duplicate check.

@@ -474,7 +474,7 @@ TEST(AddressAndNumberTest, TargetAddressIsOneHost)
     const std::pair<const char*, const char*> cases[] = {
         {"127.0.0.1", "127.0.0.1"},
         {"1.0.0.0", "1.0.0.0"},
-        {"10.20.30.40", "10.20.30.40"},
+        {"127.20.30.40", "127.20.30.40"},
         {"223.255.255.255", "223.255.255.255"},
         {"0.0.0.0", nullptr},         // no host
         {"000.000.000.000", nullptr}, // the same, written long
