@@ -22,8 +22,30 @@ private:
 
 } // namespace
 
+BoardLineBuffer::int_type BoardLineBuffer::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    if (ch == '\n')
+        sync();
+    else
+        m_line.push_back(ch);
+    return c;
+}
+
+int BoardLineBuffer::sync()
+{
+    if (!m_line.empty()) {
+        m_board.message(m_unit, m_line);
+        m_line.clear();
+    }
+    return 0;
+}
+
 CliOperator::CliOperator(ProgressBoard& board, std::size_t unit, const DownloadDeadlines& deadlines)
-    : m_board(board), m_unit(unit), m_deadlines(deadlines)
+    : m_board(board), m_unit(unit), m_deadlines(deadlines), m_diagnosticLines(board, unit),
+      m_diagnostics(&m_diagnosticLines)
 {
 }
 

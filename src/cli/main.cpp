@@ -18,14 +18,10 @@ int main(int argc, char** argv)
         settings.terminalRows = size.ws_row;
     }
 
-    // Standard output carries only results a script reads (a version, the next MAC address); the
-    // core's decoder writes its diagnostics to std::cout, so std::cout is pointed at stderr.
-    std::ostream results(std::cout.rdbuf());
-    std::cout.rdbuf(std::cerr.rdbuf());
-
+    // Standard output carries only results a script reads (a version, the next MAC address);
+    // messages, progress and decoder diagnostics go to stderr.
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const int status = tolvane::cli::runCli(args, results, std::cerr, settings);
-    results.flush();
-    std::cout.rdbuf(results.rdbuf());
+    const int status = tolvane::cli::runCli(args, std::cout, std::cerr, settings);
+    std::cout.flush();
     return status;
 }

@@ -130,6 +130,23 @@ TEST_F(CliDownload, RefusedVersionStopsBeforeTheImageAndFails)
     EXPECT_EQ(transfers[0].typeCode, VersionCode);
 }
 
+TEST_F(CliDownload, DecoderDiagnosticsGoToStderrWithTheMessageAndNothingIsSent)
+{
+    const std::string image = m_dir.file("app.img");
+    test::FirmwareImageBuilder(test::FirmwareImageBuilder::Layout::ApplicationOnly)
+        .version("3.5.1")
+        .corruptCrc()
+        .writeTo(image);
+    auto simulator = startSimulator();
+    const auto run = test::runTolvaneCli(
+        {"download", "app", image, "--target", simulator->address(), "--quiet"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(run.err, HasSubstr("invalid compressed data--crc error\n"));
+    EXPECT_THAT(run.err, HasSubstr("There is not image file.\n"));
+    expectNothingReceived(*simulator);
+}
+
 TEST_F(CliDownload, IntegratedImageCarriesIdentityAndPrintsNextMac)
 {
     const std::string image = m_dir.file("full.img");

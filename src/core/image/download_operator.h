@@ -3,6 +3,8 @@
 #include "base/messages.h"
 #include "transfer/download_job.h"
 
+#include <iostream>
+
 namespace tolvane {
 
 enum class TransferResult { Ok = 1, Cancel = 2 };
@@ -16,6 +18,8 @@ public:
     virtual void showMessage(MessageId id) = 0;
     // Runs the transfer; any failure has been reported to the operator when this returns Cancel.
     virtual TransferResult runTransfer(const DownloadJob& job) = 0;
+    // Where the image decoder's diagnostic lines go; the operator never sees them in a window.
+    virtual std::ostream& diagnostics() { return std::cout; }
 };
 
 }  // namespace tolvane

@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <iostream>
 #include <limits>
 #include <vector>
 
@@ -212,7 +211,7 @@ RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string&
     const std::uint64_t length = file.viewLength();
 
     const std::int32_t version =
-        announcedApplicationVersion(readImageVersion(imagePath, true, std::cout));
+        announcedApplicationVersion(readImageVersion(imagePath, true, op.diagnostics()));
     if (reportVersionFailure(op, version))
         return outcome;
     outcome.version = version;
@@ -273,7 +272,7 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
         putBigEndian32(image + SerialOffset, identity.serialNumber);
 
     // The version is read from the chosen file, never from the copy.
-    const std::int32_t version = readImageVersion(imagePath, false, std::cout);
+    const std::int32_t version = readImageVersion(imagePath, false, op.diagnostics());
     if (reportVersionFailure(op, version))
         return outcome;
     outcome.version = version;
