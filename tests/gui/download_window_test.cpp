@@ -1,5 +1,6 @@
 #include "download_window.h"
 #include "gui/scripted_prompter.h"
+#include "gui/test_deadlines.h"
 #include "sim/simulator.h"
 #include "transfer/wire_words.h"
 
@@ -112,18 +113,6 @@ QString accessibleText(QWidget* widget, QAccessible::Text kind)
     return face ? face->text(kind) : QStringLiteral("<no interface>");
 }
 
-DownloadDeadlines testDeadlines()
-{
-    DownloadDeadlines d;
-    d.connect = 5s;
-    d.reply = 5s;
-    d.sendStall = 5s;
-    d.writeMinimum = 5s;
-    d.writePerMiB = 1s;
-    d.completionPause = 0ms;
-    return d;
-}
-
 std::vector<std::uint8_t> patternBytes(std::size_t size)
 {
     std::vector<std::uint8_t> bytes(size);
@@ -151,7 +140,7 @@ protected:
         j.port = m_sim ? m_sim->port() : m_refusing.port();
         j.payload = payload.data();
         j.payloadSize = static_cast<std::int64_t>(payload.size());
-        j.deadlines = testDeadlines();
+        j.deadlines = test::windowTestDeadlines();
         return j;
     }
 

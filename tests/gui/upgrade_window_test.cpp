@@ -1,5 +1,6 @@
 #include "about_window.h"
 #include "gui/scripted_prompter.h"
+#include "gui/test_deadlines.h"
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
@@ -30,18 +31,6 @@ using test::ScriptedPrompter;
 
 const QString wrongNumber = QStringLiteral("There is a wrong number. Please, enter again.");
 
-DownloadDeadlines testDeadlines()
-{
-    DownloadDeadlines d;
-    d.connect = 5s;
-    d.reply = 5s;
-    d.sendStall = 5s;
-    d.writeMinimum = 5s;
-    d.writePerMiB = 1s;
-    d.completionPause = 0ms;
-    return d;
-}
-
 class UpgradeWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -53,7 +42,7 @@ protected:
         std::string error;
         ASSERT_TRUE(m_sim->start(&error)) << error;
         m_window = std::make_unique<UpgradeWindow>(m_prompter);
-        m_window->setDownloadDeadlines(testDeadlines());
+        m_window->setDownloadDeadlines(test::windowTestDeadlines());
     }
 
     template <typename T> T* child(const char* name) const
