@@ -34,6 +34,11 @@ std::string_view messageText(MessageId id)
         return "There is not enough memory to read the image file.";
     case MessageId::PayloadTooLarge: return "The image file is too large to download.";
     case MessageId::CannotStartTransfer: return "Can't start the download.";
+    case MessageId::CannotReadFile: return "Can't read the file.";
+    case MessageId::CannotSaveFile: return "Can't save the file.";
+    case MessageId::PtzImageFull:
+        return "The PTZ image is full: it holds 36 protocols. Take one out before adding another.";
+    case MessageId::EnterInteger: return "Please enter an integer.";
     }
     return {};
 }

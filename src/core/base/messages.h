@@ -31,6 +31,10 @@ enum class MessageId : int {
     OutOfMemoryReadingImage = 125,
     PayloadTooLarge = 126,
     CannotStartTransfer = 127,
+    CannotReadFile = 128,
+    CannotSaveFile = 129,
+    PtzImageFull = 130,
+    EnterInteger = 131,
 };
 
 // The exact text of a numbered message.

@@ -1,0 +1,79 @@
+#include "ptz/ptz_field_text.h"
+
+#include "ptz/ptz_protocol.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tolvane {
+
+namespace {
+
+unsigned hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<unsigned>(c - '0');
+    if (c >= 'A' && c <= 'F')
+        return static_cast<unsigned>(c - 'A' + 10);
+    return 0;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+std::uint8_t lenientHexByte(std::string_view text)
+{
+    unsigned value = 0;
+    for (const char c : text)
+        value = (value << 4 | hexDigitValue(c)) & 0xFFu;
+    return static_cast<std::uint8_t>(value);
+}
+
+std::string hexByteText(std::uint8_t value)
+{
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::optional<std::int32_t> parseDecimalInteger(std::string_view text)
+{
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > limit)
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::string nameFieldText(std::string_view utf8)
+{
+    std::size_t length = std::min(utf8.size(), PtzProtocol::NameLength);
+    // Back off continuation bytes (10xxxxxx) so the cut falls before a character's first byte.
+    if (length < utf8.size()) {
+        while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0u) == 0x80u)
+            --length;
+    }
+    return std::string(utf8.substr(0, length));
+}
+
+} // namespace tolvane
