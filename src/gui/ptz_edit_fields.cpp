@@ -1,0 +1,66 @@
+#include "ptz_edit_fields.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QValidator>
+
+namespace tolvane {
+
+namespace {
+
+// Keys that edit or move without typing a character, or that belong to the dialog.
+bool isEditingKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete: return true;
+    default: return false;
+    }
+}
+
+// Turns everything that arrives upper case; accepts any text.
+class UpperCaseValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+} // namespace
+
+DigitEdit::DigitEdit(QWidget* parent) : QLineEdit(parent) {}
+
+void DigitEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    if (text.isEmpty() || isEditingKey(event->key())) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    const QChar c = text.front();
+    const bool digit = c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    if (text.size() == 1 && (digit || c == QChar(8))) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    QApplication::beep();
+    event->accept();
+}
+
+HexByteEdit::HexByteEdit(QWidget* parent) : QLineEdit(parent)
+{
+    setMaxLength(2);
+    setValidator(new UpperCaseValidator(this));
+    const int width = fontMetrics().horizontalAdvance(QStringLiteral("WW"));
+    setMinimumWidth(width + 8);
+    setMaximumWidth(width + 16);
+}
+
+} // namespace tolvane
