@@ -94,7 +94,7 @@ std::optional<std::uint32_t> parseUnsignedDecimal(const QString& text, std::uint
 UpgradeWindow::UpgradeWindow(Prompter& prompter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_prompter(prompter)
+      m_prompter(prompter), m_ptzEditor([this] { return runPtzImageWindow(); })
 {
     setObjectName(QStringLiteral("upgradeWindow"));
     setWindowTitle(QStringLiteral(" Tolvane ver. 3.5"));
@@ -412,6 +412,14 @@ void UpgradeWindow::browseImage()
         return;
     m_imagePath = path;
     m_imagePathEdit->setText(path);
+}
+
+std::optional<QString> UpgradeWindow::runPtzImageWindow()
+{
+    PtzImageWindow creator(m_prompter, m_ptzMemory, this);
+    if (creator.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return creator.imagePath();
 }
 
 void UpgradeWindow::editPtzData()

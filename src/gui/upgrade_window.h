@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/download_routines.h"
+#include "ptz_image_window.h"
 #include "transfer/download_job.h"
 
 #include <QDialog>
@@ -63,8 +64,8 @@ public:
     void setRoutines(DownloadRoutineSet routines) { m_routines = std::move(routines); }
     // Time limits for every transfer Download starts.
     void setDownloadDeadlines(const DownloadDeadlines& deadlines) { m_deadlines = deadlines; }
-    // Opens the PTZ image creator; answers the image path it hands back, or nothing when it was
-    // left without OK.
+    // Replaces the PTZ image creator that "Editing PTZ Data" opens; the replacement answers the
+    // image path to take, or nothing when the creator was left without Close.
     void setPtzEditor(std::function<std::optional<QString>()> editor)
     {
         m_ptzEditor = std::move(editor);
@@ -90,11 +91,13 @@ private:
     // answers false.
     bool readFields();
     void writeFields();
+    std::optional<QString> runPtzImageWindow();
 
     Prompter& m_prompter;
     DownloadRoutineSet m_routines;
     std::optional<DownloadDeadlines> m_deadlines;
     std::function<std::optional<QString>()> m_ptzEditor;
+    PtzImageWindowMemory m_ptzMemory;
 
     // Fields bound to the controls.
     QString m_targetAddress;

@@ -1,0 +1,370 @@
+#include "ptz_image_window.h"
+
+#include "prompter.h"
+#include "ptz_text.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tolvane {
+
+namespace {
+
+const QString databaseFilter = QStringLiteral("PTZ DB Files (*.pdb);;All Files (*)");
+const QString imageFilter = QStringLiteral("PTZ-Image Files (*.bin);;All Files (*)");
+
+// Database rows sort by their text, ignoring case, so numbers 0-999 stand in ascending order.
+class DatabaseRow : public QListWidgetItem {
+public:
+    explicit DatabaseRow(const QString& text) : QListWidgetItem(text) {}
+    bool operator<(const QListWidgetItem& other) const override
+    {
+        return text().compare(other.text(), Qt::CaseInsensitive) < 0;
+    }
+};
+
+std::string localPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QListWidget* rowList(const char* objectName, QWidget* parent)
+{
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QString::fromLatin1(objectName));
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return list;
+}
+
+QLabel* listCaption(const QString& caption, QListWidget* list, QWidget* parent)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(list);
+    list->setAccessibleName(caption);
+    return label;
+}
+
+} // namespace
+
+PtzImageWindow::PtzImageWindow(Prompter& prompter, PtzImageWindowMemory& memory, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter), m_memory(memory)
+{
+    setObjectName(QStringLiteral("ptzImageWindow"));
+    setWindowTitle(QStringLiteral("PTZ Data Image Creator"));
+    buildControls();
+    m_useLatestImageBox->setChecked(m_memory.useLatestImage);
+    if (!m_memory.lastDatabasePath.isEmpty()) {
+        if (!m_database.LoadFile(localPath(m_memory.lastDatabasePath)))
+            tellFailure(MessageId::CannotReadFile, m_database.LastError());
+        fillDatabaseList();
+    }
+}
+
+PtzImageWindow::~PtzImageWindow() = default;
+
+QPushButton* PtzImageWindow::addButton(const QString& caption, const char* objectName,
+                                       void (PtzImageWindow::*slot)())
+{
+    auto* button = new QPushButton(caption, this);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, slot);
+    return button;
+}
+
+void PtzImageWindow::buildControls()
+{
+    m_databaseList = rowList("databaseList", this);
+    m_databaseList->setSortingEnabled(true);
+    m_targetList = rowList("targetList", this);
+
+    auto* database = new QGridLayout;
+    database->addWidget(listCaption(QStringLiteral("PTZ Protocol Database"), m_databaseList, this),
+                        0, 0, 1, 3);
+    database->addWidget(m_databaseList, 1, 0, 1, 3);
+    database->addWidget(
+        addButton(QStringLiteral("Add..."), "addButton", &PtzImageWindow::addProtocol), 2, 0);
+    database->addWidget(
+        addButton(QStringLiteral("Delete"), "deleteButton", &PtzImageWindow::deleteProtocol), 2, 1);
+    database->addWidget(
+        addButton(QStringLiteral("Modify..."), "modifyButton", &PtzImageWindow::modifyProtocol), 2,
+        2);
+    auto* databaseFiles = new QHBoxLayout;
+    databaseFiles->addWidget(addButton(QStringLiteral("Load PTZ DB ..."), "loadDatabaseButton",
+                                       &PtzImageWindow::loadDatabase));
+    databaseFiles->addWidget(addButton(QStringLiteral("Save PTZ DB ..."), "saveDatabaseButton",
+                                       &PtzImageWindow::saveDatabase));
+    database->addLayout(databaseFiles, 3, 0, 1, 3);
+
+    auto* moves = new QVBoxLayout;
+    moves->addStretch(1);
+    moves->addWidget(
+        addButton(QStringLiteral(">>"), "copyToImageButton", &PtzImageWindow::copyToImage));
+    moves->addWidget(
+        addButton(QStringLiteral("<<"), "takeFromImageButton", &PtzImageWindow::takeFromImage));
+    moves->addStretch(1);
+
+    auto* target = new QGridLayout;
+    target->addWidget(listCaption(QStringLiteral("Target PTZ Image"), m_targetList, this), 0, 0, 1,
+                      2);
+    target->addWidget(m_targetList, 1, 0, 1, 2);
+    target->addWidget(addButton(QStringLiteral("Move up"), "moveUpButton", &PtzImageWindow::moveUp),
+                      2, 0);
+    target->addWidget(
+        addButton(QStringLiteral("Move down"), "moveDownButton", &PtzImageWindow::moveDown), 2, 1);
+    target->addWidget(
+        addButton(QStringLiteral("Load Image..."), "loadImageButton", &PtzImageWindow::loadImage),
+        3, 0);
+    target->addWidget(addButton(QStringLiteral("Save to Image..."), "saveImageButton",
+                                &PtzImageWindow::saveImage),
+                      3, 1);
+
+    m_useLatestImageBox =
+        new QCheckBox(QStringLiteral("Select to download image by the lastest saved file"), this);
+    m_useLatestImageBox->setObjectName(QStringLiteral("useLatestImageBox"));
+    auto* closeButton = addButton(QStringLiteral("Close"), "closeButton", &PtzImageWindow::accept);
+    closeButton->setDefault(true);
+
+    auto* lists = new QHBoxLayout;
+    lists->addLayout(database, 1);
+    lists->addLayout(moves);
+    lists->addLayout(target, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_useLatestImageBox);
+    bottom->addStretch(1);
+    bottom->addWidget(closeButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(lists, 1);
+    layout->addLayout(bottom);
+}
+
+std::optional<PtzProtocol> PtzImageWindow::runEditor(const PtzProtocol& record,
+                                                     PtzEditorWindow::Mode mode)
+{
+    PtzEditorWindow editor(m_prompter, record, m_database, mode, this);
+    if (editor.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return editor.record();
+}
+
+int PtzImageWindow::selectedDatabaseIndex() const
+{
+    const QListWidgetItem* row = m_databaseList->currentItem();
+    if (!row || !row->isSelected())
+        return -1;
+    return m_database.FindIndex(rowNumber(row->text()));
+}
+
+void PtzImageWindow::fillDatabaseList()
+{
+    m_databaseList->clear();
+    PtzProtocol record;
+    for (int i = 0; i < m_database.GetCount(); ++i) {
+        if (m_database.GetAt(i, record))
+            addDatabaseRow(record);
+    }
+}
+
+void PtzImageWindow::fillTargetList()
+{
+    m_targetList->clear();
+    PtzProtocol record;
+    for (int slot = 0; slot < m_image.UsedSlotCount(); ++slot) {
+        if (m_image.GetAt(slot, record))
+            m_targetList->addItem(entryRowText(record));
+    }
+}
+
+void PtzImageWindow::addDatabaseRow(const PtzProtocol& record)
+{
+    m_databaseList->addItem(new DatabaseRow(entryRowText(record)));
+}
+
+void PtzImageWindow::replaceDatabaseRow(int row, const PtzProtocol& record)
+{
+    // Taken out and put back, so a changed name finds its sorted place.
+    delete m_databaseList->takeItem(row);
+    auto* item = new DatabaseRow(entryRowText(record));
+    m_databaseList->addItem(item);
+    m_databaseList->setCurrentItem(item);
+}
+
+int PtzImageWindow::findDatabaseRow(std::int32_t number) const
+{
+    for (int row = 0; row < m_databaseList->count(); ++row) {
+        if (rowNumber(m_databaseList->item(row)->text()) == number)
+            return row;
+    }
+    return -1;
+}
+
+void PtzImageWindow::selectDatabaseRowStartingWith(const QString& prefix)
+{
+    // The search starts after the first row and wraps round to it.
+    const int count = m_databaseList->count();
+    for (int step = 1; step <= count; ++step) {
+        const int row = step % count;
+        if (m_databaseList->item(row)->text().startsWith(prefix, Qt::CaseInsensitive)) {
+            m_databaseList->setCurrentRow(row);
+            return;
+        }
+    }
+    m_databaseList->setCurrentRow(-1);
+}
+
+void PtzImageWindow::tellFailure(MessageId id, const std::string& reason)
+{
+    m_prompter.showMessage(
+        this, messageQString(id) + QLatin1Char('\n') +
+                  QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size())));
+}
+
+void PtzImageWindow::addProtocol()
+{
+    PtzProtocol proposed;
+    proposed.number = m_database.GetNextNumber();
+    proposed.setName("New PTZ Protocol(" + std::to_string(proposed.number) + ")");
+    const auto added = runEditor(proposed, PtzEditorWindow::Mode::Adding);
+    if (added && m_database.Grow(1) && m_database.SetAt(m_database.GetCount() - 1, *added))
+        addDatabaseRow(*added);
+    selectDatabaseRowStartingWith(entryRowText(added.value_or(proposed)));
+}
+
+void PtzImageWindow::deleteProtocol()
+{
+    const int index = selectedDatabaseIndex();
+    if (index < 0)
+        return;
+    m_database.RemoveAt(index, 1);
+    delete m_databaseList->takeItem(m_databaseList->currentRow());
+}
+
+void PtzImageWindow::modifyProtocol()
+{
+    const int index = selectedDatabaseIndex();
+    PtzProtocol record;
+    if (index < 0 || !m_database.GetAt(index, record))
+        return;
+    const auto modified = runEditor(record, PtzEditorWindow::Mode::Modifying);
+    if (modified && m_database.SetAt(index, *modified))
+        replaceDatabaseRow(m_databaseList->currentRow(), *modified);
+}
+
+void PtzImageWindow::loadDatabase()
+{
+    const QString path = m_prompter.openFile(this, QStringLiteral("Load PTZ DB"), databaseFilter);
+    if (path.isEmpty())
+        return;
+    const bool loaded = m_database.LoadFile(localPath(path));
+    m_memory.lastDatabasePath = path;
+    fillDatabaseList();
+    if (!loaded)
+        tellFailure(MessageId::CannotReadFile, m_database.LastError());
+}
+
+void PtzImageWindow::saveDatabase()
+{
+    const QString path = m_prompter.saveFile(this, QStringLiteral("Save PTZ DB"), databaseFilter,
+                                             QStringLiteral("pdb"));
+    if (path.isEmpty())
+        return;
+    const bool saved = m_database.SaveFile(localPath(path));
+    m_memory.lastDatabasePath = path;
+    if (!saved)
+        tellFailure(MessageId::CannotSaveFile, m_database.LastError());
+}
+
+void PtzImageWindow::copyToImage()
+{
+    const int index = selectedDatabaseIndex();
+    PtzProtocol record;
+    if (index < 0 || !m_database.GetAt(index, record) || m_image.ContainsNumber(record.number))
+        return;
+    if (m_targetList->count() >= PtzImage::SlotCount) {
+        m_prompter.showMessage(this, MessageId::PtzImageFull);
+        return;
+    }
+    if (m_image.SetAt(m_targetList->count(), record))
+        m_targetList->addItem(entryRowText(record));
+}
+
+void PtzImageWindow::takeFromImage()
+{
+    const int slot = m_targetList->currentRow();
+    PtzProtocol record;
+    if (slot < 0 || !m_image.GetAt(slot, record))
+        return;
+    const int index = m_database.FindIndex(record.number);
+    PtzProtocol stored;
+    if (index >= 0 && m_database.GetAt(index, stored)) {
+        if (!(stored == record) &&
+            m_prompter.askYesNo(this, QString::fromUtf8(differentContentsQuestion().data())) &&
+            m_database.SetAt(index, record)) {
+            replaceDatabaseRow(findDatabaseRow(record.number), record);
+        }
+    } else if (m_database.Grow(1) && m_database.SetAt(m_database.GetCount() - 1, record)) {
+        addDatabaseRow(record);
+    }
+    m_image.RemoveSlot(slot);
+    delete m_targetList->takeItem(slot);
+}
+
+void PtzImageWindow::moveUp()
+{
+    const int row = m_targetList->currentRow();
+    if (row <= 0 || !m_image.MoveSlotUp(row))
+        return;
+    m_targetList->insertItem(row - 1, m_targetList->takeItem(row));
+    m_targetList->setCurrentRow(row - 1);
+}
+
+void PtzImageWindow::moveDown()
+{
+    const int row = m_targetList->currentRow();
+    if (row < 0 || row + 1 >= m_targetList->count() || !m_image.MoveSlotDown(row))
+        return;
+    m_targetList->insertItem(row + 1, m_targetList->takeItem(row));
+    m_targetList->setCurrentRow(row + 1);
+}
+
+void PtzImageWindow::loadImage()
+{
+    const QString path = m_prompter.openFile(this, QStringLiteral("Load Image"), imageFilter);
+    if (path.isEmpty())
+        return;
+    // A file that does not read leaves the image, and the path handed back, as they were.
+    if (m_image.ReadFile(localPath(path)))
+        m_imagePath = path;
+    else
+        tellFailure(MessageId::CannotReadFile, m_image.LastError());
+    fillTargetList();
+}
+
+void PtzImageWindow::saveImage()
+{
+    const QString path = m_prompter.saveFile(this, QStringLiteral("Save to Image"), imageFilter,
+                                             QStringLiteral("bin"));
+    if (path.isEmpty())
+        return;
+    if (m_image.WriteFile(localPath(path)))
+        m_imagePath = path;
+    else
+        tellFailure(MessageId::CannotSaveFile, m_image.LastError());
+}
+
+void PtzImageWindow::accept()
+{
+    m_memory.useLatestImage = m_useLatestImageBox->isChecked();
+    if (!m_memory.useLatestImage)
+        m_imagePath.clear();
+    QDialog::accept();
+}
+
+} // namespace tolvane

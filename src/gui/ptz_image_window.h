@@ -1,0 +1,81 @@
+#pragma once
+
+#include "base/messages.h"
+#include "ptz/ptz_image.h"
+#include "ptz/ptz_protocol_list.h"
+#include "ptz_editor_window.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QListWidget;
+class QPushButton;
+
+namespace tolvane {
+
+class Prompter;
+
+// What the image creator remembers from one opening to the next while the program runs; never
+// written to disk.
+struct PtzImageWindowMemory {
+    QString lastDatabasePath;
+    bool useLatestImage = true;
+};
+
+// The "PTZ Data Image Creator": a protocol database on the left, edited through the PTZ Data
+// Editor and kept in .pdb files, and on the right the PTZ image built from it, kept in .bin files.
+// Close hands back the path of the image file last loaded or saved.
+class PtzImageWindow : public QDialog {
+    Q_OBJECT
+public:
+    PtzImageWindow(Prompter& prompter, PtzImageWindowMemory& memory, QWidget* parent = nullptr);
+    ~PtzImageWindow() override;
+
+    // The image file last loaded or saved here; empty when the box was cleared on Close.
+    QString imagePath() const { return m_imagePath; }
+
+public slots:
+    void addProtocol();
+    void deleteProtocol();
+    void modifyProtocol();
+    void loadDatabase();
+    void saveDatabase();
+    void copyToImage();
+    void takeFromImage();
+    void moveUp();
+    void moveDown();
+    void loadImage();
+    void saveImage();
+    void accept() override;
+
+private:
+    void buildControls();
+    QPushButton* addButton(const QString& caption, const char* objectName,
+                           void (PtzImageWindow::*slot)());
+    std::optional<PtzProtocol> runEditor(const PtzProtocol& record, PtzEditorWindow::Mode mode);
+    // The database index of the protocol on the selected row, or -1.
+    int selectedDatabaseIndex() const;
+    void fillDatabaseList();
+    void fillTargetList();
+    void addDatabaseRow(const PtzProtocol& record);
+    void replaceDatabaseRow(int row, const PtzProtocol& record);
+    int findDatabaseRow(std::int32_t number) const;
+    void selectDatabaseRowStartingWith(const QString& prefix);
+    void tellFailure(MessageId id, const std::string& reason);
+
+    Prompter& m_prompter;
+    PtzImageWindowMemory& m_memory;
+    PtzProtocolList m_database;
+    PtzImage m_image;
+    QString m_imagePath;
+
+    QListWidget* m_databaseList = nullptr;
+    QListWidget* m_targetList = nullptr;
+    QCheckBox* m_useLatestImageBox = nullptr;
+};
+
+} // namespace tolvane
