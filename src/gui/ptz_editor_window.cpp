@@ -126,7 +126,6 @@ void PtzEditorWindow::buildControls()
     connect(okButton, &QPushButton::clicked, this, &PtzEditorWindow::accept);
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton->setAutoDefault(false);
     connect(cancelButton, &QPushButton::clicked, this, &PtzEditorWindow::reject);
 
     auto* groups = new QHBoxLayout;
@@ -177,7 +176,6 @@ QGroupBox* PtzEditorWindow::buildProtocolGroup()
 
     auto* restoreButton = new QPushButton(QStringLiteral("Return Default Value"), group);
     restoreButton->setObjectName(QStringLiteral("returnDefaultButton"));
-    restoreButton->setAutoDefault(false);
     connect(restoreButton, &QPushButton::clicked, this, &PtzEditorWindow::restoreDefaults);
     m_restoreShownOnlyBox =
         new QCheckBox(QStringLiteral("Apply to default value only current selected"), group);
@@ -204,7 +202,6 @@ QGroupBox* PtzEditorWindow::buildCommandGroup()
     auto* applyButton = new QPushButton(QStringLiteral("Apply to \nall commands"), group);
     applyButton->setObjectName(QStringLiteral("applyToAllButton"));
     applyButton->setAccessibleName(QStringLiteral("Apply to all commands"));
-    applyButton->setAutoDefault(false);
     connect(applyButton, &QPushButton::clicked, this, &PtzEditorWindow::applyToAllCommands);
 
     auto* layout = new QVBoxLayout(group);
@@ -253,10 +250,12 @@ QLayout* PtzEditorWindow::buildCommandGrid()
     return grid;
 }
 
-bool PtzEditorWindow::readInteger(QLineEdit* field, std::int32_t& value)
+bool PtzEditorWindow::readInteger(QLineEdit* field, std::int32_t& value, bool tell)
 {
     const auto parsed = parseDecimalInteger(field->text().toStdString());
     if (!parsed) {
+        if (!tell)
+            return false;
         m_prompter.showMessage(this, MessageId::EnterInteger);
         field->setFocus(Qt::OtherFocusReason);
         field->selectAll();
@@ -268,9 +267,8 @@ bool PtzEditorWindow::readInteger(QLineEdit* field, std::int32_t& value)
 
 bool PtzEditorWindow::readControls()
 {
+    // Text and choices first, so a number that does not read costs no other edit.
     m_fields.name = m_nameEdit->text();
-    if (!readInteger(m_numberEdit, m_fields.number))
-        return false;
     m_fields.enable = m_enableCombo->currentIndex();
     for (std::size_t i = 0; i < m_byteEdits.size(); ++i)
         m_fields.bytes[i] = m_byteEdits[i]->text();
@@ -278,11 +276,11 @@ bool PtzEditorWindow::readControls()
     m_fields.dataBits = m_dataBitsCombo->currentIndex();
     m_fields.parity = m_parityCombo->currentIndex();
     m_fields.stopBits = m_stopBitsCombo->currentIndex();
-    if (!readInteger(m_baudRateEdit, m_fields.baudRate))
-        return false;
     for (std::size_t i = 0; i < m_settingEdits.size(); ++i)
         m_fields.settings[i] = m_settingEdits[i]->text();
-    return true;
+    const bool numberRead = readInteger(m_numberEdit, m_fields.number, true);
+    const bool baudRateRead = readInteger(m_baudRateEdit, m_fields.baudRate, numberRead);
+    return numberRead && baudRateRead;
 }
 
 void PtzEditorWindow::showValues()

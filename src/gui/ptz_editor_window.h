@@ -68,9 +68,10 @@ private:
     QLayout* buildCommandGrid();
 
     // Reads every control into its field value; a number or baud rate that is not a decimal
-    // integer is told, gets the focus, and ends the reading there.
+    // integer keeps its old value, is told and gets the focus.
     bool readControls();
-    bool readInteger(QLineEdit* field, std::int32_t& value);
+    // A field that does not read is told (once per reading: tell is false after a first failure).
+    bool readInteger(QLineEdit* field, std::int32_t& value, bool tell);
     void showValues();
     void loadHeader(const PtzProtocol& record);
     void showCommand(int index);

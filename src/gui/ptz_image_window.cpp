@@ -74,7 +74,6 @@ QPushButton* PtzImageWindow::addButton(const QString& caption, const char* objec
 {
     auto* button = new QPushButton(caption, this);
     button->setObjectName(QString::fromLatin1(objectName));
-    button->setAutoDefault(false);
     connect(button, &QPushButton::clicked, this, slot);
     return button;
 }
@@ -143,6 +142,20 @@ void PtzImageWindow::buildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(lists, 1);
     layout->addLayout(bottom);
+
+    // Tab follows the reading order: each list, then the buttons under it.
+    const char* tabOrder[] = {"databaseList",      "addButton",           "deleteButton",
+                              "modifyButton",      "loadDatabaseButton",  "saveDatabaseButton",
+                              "copyToImageButton", "takeFromImageButton", "targetList",
+                              "moveUpButton",      "moveDownButton",      "loadImageButton",
+                              "saveImageButton",   "useLatestImageBox",   "closeButton"};
+    QWidget* previous = nullptr;
+    for (const char* name : tabOrder) {
+        QWidget* next = findChild<QWidget*>(QString::fromLatin1(name));
+        if (previous)
+            setTabOrder(previous, next);
+        previous = next;
+    }
 }
 
 std::optional<PtzProtocol> PtzImageWindow::runEditor(const PtzProtocol& record,
@@ -187,13 +200,28 @@ void PtzImageWindow::addDatabaseRow(const PtzProtocol& record)
     m_databaseList->addItem(new DatabaseRow(entryRowText(record)));
 }
 
-void PtzImageWindow::replaceDatabaseRow(int row, const PtzProtocol& record)
+QListWidgetItem* PtzImageWindow::replaceDatabaseRow(int row, const PtzProtocol& record)
 {
-    // Taken out and put back, so a changed name finds its sorted place.
-    delete m_databaseList->takeItem(row);
+    // Taken out and put back, so a changed name finds its sorted place; a selection elsewhere
+    // stays where it was.
+    QListWidgetItem* selected = m_databaseList->currentItem();
+    if (selected && !selected->isSelected())
+        selected = nullptr;
+    QListWidgetItem* old = m_databaseList->takeItem(row);
     auto* item = new DatabaseRow(entryRowText(record));
     m_databaseList->addItem(item);
-    m_databaseList->setCurrentItem(item);
+    if (selected == old)
+        selected = item;
+    delete old;
+    selectDatabaseRow(selected);
+    return item;
+}
+
+void PtzImageWindow::selectDatabaseRow(QListWidgetItem* row)
+{
+    m_databaseList->setCurrentItem(row);
+    if (!row)
+        m_databaseList->clearSelection();
 }
 
 int PtzImageWindow::findDatabaseRow(std::int32_t number) const
@@ -216,7 +244,7 @@ void PtzImageWindow::selectDatabaseRowStartingWith(const QString& prefix)
             return;
         }
     }
-    m_databaseList->setCurrentRow(-1);
+    selectDatabaseRow(nullptr);
 }
 
 void PtzImageWindow::tellFailure(MessageId id, const std::string& reason)
@@ -244,6 +272,8 @@ void PtzImageWindow::deleteProtocol()
         return;
     m_database.RemoveAt(index, 1);
     delete m_databaseList->takeItem(m_databaseList->currentRow());
+    // No row is selected afterwards, so a second Delete cannot take a neighbour by surprise.
+    selectDatabaseRow(nullptr);
 }
 
 void PtzImageWindow::modifyProtocol()
@@ -254,7 +284,7 @@ void PtzImageWindow::modifyProtocol()
         return;
     const auto modified = runEditor(record, PtzEditorWindow::Mode::Modifying);
     if (modified && m_database.SetAt(index, *modified))
-        replaceDatabaseRow(m_databaseList->currentRow(), *modified);
+        selectDatabaseRow(replaceDatabaseRow(m_databaseList->currentRow(), *modified));
 }
 
 void PtzImageWindow::loadDatabase()
@@ -314,6 +344,8 @@ void PtzImageWindow::takeFromImage()
     }
     m_image.RemoveSlot(slot);
     delete m_targetList->takeItem(slot);
+    m_targetList->setCurrentItem(nullptr);
+    m_targetList->clearSelection();
 }
 
 void PtzImageWindow::moveUp()

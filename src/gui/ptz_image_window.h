@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 namespace tolvane {
@@ -62,7 +63,8 @@ private:
     void fillDatabaseList();
     void fillTargetList();
     void addDatabaseRow(const PtzProtocol& record);
-    void replaceDatabaseRow(int row, const PtzProtocol& record);
+    QListWidgetItem* replaceDatabaseRow(int row, const PtzProtocol& record);
+    void selectDatabaseRow(QListWidgetItem* row); // nullptr: none
     int findDatabaseRow(std::int32_t number) const;
     void selectDatabaseRowStartingWith(const QString& prefix);
     void tellFailure(MessageId id, const std::string& reason);

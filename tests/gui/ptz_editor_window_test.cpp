@@ -101,12 +101,15 @@ TEST_F(PtzEditorWindowTest, EveryByteSurvivesShowAndStore)
     ASSERT_EQ(commands()->count(), 40);
     EXPECT_EQ(commands()->item(39)->text(), QStringLiteral("PTZCMD_RESERVED39"));
 
+    retype(byteEdit(0), QStringLiteral("5a")); // stored when command 1 is chosen
     for (int k = 1; k < 40; ++k)
         commands()->setCurrentRow(k);
     EXPECT_EQ(byteEdit(0)->text(), QStringLiteral("C0")); // (39 * 44 + 12) & 0xFF
     press("okButton");
     ASSERT_TRUE(accepted());
-    EXPECT_EQ(m_editor->record(), original);
+    PtzProtocol expected = original;
+    expected.commands[0].bytes[0] = 0x5A;
+    EXPECT_EQ(m_editor->record(), expected);
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
@@ -116,8 +119,7 @@ TEST_F(PtzEditorWindowTest, HexFieldsTurnUpperCaseTakeTwoCharactersAndReadLenien
         const char* typed;
         const char* shown;
         unsigned stored;
-    } cases[] = {{"5g", "5G", 0x50}, {"g5", "G5", 0x05},  {"f", "F", 0x0F},
-                 {"", "", 0x00},     {"abc", "AB", 0xAB}, {"7-", "7-", 0x70}};
+    } cases[] = {{"5g", "5G", 0x50}, {"abc", "AB", 0xAB}, {"", "", 0x00}};
     for (const auto& c : cases) {
         open(PtzProtocol{}, Mode::Adding);
         retype(byteEdit(5), QString::fromLatin1(c.typed));
@@ -168,28 +170,37 @@ TEST_F(PtzEditorWindowTest, ReturnDefaultValueRestoresTheShownCommandOrTheWholeR
     const QString restoreQuestion =
         QStringLiteral("It'll be lose modified valuse. Do you want to apply?");
     const PtzProtocol original = patternedRecord();
-    struct Case {
+    PtzProtocol edited = original; // as the edits below leave it
+    edited.number = 99;
+    edited.setName("Changed");
+    edited.parity = 1;
+    edited.commands[0].bytes[0] = 0xEE;
+    PtzProtocol headerKept = edited;
+    headerKept.commands[0] = original.commands[0];
+    const struct {
         bool shownOnly;
-        std::deque<bool> answers;
+        bool answer;
         QStringList questions;
-        const char* name;  // on screen afterwards
-        const char* byte0; // of the shown command
-    } cases[] = {{true, {}, {}, "Changed", "0C"},
-                 {false, {false}, {restoreQuestion}, "Changed", "EE"},
-                 {false, {true}, {restoreQuestion}, "Alpha", "0C"}};
-    for (Case& c : cases) {
+        const PtzProtocol& stored;
+    } cases[] = {{true, false, {}, headerKept},
+                 {false, false, {restoreQuestion}, edited},
+                 {false, true, {restoreQuestion}, original}};
+    for (const auto& c : cases) {
         m_prompter.questions.clear();
-        m_prompter.answers = c.answers;
-        open(original);
+        m_prompter.answers = {c.answer};
+        open(original, Mode::Adding);
+        retype(edit(QStringLiteral("numberEdit")), QStringLiteral("99"));
         retype(edit(QStringLiteral("nameEdit")), QStringLiteral("Changed"));
+        child<QComboBox>(QStringLiteral("parityCombo"))->setCurrentIndex(1);
         retype(byteEdit(0), QStringLiteral("EE"));
         commands()->setCurrentRow(1); // stores command 0 as edited
         commands()->setCurrentRow(0);
         child<QCheckBox>(QStringLiteral("restoreShownOnlyBox"))->setChecked(c.shownOnly);
         press("returnDefaultButton");
         EXPECT_EQ(m_prompter.questions, c.questions);
-        EXPECT_EQ(edit(QStringLiteral("nameEdit"))->text(), QString::fromLatin1(c.name));
-        EXPECT_EQ(byteEdit(0)->text(), QString::fromLatin1(c.byte0));
+        press("okButton");
+        ASSERT_TRUE(accepted());
+        EXPECT_EQ(m_editor->record(), c.stored) << c.shownOnly << c.answer;
     }
 }
 
@@ -259,10 +270,14 @@ TEST_F(PtzEditorWindowTest, ANumberOrBaudRateThatIsNoIntegerKeepsTheWindowOpen)
         open(PtzProtocol{}, Mode::Adding);
         QLineEdit* field = edit(QString::fromLatin1(c.field));
         field->setText(QString::fromLatin1(c.text)); // as pasted: no key filter
+        retype(byteEdit(0), QStringLiteral("CD"));
         press("okButton");
         EXPECT_EQ(m_prompter.messages, QStringList{enterInteger}) << c.field << c.text;
         EXPECT_EQ(m_editor->focusWidget(), field) << c.field;
         EXPECT_TRUE(m_editor->isVisible()) << c.field;
+        commands()->setCurrentRow(1); // stores command 0: the bad number costs no other edit
+        commands()->setCurrentRow(0);
+        EXPECT_EQ(byteEdit(0)->text(), QStringLiteral("CD")) << c.field;
     }
 }
 
@@ -295,6 +310,35 @@ TEST_F(PtzEditorWindowTest, FieldsAreNamedAfterTheirCaptions)
     for (const QLabel* label : m_editor->findChildren<QLabel*>())
         labelled += label->buddy() != nullptr;
     EXPECT_EQ(labelled, 6 + 1 + 1 + 11 + 1); // header, list, Enable, settings, grid caption
+}
+
+// Tab walks every control once, in reading order: header, commands, grid, then OK and Cancel.
+TEST_F(PtzEditorWindowTest, TabReachesEveryControlInReadingOrder)
+{
+    open(PtzProtocol{}, Mode::Adding);
+    QStringList order;
+    QWidget* w = edit(QStringLiteral("numberEdit"));
+    do {
+        if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus))
+            order << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w != edit(QStringLiteral("numberEdit")));
+    int focusable = 0;
+    for (QWidget* child : m_editor->findChildren<QWidget*>())
+        focusable += child->isVisible() && (child->focusPolicy() & Qt::TabFocus) ? 1 : 0;
+    EXPECT_EQ(order.size(), focusable);
+    EXPECT_EQ(order.mid(0, 3),
+              (QStringList{QStringLiteral("numberEdit"), QStringLiteral("nameEdit"),
+                           QStringLiteral("baudRateEdit")}));
+    EXPECT_EQ(order.mid(order.size() - 4),
+              (QStringList{QStringLiteral("commandByte31"), QStringLiteral("applyToAllButton"),
+                           QStringLiteral("okButton"), QStringLiteral("cancelButton")}));
+
+    // Enter presses the button that has the focus, not OK.
+    retype(edit(QStringLiteral("nameEdit")), QStringLiteral("Kept?"));
+    QTest::keyClick(child<QPushButton>(QStringLiteral("cancelButton")), Qt::Key_Return);
+    EXPECT_FALSE(m_editor->isVisible());
+    EXPECT_EQ(m_editor->result(), QDialog::Rejected);
 }
 
 } // namespace

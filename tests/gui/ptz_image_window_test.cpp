@@ -190,7 +190,7 @@ TEST_F(PtzImageWindowTest, TakingBackAsksOnlyWhenTheContentsDiffer)
     m_prompter.openFiles = {path("other.pdb")};
     press("loadDatabaseButton");
 
-    m_prompter.answers = {false, true};
+    m_prompter.answers = {false};
     for (int i = 0; i < 3; ++i) {
         target()->setCurrentRow(0);
         press("takeFromImageButton");
@@ -200,6 +200,11 @@ TEST_F(PtzImageWindowTest, TakingBackAsksOnlyWhenTheContentsDiffer)
               (QStringList{QStringLiteral("[001]One"), QStringLiteral("[002]Deux"),
                            QStringLiteral("[003]Three")}));
     EXPECT_EQ(target()->count(), 0);
+    m_prompter.saveFiles = {path("kept.pdb")};
+    press("saveDatabaseButton");
+    const Bytes kept = test::readFileBytes(m_dir.file("kept.pdb"));
+    ASSERT_EQ(kept.size(), 12u + 3 * 1796);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&kept[12 + 1796 + 4])), "Deux"); // No
 
     copyToImage(QStringLiteral("[002]Deux"));
     writeDatabase(m_dir.file("other.pdb"), {{2, "Zwei"}});
@@ -251,9 +256,7 @@ TEST_F(PtzImageWindowTest, TheSavedDatabaseIsShownAgainOnTheNextOpening)
 
 TEST_F(PtzImageWindowTest, CloseHandsBackTheLatestImageOrNothing)
 {
-    auto box = [&] {
-        return m_window->findChild<QCheckBox*>(QStringLiteral("useLatestImageBox"));
-    };
+    auto box = [&] { return m_window->findChild<QCheckBox*>(QStringLiteral("useLatestImageBox")); };
     openWith({{1, "A"}});
     copyToImage(QStringLiteral("[001]A"));
     m_prompter.saveFiles = {path("image.bin")};
@@ -326,6 +329,7 @@ TEST_F(PtzImageWindowTest, RowsAreFoundByTheirNumberSignIncluded)
     });
     select(database(), QStringLiteral("[002]Two"));
     press("deleteButton");
+    press("deleteButton"); // nothing is selected after a Delete
     EXPECT_EQ(rowTexts(database()),
               (QStringList{QStringLiteral("[-05]Renamed"), QStringLiteral("[003]Three")}));
 

@@ -28,8 +28,12 @@ bool isBlank(char c)
 std::uint8_t lenientHexByte(std::string_view text)
 {
     unsigned value = 0;
-    for (const char c : text)
+    for (const char c : text) {
+        // A character of several UTF-8 bytes keeps one place: its continuation bytes are skipped.
+        if ((static_cast<unsigned char>(c) & 0xC0u) == 0x80u)
+            continue;
         value = (value << 4 | hexDigitValue(c)) & 0xFFu;
+    }
     return static_cast<std::uint8_t>(value);
 }
 

@@ -10,9 +10,9 @@ namespace tolvane {
 // How the PTZ editor reads its text fields back. Plain functions on strings, so they can be
 // tested and fuzzed without a window.
 
-// A byte from a two-hex-digit field, read leniently: each character keeps its place, "0"-"9" and
-// "A"-"F" give their value and anything else gives 0, so "" is 00, "F" is 0F, "G5" is 05 and "5G"
-// is 50. Only the low 8 bits of a longer text count. Never fails.
+// A byte from a two-hex-digit field (UTF-8), read leniently: each character keeps its place,
+// "0"-"9" and "A"-"F" give their value and anything else gives 0, so "" is 00, "F" is 0F, "G5" is
+// 05 and "5G" is 50. Only the low 8 bits of a longer text count. Never fails.
 std::uint8_t lenientHexByte(std::string_view text);
 
 // "%02X": two upper-case hexadecimal digits.
