@@ -1,8 +1,8 @@
 // Worker throughput: one 16 MiB image per iteration to the in-process simulator on loopback.
 
+#include "core/transfer/download_worker.h"
+#include "core/transfer/wire_words.h"
 #include "sim/simulator.h"
-#include "transfer/download_worker.h"
-#include "transfer/wire_words.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

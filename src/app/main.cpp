@@ -1,4 +1,4 @@
-#include "upgrade_app.h"
+#include "gui/upgrade_app.h"
 
 int main(int argc, char** argv)
 {

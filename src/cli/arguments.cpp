@@ -1,7 +1,7 @@
-#include "arguments.h"
+#include "cli/arguments.h"
 
-#include "image/mac_address.h"
-#include "targets.h"
+#include "cli/targets.h"
+#include "core/image/mac_address.h"
 
 #include <algorithm>
 #include <map>

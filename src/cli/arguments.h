@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image/download_routines.h"
+#include "core/download/download_routines.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "batch_runner.h"
+#include "cli/batch_runner.h"
 
 #include <algorithm>
 #include <atomic>

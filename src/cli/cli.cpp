@@ -1,9 +1,9 @@
-#include "cli.h"
+#include "cli/cli.h"
 
-#include "arguments.h"
-#include "download_command.h"
-#include "image_commands.h"
-#include "ptz_commands.h"
+#include "cli/arguments.h"
+#include "cli/download_command.h"
+#include "cli/image_commands.h"
+#include "cli/ptz_commands.h"
 
 #include <unistd.h>
 

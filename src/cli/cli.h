@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/download_job.h"
+#include "core/transfer/download_job.h"
 
 #include <optional>
 #include <ostream>

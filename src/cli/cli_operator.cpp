@@ -1,7 +1,7 @@
-#include "cli_operator.h"
+#include "cli/cli_operator.h"
 
-#include "base/messages.h"
-#include "transfer/download_worker.h"
+#include "core/base/messages.h"
+#include "core/transfer/download_worker.h"
 
 namespace tolvane::cli {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "image/download_operator.h"
-#include "progress_board.h"
-#include "transfer/download_job.h"
+#include "cli/progress_board.h"
+#include "core/download/download_operator.h"
+#include "core/transfer/download_job.h"
 
 #include <cstddef>
 #include <ostream>

@@ -1,12 +1,12 @@
-#include "download_command.h"
+#include "cli/download_command.h"
 
-#include "batch_runner.h"
-#include "cli_operator.h"
-#include "image/image_version.h"
-#include "image/mac_address.h"
-#include "production_record.h"
-#include "sha256.h"
-#include "targets.h"
+#include "cli/batch_runner.h"
+#include "cli/cli_operator.h"
+#include "cli/production_record.h"
+#include "cli/sha256.h"
+#include "cli/targets.h"
+#include "core/image/image_version.h"
+#include "core/image/mac_address.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "arguments.h"
-#include "cli.h"
-#include "progress_board.h"
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "cli/progress_board.h"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "file_bytes.h"
+#include "cli/file_bytes.h"
 
 #include <cerrno>
 #include <cstdio>

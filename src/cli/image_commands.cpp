@@ -1,15 +1,15 @@
-#include "image_commands.h"
+#include "cli/image_commands.h"
 
-#include "base/messages.h"
-#include "cli.h"
-#include "file_bytes.h"
-#include "image/download_routines.h"
-#include "image/image_version.h"
-#include "image/mac_address.h"
-#include "ptz/ptz_image.h"
-#include "ptz/ptz_protocol_list.h"
-#include "sha256.h"
-#include "terminal_text.h"
+#include "cli/cli.h"
+#include "cli/file_bytes.h"
+#include "cli/sha256.h"
+#include "cli/terminal_text.h"
+#include "core/base/messages.h"
+#include "core/download/download_routines.h"
+#include "core/image/image_version.h"
+#include "core/image/mac_address.h"
+#include "core/ptz/ptz_image.h"
+#include "core/ptz/ptz_protocol_list.h"
 
 #include <cstdio>
 #include <sstream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "arguments.h"
+#include "cli/arguments.h"
 
 #include <ostream>
 

@@ -1,6 +1,6 @@
-#include "json.h"
+#include "cli/json.h"
 
-#include "terminal_text.h"
+#include "cli/terminal_text.h"
 
 #include <cstdint>
 #include <cstdio>

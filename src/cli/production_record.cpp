@@ -1,6 +1,6 @@
-#include "production_record.h"
+#include "cli/production_record.h"
 
-#include "json.h"
+#include "cli/json.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "progress_board.h"
+#include "cli/progress_board.h"
 
-#include "transfer/wire_words.h"
+#include "core/transfer/wire_words.h"
 
 #include <algorithm>
 

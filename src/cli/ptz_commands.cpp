@@ -1,12 +1,12 @@
-#include "ptz_commands.h"
+#include "cli/ptz_commands.h"
 
-#include "base/messages.h"
-#include "cli.h"
-#include "file_bytes.h"
-#include "image/download_routines.h"
-#include "ptz/ptz_image.h"
-#include "ptz/ptz_protocol_list.h"
-#include "terminal_text.h"
+#include "cli/cli.h"
+#include "cli/file_bytes.h"
+#include "cli/terminal_text.h"
+#include "core/base/messages.h"
+#include "core/download/download_routines.h"
+#include "core/ptz/ptz_image.h"
+#include "core/ptz/ptz_protocol_list.h"
 
 #include <cerrno>
 #include <cstdio>

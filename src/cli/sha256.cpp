@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "cli/sha256.h"
 
 #include <algorithm>
 #include <cerrno>

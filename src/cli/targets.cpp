@@ -1,4 +1,4 @@
-#include "targets.h"
+#include "cli/targets.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "about_window.h"
+#include "gui/about_window.h"
 
-#include "app_icon.h"
+#include "gui/app_icon.h"
 
 #include <QDialogButtonBox>
 #include <QFontDatabase>

@@ -1,9 +1,9 @@
-#include "download_window.h"
+#include "gui/download_window.h"
 
-#include "base/messages.h"
-#include "prompter.h"
-#include "transfer/download_observer.h"
-#include "transfer/download_worker.h"
+#include "core/base/messages.h"
+#include "core/transfer/download_observer.h"
+#include "core/transfer/download_worker.h"
+#include "gui/prompter.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>

@@ -1,4 +1,4 @@
-#include "prompter.h"
+#include "gui/prompter.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/messages.h"
+#include "core/base/messages.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ptz_edit_fields.h"
+#include "gui/ptz_edit_fields.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,11 +1,11 @@
-#include "ptz_editor_window.h"
+#include "gui/ptz_editor_window.h"
 
-#include "base/messages.h"
-#include "prompter.h"
-#include "ptz/ptz_field_text.h"
-#include "ptz/ptz_protocol_list.h"
-#include "ptz_edit_fields.h"
-#include "ptz_text.h"
+#include "core/base/messages.h"
+#include "core/ptz/ptz_field_text.h"
+#include "core/ptz/ptz_protocol_list.h"
+#include "gui/prompter.h"
+#include "gui/ptz_edit_fields.h"
+#include "gui/ptz_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
-#include "ptz_image_window.h"
+#include "gui/ptz_image_window.h"
 
-#include "prompter.h"
-#include "ptz_text.h"
+#include "gui/prompter.h"
+#include "gui/ptz_text.h"
 
 #include <QCheckBox>
 #include <QFile>

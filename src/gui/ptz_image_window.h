@@ -1,9 +1,9 @@
 #pragma once
 
-#include "base/messages.h"
-#include "ptz/ptz_image.h"
-#include "ptz/ptz_protocol_list.h"
-#include "ptz_editor_window.h"
+#include "core/base/messages.h"
+#include "core/ptz/ptz_image.h"
+#include "core/ptz/ptz_protocol_list.h"
+#include "gui/ptz_editor_window.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ptz_text.h"
+#include "gui/ptz_text.h"
 
 #include <QStringDecoder>
 

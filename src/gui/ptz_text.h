@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ptz/ptz_protocol.h"
+#include "core/ptz/ptz_protocol.h"
 
 #include <QString>
 

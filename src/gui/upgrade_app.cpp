@@ -1,9 +1,9 @@
-#include "upgrade_app.h"
+#include "gui/upgrade_app.h"
 
-#include "app_icon.h"
-#include "base/messages.h"
-#include "prompter.h"
-#include "upgrade_window.h"
+#include "core/base/messages.h"
+#include "gui/app_icon.h"
+#include "gui/prompter.h"
+#include "gui/upgrade_window.h"
 
 #include <csignal>
 

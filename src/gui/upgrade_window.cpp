@@ -1,10 +1,10 @@
-#include "upgrade_window.h"
+#include "gui/upgrade_window.h"
 
-#include "about_window.h"
-#include "app_icon.h"
-#include "base/messages.h"
-#include "prompter.h"
-#include "window_download_operator.h"
+#include "core/base/messages.h"
+#include "gui/about_window.h"
+#include "gui/app_icon.h"
+#include "gui/prompter.h"
+#include "gui/window_download_operator.h"
 
 #include <QAction>
 #include <QButtonGroup>

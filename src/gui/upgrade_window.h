@@ -1,8 +1,8 @@
 #pragma once
 
-#include "image/download_routines.h"
-#include "ptz_image_window.h"
-#include "transfer/download_job.h"
+#include "core/download/download_routines.h"
+#include "core/transfer/download_job.h"
+#include "gui/ptz_image_window.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "window_download_operator.h"
+#include "gui/window_download_operator.h"
 
-#include "download_window.h"
-#include "prompter.h"
+#include "gui/download_window.h"
+#include "gui/prompter.h"
 
 namespace tolvane {
 

@@ -1,8 +1,8 @@
 #include "sim/demo_files.h"
 
-#include "base/atomic_file.h"
-#include "ptz/ptz_image.h"
-#include "ptz/ptz_protocol_list.h"
+#include "core/base/atomic_file.h"
+#include "core/ptz/ptz_image.h"
+#include "core/ptz/ptz_protocol_list.h"
 
 #include <algorithm>
 #include <cstdint>

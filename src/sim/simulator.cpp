@@ -1,6 +1,6 @@
 #include "sim/simulator.h"
 
-#include "transfer/wire_words.h"
+#include "core/transfer/wire_words.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
 // Command lines that must be refused as usage errors (exit 2) before anything is sent, and the
 // values the accepted ones carry.
-#include "arguments.h"
-#include "cli_test_support.h"
+#include "cli/arguments.h"
+#include "cli/cli_test_support.h"
 #include "support/temp_dir.h"
 
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "cli_test_support.h"
+#include "cli/cli_test_support.h"
 
 #include "support/simulator_operator.h"
 

@@ -1,6 +1,6 @@
 // Downloads end to end: the command line against in-process simulators on 127.0.0.1, with the
 // bytes checked as the simulator received them.
-#include "cli_test_support.h"
+#include "cli/cli_test_support.h"
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"

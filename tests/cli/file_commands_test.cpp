@@ -1,6 +1,6 @@
 // version, inspect and the ptz commands, with inputs written by hand and outputs read back with
 // plain file I/O.
-#include "cli_test_support.h"
+#include "cli/cli_test_support.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
 

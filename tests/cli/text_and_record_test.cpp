@@ -1,11 +1,11 @@
 // The small pieces the command line is built on: SHA-256, JSON text, the production record and
 // target addresses.
-#include "json.h"
-#include "production_record.h"
-#include "sha256.h"
+#include "cli/json.h"
+#include "cli/production_record.h"
+#include "cli/sha256.h"
+#include "cli/targets.h"
+#include "cli/terminal_text.h"
 #include "support/temp_dir.h"
-#include "targets.h"
-#include "terminal_text.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

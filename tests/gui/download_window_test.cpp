@@ -1,8 +1,8 @@
-#include "download_window.h"
+#include "core/transfer/wire_words.h"
+#include "gui/download_window.h"
 #include "gui/scripted_prompter.h"
 #include "gui/test_deadlines.h"
 #include "sim/simulator.h"
-#include "transfer/wire_words.h"
 
 #include <QAccessible>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
+#include "core/ptz/ptz_protocol_list.h"
+#include "gui/ptz_editor_window.h"
 #include "gui/scripted_prompter.h"
-#include "ptz/ptz_protocol_list.h"
-#include "ptz_editor_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>

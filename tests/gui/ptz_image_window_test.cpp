@@ -1,12 +1,12 @@
 #include "gui/modal_driver.h"
+#include "gui/ptz_editor_window.h"
+#include "gui/ptz_image_window.h"
 #include "gui/scripted_prompter.h"
 #include "gui/test_deadlines.h"
-#include "ptz_editor_window.h"
-#include "ptz_image_window.h"
+#include "gui/upgrade_window.h"
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
-#include "upgrade_window.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

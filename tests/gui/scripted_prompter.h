@@ -1,6 +1,6 @@
 #pragma once
 
-#include "prompter.h"
+#include "gui/prompter.h"
 
 #include <QString>
 #include <QStringList>

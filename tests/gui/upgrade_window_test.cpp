@@ -1,11 +1,11 @@
-#include "about_window.h"
+#include "gui/about_window.h"
 #include "gui/scripted_prompter.h"
 #include "gui/test_deadlines.h"
+#include "gui/upgrade_app.h"
+#include "gui/upgrade_window.h"
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
-#include "upgrade_app.h"
-#include "upgrade_window.h"
 
 #include <QAccessible>
 #include <QAction>

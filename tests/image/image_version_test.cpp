@@ -1,4 +1,4 @@
-#include "image/image_version.h"
+#include "core/image/image_version.h"
 #include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "image/mapped_file.h"
+#include "core/image/mapped_file.h"
 #include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"

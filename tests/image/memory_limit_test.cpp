@@ -1,8 +1,8 @@
 // The version reader under a tight address-space limit, in a child process: a failed allocation
 // is result -2 (message 125 from the routines), and neither a large image nor a member length
 // that is garbage costs more than the 4 MiB output and a block of the member.
-#include "image/download_routines.h"
-#include "image/image_version.h"
+#include "core/download/download_routines.h"
+#include "core/image/image_version.h"
 #include "support/firmware_image.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "ptz/ptz_field_text.h"
+#include "core/ptz/ptz_field_text.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@ TEST(PtzFieldText, HexFieldsReadLeniently)
         const char* text;
         unsigned byte;
     } cases[] = {
-        {"", 0x00},   {"F", 0x0F},  {"G5", 0x05}, {"5G", 0x50}, {"7E", 0x7E},
-        {"0A", 0x0A}, {"a1", 0x01}, {"ZZ", 0x00}, {"123", 0x23}, {" 9", 0x09}, {"5\xC3\xA9", 0x50},
+        {"", 0x00},   {"F", 0x0F},  {"G5", 0x05},  {"5G", 0x50}, {"7E", 0x7E},        {"0A", 0x0A},
+        {"a1", 0x01}, {"ZZ", 0x00}, {"123", 0x23}, {" 9", 0x09}, {"5\xC3\xA9", 0x50},
     };
     for (const auto& c : cases)
         EXPECT_EQ(lenientHexByte(c.text), c.byte) << '"' << c.text << '"';

@@ -1,5 +1,5 @@
-#include "ptz/ptz_image.h"
-#include "ptz_test_support.h"
+#include "core/ptz/ptz_image.h"
+#include "ptz/ptz_test_support.h"
 #include "support/fifo_guard.h"
 
 #include <gtest/gtest.h>

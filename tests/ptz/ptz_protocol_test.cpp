@@ -1,5 +1,5 @@
-#include "ptz/ptz_protocol.h"
-#include "ptz_test_support.h"
+#include "core/ptz/ptz_protocol.h"
+#include "ptz/ptz_test_support.h"
 
 #include <gtest/gtest.h>
 

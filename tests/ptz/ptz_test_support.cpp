@@ -1,4 +1,4 @@
-#include "ptz_test_support.h"
+#include "ptz/ptz_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -50,35 +50,6 @@ void resetLargestAllocation()
 std::size_t largestAllocation()
 {
     return g_largestAllocation;
-}
-
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/tolvane-ptz-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (!made)
-        ADD_FAILURE() << "mkdtemp failed";
-    m_path = made ? made : "/nonexistent";
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::vector<std::string> TempDir::entries() const
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(m_path.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    return names;
 }
 
 ByteVector readBytes(const std::string& path)
@@ -133,46 +104,6 @@ ByteVector patternedRecordBytes(std::int32_t number, std::uint8_t seed)
 PtzProtocol patternedRecord(std::int32_t number, std::uint8_t seed)
 {
     return PtzProtocol::fromBytes(patternedRecordBytes(number, seed).data());
-}
-
-int runWithFileSizeLimit(std::size_t limit, const std::function<int()>& body)
-{
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
-            ::_exit(100);
-        ::_exit(body() & 0x7F);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-int runAsOrdinaryUser(const std::function<int()>& body)
-{
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        if (::geteuid() == 0) {
-            constexpr uid_t Nobody = 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0 ||
-                ::geteuid() == 0)
-                ::_exit(CouldNotDropRoot);
-        }
-        ::_exit(body() & 0x7F);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 } // namespace tolvane::test

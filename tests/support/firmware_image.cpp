@@ -209,33 +209,4 @@ void FirmwareImageBuilder::writeTo(const std::string& path) const
     writeFileBytes(path, build());
 }
 
-void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-    const bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
-        throw std::runtime_error("cannot write " + path);
-}
-
-std::vector<std::uint8_t> readFileBytes(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        throw std::runtime_error("cannot read " + path);
-    return bytes;
-}
-
 } // namespace tolvane::test

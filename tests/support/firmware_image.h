@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/file_io.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -74,10 +76,5 @@ private:
 
 // Compresses text into one gzip member with zlib (no optional header fields).
 std::vector<std::uint8_t> gzipCompress(const std::string& text);
-
-// Writes bytes to a file with plain stdio; throws std::runtime_error on failure.
-void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-// Reads a whole file with plain stdio; throws std::runtime_error on failure.
-std::vector<std::uint8_t> readFileBytes(const std::string& path);
 
 } // namespace tolvane::test

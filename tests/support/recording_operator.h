@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image/download_operator.h"
+#include "core/download/download_operator.h"
 
 #include <cstdint>
 #include <deque>

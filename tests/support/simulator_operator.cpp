@@ -1,7 +1,7 @@
 #include "support/simulator_operator.h"
 
-#include "transfer/download_observer.h"
-#include "transfer/download_worker.h"
+#include "core/transfer/download_observer.h"
+#include "core/transfer/download_worker.h"
 
 namespace tolvane::test {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "image/download_operator.h"
+#include "core/download/download_operator.h"
+#include "core/transfer/download_job.h"
 #include "support/recording_operator.h"
-#include "transfer/download_job.h"
 
 #include <string>
 #include <vector>

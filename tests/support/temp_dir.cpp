@@ -32,12 +32,12 @@ std::string TempDir::file(const std::string& name) const
     return m_path + "/" + name;
 }
 
-std::size_t TempDir::entryCount() const
+std::vector<std::string> TempDir::entries() const
 {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_path))
-        ++count;
-    return count;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+        names.push_back(entry.path().filename().string());
+    return names;
 }
 
 ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string>& value)

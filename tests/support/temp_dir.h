@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvane::test {
 
@@ -17,8 +18,9 @@ public:
     const std::string& path() const { return m_path; }
     // path() + "/" + name
     std::string file(const std::string& name) const;
-    // Number of entries directly inside the folder.
-    std::size_t entryCount() const;
+    // Names directly inside the folder, "." and ".." left out, hidden files included.
+    std::vector<std::string> entries() const;
+    std::size_t entryCount() const { return entries().size(); }
 
 private:
     std::string m_path;

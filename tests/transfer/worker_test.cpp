@@ -1,7 +1,7 @@
+#include "core/transfer/download_worker.h"
+#include "core/transfer/wire_words.h"
 #include "sim/simulator.h"
-#include "transfer/download_worker.h"
-#include "transfer/transfer_test_support.h"
-#include "transfer/wire_words.h"
+#include "support/transfer_test_support.h"
 
 #include <arpa/inet.h>
 #include <csignal>

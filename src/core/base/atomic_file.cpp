@@ -1,4 +1,4 @@
-#include "base/atomic_file.h"
+#include "core/base/atomic_file.h"
 
 #include <cerrno>
 #include <climits>

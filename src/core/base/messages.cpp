@@ -1,4 +1,4 @@
-#include "base/messages.h"
+#include "core/base/messages.h"
 
 namespace tolvane {
 
@@ -64,4 +64,4 @@ std::optional<MessageId> messageForWorkerError(int errorCode)
     }
 }
 
-}  // namespace tolvane
+} // namespace tolvane

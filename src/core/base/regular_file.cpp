@@ -1,4 +1,4 @@
-#include "base/regular_file.h"
+#include "core/base/regular_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "image/image_version.h"
+#include "core/image/image_version.h"
 
-#include "base/regular_file.h"
+#include "core/base/regular_file.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "image/mac_address.h"
+#include "core/image/mac_address.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "image/mapped_file.h"
+#include "core/image/mapped_file.h"
 
-#include "base/regular_file.h"
+#include "core/base/regular_file.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "ptz/input_file.h"
+#include "core/ptz/input_file.h"
 
-#include "base/regular_file.h"
+#include "core/base/regular_file.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "ptz/ptz_field_text.h"
+#include "core/ptz/ptz_field_text.h"
 
-#include "ptz/ptz_protocol.h"
+#include "core/ptz/ptz_protocol.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "ptz/ptz_image.h"
+#include "core/ptz/ptz_image.h"
 
-#include "base/atomic_file.h"
-#include "ptz/input_file.h"
+#include "core/base/atomic_file.h"
+#include "core/ptz/input_file.h"
 
 #include <algorithm>
 #include <memory>

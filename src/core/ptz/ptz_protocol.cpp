@@ -1,4 +1,4 @@
-#include "ptz/ptz_protocol.h"
+#include "core/ptz/ptz_protocol.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "ptz/ptz_protocol_list.h"
+#include "core/ptz/ptz_protocol_list.h"
 
-#include "base/atomic_file.h"
-#include "ptz/input_file.h"
+#include "core/base/atomic_file.h"
+#include "core/ptz/input_file.h"
 
 #include <algorithm>
 #include <array>

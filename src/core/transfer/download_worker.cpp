@@ -1,7 +1,7 @@
-#include "transfer/download_worker.h"
+#include "core/transfer/download_worker.h"
 
-#include "transfer/socket_io.h"
-#include "transfer/wire_words.h"
+#include "core/transfer/socket_io.h"
+#include "core/transfer/wire_words.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "transfer/socket_io.h"
+#include "core/transfer/socket_io.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "transfer/transfer_test_support.h"
+#include "support/transfer_test_support.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image/download_operator.h"
+#include "core/download/download_operator.h"
 
 #include <cstdint>
 #include <optional>
@@ -9,13 +9,13 @@
 namespace tolvane {
 
 struct DownloadTarget {
-    std::string address;  // dotted-decimal IPv4
+    std::string address; // dotted-decimal IPv4
     std::uint16_t port = 5000;
 };
 
 // The unit's identity as the main window's fields and boxes hold it.
 struct UnitIdentity {
-    std::string macText;  // at most 12 characters, meant as twelve hex digits
+    std::string macText; // at most 12 characters, meant as twelve hex digits
     std::uint32_t serialNumber = 0;
     bool sendMac = true;
     bool sendSerial = true;
@@ -25,7 +25,7 @@ struct UnitIdentity {
 struct RoutineOutcome {
     bool succeeded = false;                 // every transfer ended OK
     std::optional<std::string> advancedMac; // the MAC text for the next unit, when it advanced
-    std::optional<std::int32_t> version;    // the version announced to the recorder, if one was read
+    std::optional<std::int32_t> version; // the version announced to the recorder, if one was read
 };
 
 // Each routine shows its own messages through the operator and sends nothing after a failed check.
@@ -42,4 +42,4 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
 // little-endian 32-bit words sum to 0 modulo 2^32.
 bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size);
 
-}  // namespace tolvane
+} // namespace tolvane

@@ -1,13 +1,13 @@
 // The demo files that make run offers, and the paced simulator it starts.
-#include "image/download_routines.h"
-#include "image/image_version.h"
-#include "ptz/ptz_image.h"
-#include "ptz/ptz_protocol_list.h"
+#include "core/download/download_routines.h"
+#include "core/image/image_version.h"
+#include "core/ptz/ptz_image.h"
+#include "core/ptz/ptz_protocol_list.h"
+#include "core/transfer/download_worker.h"
+#include "core/transfer/wire_words.h"
 #include "sim/demo_files.h"
 #include "sim/simulator.h"
-#include "transfer/download_worker.h"
-#include "transfer/wire_words.h"
-#include "transfer_test_support.h"
+#include "support/transfer_test_support.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/messages.h"
-#include "transfer/download_job.h"
+#include "core/base/messages.h"
+#include "core/transfer/download_job.h"
 
 #include <iostream>
 
@@ -22,4 +22,4 @@ public:
     virtual std::ostream& diagnostics() { return std::cout; }
 };
 
-}  // namespace tolvane
+} // namespace tolvane

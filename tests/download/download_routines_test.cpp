@@ -1,4 +1,4 @@
-#include "image/download_routines.h"
+#include "core/download/download_routines.h"
 #include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/recording_operator.h"

@@ -1,7 +1,7 @@
 // The download routines against the recorder simulator on the loopback address, with the real
 // worker: what the simulator received is compared with bytes worked out by hand.
-#include "image/download_routines.h"
-#include "ptz/ptz_image.h"
+#include "core/download/download_routines.h"
+#include "core/ptz/ptz_image.h"
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
 #include "support/simulator_operator.h"

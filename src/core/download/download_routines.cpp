@@ -1,11 +1,11 @@
-#include "image/download_routines.h"
+#include "core/download/download_routines.h"
 
-#include "base/regular_file.h"
+#include "core/base/regular_file.h"
 
-#include "image/image_version.h"
-#include "image/mac_address.h"
-#include "image/mapped_file.h"
-#include "transfer/wire_words.h"
+#include "core/image/image_version.h"
+#include "core/image/mac_address.h"
+#include "core/image/mapped_file.h"
+#include "core/transfer/wire_words.h"
 
 #include <array>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "transfer/download_job.h"
-#include "transfer/download_observer.h"
+#include "core/transfer/download_job.h"
+#include "core/transfer/download_observer.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,5 +1,7 @@
-#include "base/atomic_file.h"
-#include "ptz_test_support.h"
+#include "core/base/atomic_file.h"
+#include "support/child_process.h"
+#include "support/file_io.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,7 @@
 namespace tolvane {
 namespace {
 
-using test::ByteVector;
+using ByteVector = std::vector<std::uint8_t>;
 
 mode_t modeOf(const std::string& path)
 {
@@ -24,12 +26,12 @@ TEST(AtomicFile, ReplacesContentAndKeepsPermissions)
 {
     test::TempDir dir;
     const std::string path = dir.file("a.bin");
-    test::writeBytes(path, ByteVector(100, 0xAA));
+    test::writeFileBytes(path, ByteVector(100, 0xAA));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     const ByteVector data = {1, 2, 3};
     std::string error;
     ASSERT_TRUE(writeFileAtomically(path, data, &error)) << error;
-    EXPECT_EQ(test::readBytes(path), data);
+    EXPECT_EQ(test::readFileBytes(path), data);
     EXPECT_EQ(modeOf(path), 0640u);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.bin"});
 }
@@ -50,27 +52,27 @@ TEST(AtomicFile, LinkIsFollowedAndKept)
     test::TempDir dir;
     const std::string real = dir.file("real.pdb");
     const std::string link = dir.file("link.pdb");
-    test::writeBytes(real, ByteVector{1});
+    test::writeFileBytes(real, ByteVector{1});
     ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
     ASSERT_TRUE(writeFileAtomically(link, ByteVector{7, 7}));
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(test::readBytes(real), (ByteVector{7, 7}));
+    EXPECT_EQ(test::readFileBytes(real), (ByteVector{7, 7}));
 }
 
 TEST(AtomicFile, AbandonedWriteLeavesTargetAndNoTemporary)
 {
     test::TempDir dir;
     const std::string path = dir.file("keep.bin");
-    test::writeBytes(path, ByteVector{5, 6});
+    test::writeFileBytes(path, ByteVector{5, 6});
     {
         AtomicFile file(path);
         ASSERT_TRUE(file.open());
         EXPECT_EQ(dir.entries().size(), 2u);
         ASSERT_TRUE(file.write("xyz", 3));
     }
-    EXPECT_EQ(test::readBytes(path), (ByteVector{5, 6}));
+    EXPECT_EQ(test::readFileBytes(path), (ByteVector{5, 6}));
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bin"});
 }
 
@@ -115,7 +117,7 @@ TEST(AtomicFile, ReadOnlyTargetIsRefusedAndLeftAlone)
         GTEST_SKIP() << "cannot switch to an unprivileged user";
     EXPECT_EQ(result, 0) << "1, 4: the file was replaced; 2: not EACCES; 3: no path in the error; "
                             "10: could not make the file";
-    EXPECT_EQ(test::readBytes(path), old);
+    EXPECT_EQ(test::readFileBytes(path), old);
     EXPECT_EQ(modeOf(path), 0444u);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"locked.pdb"});
 }
