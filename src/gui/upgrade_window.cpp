@@ -1,6 +1,7 @@
 #include "gui/upgrade_window.h"
 
 #include "core/base/messages.h"
+#include "core/download/target_address.h"
 #include "gui/about_window.h"
 #include "gui/app_icon.h"
 #include "gui/prompter.h"
@@ -38,6 +39,18 @@ QString octetPattern()
     return QStringLiteral("(25[0-5]|2[0-4][0-9]|[01]?[0-9]?[0-9])");
 }
 
+// Typed characters: digits and dots in the shape of an address; the core reads the result.
+QRegularExpression addressShape()
+{
+    return QRegularExpression(QStringLiteral("%1\\.%1\\.%1\\.%1").arg(octetPattern()));
+}
+
+template <typename Widget> Widget* named(Widget* widget, const char* objectName)
+{
+    widget->setObjectName(QString::fromLatin1(objectName));
+    return widget;
+}
+
 // The caption as read out: without the '&' that marks its Alt+letter.
 QString plainCaption(const QString& text)
 {
@@ -46,50 +59,6 @@ QString plainCaption(const QString& text)
 }
 
 } // namespace
-
-std::optional<QString> canonicalIpv4Address(const QString& text)
-{
-    static const QRegularExpression dottedQuad(
-        QStringLiteral("^%1\\.%1\\.%1\\.%1$").arg(octetPattern()));
-    const QString trimmed = text.trimmed();
-    const QRegularExpressionMatch match = dottedQuad.match(trimmed);
-    if (!match.hasMatch())
-        return std::nullopt;
-    QStringList octets;
-    for (int i = 1; i <= 4; ++i)
-        octets << QString::number(match.captured(i).toUInt());
-    return octets.join(QLatin1Char('.'));
-}
-
-std::optional<QString> targetIpv4Address(const QString& text)
-{
-    const auto address = canonicalIpv4Address(text);
-    if (!address)
-        return std::nullopt;
-    // 0.0.0.0 is no host, and from 224 up are multicast, reserved and broadcast groups: a
-    // download can only go to one recorder.
-    if (*address == QStringLiteral("0.0.0.0"))
-        return std::nullopt;
-    if (address->section(QLatin1Char('.'), 0, 0).toUInt() >= 224)
-        return std::nullopt;
-    return address;
-}
-
-std::optional<std::uint32_t> parseUnsignedDecimal(const QString& text, std::uint32_t maxValue)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || trimmed.size() > 10)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const QChar c : trimmed) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c.unicode() - u'0');
-    }
-    if (value > maxValue)
-        return std::nullopt;
-    return static_cast<std::uint32_t>(value);
-}
 
 UpgradeWindow::UpgradeWindow(Prompter& prompter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -106,10 +75,10 @@ UpgradeWindow::UpgradeWindow(Prompter& prompter, QWidget* parent)
 
     // Start state: only the application image and the PTZ image can be chosen.
     m_titleLine->setText(QStringLiteral("Tolvane  ") + QStringLiteral("ver 3.7"));
-    m_typeRadios[IntegratedImage]->setEnabled(false);
-    m_typeRadios[IndividualData]->setEnabled(false);
-    m_downloadType = ApplicationImage;
-    applyDownloadType(ApplicationImage);
+    m_typeRadios[static_cast<int>(DownloadType::IntegratedImage)]->setEnabled(false);
+    m_typeRadios[static_cast<int>(DownloadType::IndividualData)]->setEnabled(false);
+    m_downloadType = DownloadType::ApplicationImage;
+    applyDownloadType(static_cast<int>(DownloadType::ApplicationImage));
     m_certificationKeyEdit->setText(certificationKey);
     m_targetAddress = startAddress;
     m_targetPort = startPort;
@@ -128,87 +97,92 @@ UpgradeWindow::~UpgradeWindow() = default;
 
 void UpgradeWindow::buildControls()
 {
-    m_titleLine = new QLabel(this);
-    m_titleLine->setObjectName(QStringLiteral("titleLine"));
+    m_titleLine = named(new QLabel(this), "titleLine");
     m_titleLine->setAlignment(Qt::AlignCenter);
+    buildTargetFields();
+    buildTypeChoice();
+    buildImageFields();
+    buildIdentityFields();
+    buildButtons();
+    layOutControls();
+}
 
-    // Tab does not move the focus, so every caption carries an Alt+letter for keyboard users;
-    // screen readers still get the plain caption.
-    auto* ipLabel = new QLabel(QStringLiteral("Target &IP"), this);
-    m_targetIpEdit = new QLineEdit(this);
-    m_targetIpEdit->setObjectName(QStringLiteral("targetIpEdit"));
+// Tab does not move the focus, so every caption carries an Alt+letter for keyboard users; screen
+// readers still get the plain caption.
+void UpgradeWindow::buildTargetFields()
+{
+    m_ipLabel = new QLabel(QStringLiteral("Target &IP"), this);
+    m_targetIpEdit = named(new QLineEdit(this), "targetIpEdit");
     m_targetIpEdit->setAccessibleName(QStringLiteral("Target IP"));
     m_targetIpEdit->setMaxLength(15);
-    m_targetIpEdit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("%1\\.%1\\.%1\\.%1").arg(octetPattern())),
-        m_targetIpEdit));
-    ipLabel->setBuddy(m_targetIpEdit);
+    m_targetIpEdit->setValidator(new QRegularExpressionValidator(addressShape(), m_targetIpEdit));
+    m_ipLabel->setBuddy(m_targetIpEdit);
 
-    auto* portLabel = new QLabel(QStringLiteral("Target &Port"), this);
-    m_targetPortEdit = new QLineEdit(this);
-    m_targetPortEdit->setObjectName(QStringLiteral("targetPortEdit"));
+    m_portLabel = new QLabel(QStringLiteral("Target &Port"), this);
+    m_targetPortEdit = named(new QLineEdit(this), "targetPortEdit");
     m_targetPortEdit->setAccessibleName(QStringLiteral("Target Port"));
-    portLabel->setBuddy(m_targetPortEdit);
+    m_portLabel->setBuddy(m_targetPortEdit);
+}
 
-    auto* typeBox = new QGroupBox(QStringLiteral("Select Dow&nload Type"), this);
-    typeBox->setAccessibleName(QStringLiteral("Select Download Type"));
-    typeBox->setObjectName(QStringLiteral("downloadTypeGroup"));
+void UpgradeWindow::buildTypeChoice()
+{
+    m_typeBox =
+        named(new QGroupBox(QStringLiteral("Select Dow&nload Type"), this), "downloadTypeGroup");
+    m_typeBox->setAccessibleName(QStringLiteral("Select Download Type"));
     m_typeGroup = new QButtonGroup(this);
     const char* radioNames[4] = {"integratedRadio", "individualDataRadio", "applicationImageRadio",
                                  "ptzImageRadio"};
     const QString radioTexts[4] = {
         QStringLiteral("Download Inte&grated Image"), QStringLiteral("Download Indi&vidual Data"),
         QStringLiteral("Download Only &Application Image"), QStringLiteral("Download P&TZ Image")};
-    auto* typeLayout = new QVBoxLayout(typeBox);
+    auto* typeLayout = new QVBoxLayout(m_typeBox);
     for (int i = 0; i < 4; ++i) {
-        m_typeRadios[i] = new QRadioButton(radioTexts[i], typeBox);
-        m_typeRadios[i]->setObjectName(QString::fromLatin1(radioNames[i]));
+        m_typeRadios[i] = named(new QRadioButton(radioTexts[i], m_typeBox), radioNames[i]);
         m_typeRadios[i]->setAccessibleName(plainCaption(radioTexts[i]));
         m_typeGroup->addButton(m_typeRadios[i], i);
         typeLayout->addWidget(m_typeRadios[i]);
     }
     connect(m_typeGroup, &QButtonGroup::idClicked, this, &UpgradeWindow::applyDownloadType);
+}
 
-    auto* pathLabel = new QLabel(QStringLiteral("Image Pat&h"), this);
-    m_imagePathEdit = new QLineEdit(this);
-    m_imagePathEdit->setObjectName(QStringLiteral("imagePathEdit"));
+void UpgradeWindow::buildImageFields()
+{
+    m_pathLabel = new QLabel(QStringLiteral("Image Pat&h"), this);
+    m_imagePathEdit = named(new QLineEdit(this), "imagePathEdit");
     m_imagePathEdit->setAccessibleName(QStringLiteral("Image Path"));
-    pathLabel->setBuddy(m_imagePathEdit);
-    m_browseButton = new QPushButton(QStringLiteral("..."), this);
-    m_browseButton->setObjectName(QStringLiteral("browseButton"));
+    m_pathLabel->setBuddy(m_imagePathEdit);
+    m_browseButton = named(new QPushButton(QStringLiteral("..."), this), "browseButton");
     m_browseButton->setAccessibleName(QStringLiteral("Browse for image"));
     m_browseButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     m_browseButton->setAutoDefault(false);
     m_browseButton->setMaximumWidth(
         m_browseButton->fontMetrics().horizontalAdvance(m_browseButton->text()) + 24);
     connect(m_browseButton, &QPushButton::clicked, this, &UpgradeWindow::browseImage);
+}
 
-    m_macBox = new QCheckBox(QStringLiteral("Download &MAC Address"), this);
-    m_macBox->setObjectName(QStringLiteral("macBox"));
-    m_macBox->setAccessibleName(QStringLiteral("Download MAC Address"));
+void UpgradeWindow::buildIdentityFields()
+{
+    auto checkBox = [this](const char* caption, const char* objectName) {
+        auto* box = named(new QCheckBox(QString::fromUtf8(caption), this), objectName);
+        box->setAccessibleName(plainCaption(box->text()));
+        return box;
+    };
+    m_macBox = checkBox("Download &MAC Address", "macBox");
     connect(m_macBox, &QCheckBox::clicked, this, &UpgradeWindow::applyMacBox);
-    auto* macPrefix = new QLabel(QStringLiteral("0x"), this);
-    macPrefix->setObjectName(QStringLiteral("macPrefixLabel"));
-    m_macEdit = new QLineEdit(this);
-    m_macEdit->setObjectName(QStringLiteral("macEdit"));
+    m_macPrefix = named(new QLabel(QStringLiteral("0x"), this), "macPrefixLabel");
+    m_macEdit = named(new QLineEdit(this), "macEdit");
     m_macEdit->setAccessibleName(QStringLiteral("Download MAC Address"));
     m_macEdit->setMaxLength(macTextLength);
-    m_autoIncreaseBox = new QCheckBox(QStringLiteral("Auto In&crease"), this);
-    m_autoIncreaseBox->setObjectName(QStringLiteral("autoIncreaseBox"));
-    m_autoIncreaseBox->setAccessibleName(QStringLiteral("Auto Increase"));
+    m_autoIncreaseBox = checkBox("Auto In&crease", "autoIncreaseBox");
 
-    m_serialBox = new QCheckBox(QStringLiteral("Download &S/N"), this);
-    m_serialBox->setObjectName(QStringLiteral("serialBox"));
-    m_serialBox->setAccessibleName(QStringLiteral("Download S/N"));
+    m_serialBox = checkBox("Download &S/N", "serialBox");
     connect(m_serialBox, &QCheckBox::clicked, this, &UpgradeWindow::applySerialBox);
-    m_serialEdit = new QLineEdit(this);
-    m_serialEdit->setObjectName(QStringLiteral("serialEdit"));
+    m_serialEdit = named(new QLineEdit(this), "serialEdit");
     m_serialEdit->setAccessibleName(QStringLiteral("Download S/N"));
 
-    m_certificationKeyLabel = new QLabel(QStringLiteral("Certification Key :"), this);
-    m_certificationKeyLabel->setObjectName(QStringLiteral("certificationKeyLabel"));
-    m_certificationKeyEdit = new QLineEdit(this);
-    m_certificationKeyEdit->setObjectName(QStringLiteral("certificationKeyEdit"));
+    m_certificationKeyLabel =
+        named(new QLabel(QStringLiteral("Certification Key :"), this), "certificationKeyLabel");
+    m_certificationKeyEdit = named(new QLineEdit(this), "certificationKeyEdit");
     m_certificationKeyEdit->setAccessibleName(QStringLiteral("Certification Key :"));
     m_certificationKeyLabel->setBuddy(m_certificationKeyEdit);
     for (QWidget* w : {static_cast<QWidget*>(m_certificationKeyLabel),
@@ -216,92 +190,83 @@ void UpgradeWindow::buildControls()
         w->setEnabled(false);
         w->setVisible(false);
     }
+}
 
-    m_editPtzButton = new QPushButton(QStringLiteral("&Editing PTZ Data"), this);
-    m_editPtzButton->setObjectName(QStringLiteral("editPtzButton"));
-    m_editPtzButton->setAccessibleName(QStringLiteral("Editing PTZ Data"));
-    m_editPtzButton->setAutoDefault(false);
+void UpgradeWindow::buildButtons()
+{
+    auto button = [this](const char* caption, const char* objectName, const char* spoken) {
+        auto* b = named(new QPushButton(QString::fromUtf8(caption), this), objectName);
+        b->setAccessibleName(QString::fromUtf8(spoken));
+        b->setAutoDefault(false);
+        return b;
+    };
+    m_editPtzButton = button("&Editing PTZ Data", "editPtzButton", "Editing PTZ Data");
     connect(m_editPtzButton, &QPushButton::clicked, this, &UpgradeWindow::editPtzData);
-
-    m_downloadButton = new QPushButton(QStringLiteral("&Download\n(Enter key)"), this);
-    m_downloadButton->setObjectName(QStringLiteral("downloadButton"));
-    m_downloadButton->setAccessibleName(QStringLiteral("Download"));
+    m_downloadButton = button("&Download\n(Enter key)", "downloadButton", "Download");
     m_downloadButton->setDefault(true);
     connect(m_downloadButton, &QPushButton::clicked, this, &UpgradeWindow::download);
-
-    m_exitButton = new QPushButton(QStringLiteral("E&xit (ESC key)"), this);
-    m_exitButton->setObjectName(QStringLiteral("exitButton"));
-    m_exitButton->setAccessibleName(QStringLiteral("Exit (ESC key)"));
-    m_exitButton->setAutoDefault(false);
+    m_exitButton = button("E&xit (ESC key)", "exitButton", "Exit (ESC key)");
     connect(m_exitButton, &QPushButton::clicked, this, &QDialog::reject);
 
     // Window managers offer no way to add to their system menu; the item lives in the window's
     // context menu and has a shortcut.
-    m_aboutAction = new QAction(messageQString(MessageId::AboutMenuItem), this);
-    m_aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    m_aboutAction =
+        named(new QAction(messageQString(MessageId::AboutMenuItem), this), "aboutAction");
     m_aboutAction->setShortcut(QKeySequence(Qt::Key_F1));
     m_aboutAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_aboutAction, &QAction::triggered, this, &UpgradeWindow::showAbout);
     addAction(m_aboutAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
 
+void UpgradeWindow::layOutControls()
+{
+    auto row = [](std::initializer_list<std::pair<QWidget*, int>> widgets) {
+        auto* layout = new QHBoxLayout;
+        for (const auto& [widget, stretch] : widgets) {
+            if (widget)
+                layout->addWidget(widget, stretch);
+            else
+                layout->addStretch(stretch);
+        }
+        return layout;
+    };
     auto* grid = new QGridLayout;
-    grid->addWidget(ipLabel, 0, 0);
+    grid->addWidget(m_ipLabel, 0, 0);
     grid->addWidget(m_targetIpEdit, 0, 1);
-    grid->addWidget(portLabel, 0, 2);
+    grid->addWidget(m_portLabel, 0, 2);
     grid->addWidget(m_targetPortEdit, 0, 3);
-
-    auto* pathRow = new QHBoxLayout;
-    pathRow->addWidget(pathLabel);
-    pathRow->addWidget(m_imagePathEdit, 1);
-    pathRow->addWidget(m_browseButton);
-
-    auto* macRow = new QHBoxLayout;
-    macRow->addWidget(m_macBox);
-    macRow->addWidget(macPrefix);
-    macRow->addWidget(m_macEdit, 1);
-    macRow->addWidget(m_autoIncreaseBox);
-
-    auto* serialRow = new QHBoxLayout;
-    serialRow->addWidget(m_serialBox);
-    serialRow->addWidget(m_serialEdit, 1);
-
-    auto* keyRow = new QHBoxLayout;
-    keyRow->addWidget(m_certificationKeyLabel);
-    keyRow->addWidget(m_certificationKeyEdit, 1);
-
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(m_editPtzButton);
-    buttonRow->addStretch(1);
-    buttonRow->addWidget(m_downloadButton);
-    buttonRow->addWidget(m_exitButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_titleLine);
     layout->addLayout(grid);
-    layout->addWidget(typeBox);
-    layout->addLayout(pathRow);
-    layout->addLayout(macRow);
-    layout->addLayout(serialRow);
-    layout->addLayout(keyRow);
-    layout->addLayout(buttonRow);
+    layout->addWidget(m_typeBox);
+    layout->addLayout(row({{m_pathLabel, 0}, {m_imagePathEdit, 1}, {m_browseButton, 0}}));
+    layout->addLayout(
+        row({{m_macBox, 0}, {m_macPrefix, 0}, {m_macEdit, 1}, {m_autoIncreaseBox, 0}}));
+    layout->addLayout(row({{m_serialBox, 0}, {m_serialEdit, 1}}));
+    layout->addLayout(row({{m_certificationKeyLabel, 0}, {m_certificationKeyEdit, 1}}));
+    layout->addLayout(
+        row({{m_editPtzButton, 0}, {nullptr, 1}, {m_downloadButton, 0}, {m_exitButton, 0}}));
 }
 
-int UpgradeWindow::downloadType() const
+DownloadType UpgradeWindow::downloadType() const
 {
-    return m_typeGroup->checkedId();
+    return static_cast<DownloadType>(m_typeGroup->checkedId());
 }
 
-void UpgradeWindow::applyDownloadType(int type)
+void UpgradeWindow::applyDownloadType(int choice)
 {
-    const bool identity = type == IntegratedImage || type == IndividualData;
-    m_imagePathEdit->setEnabled(type != IndividualData);
+    const auto type = static_cast<DownloadType>(choice);
+    const bool identity =
+        type == DownloadType::IntegratedImage || type == DownloadType::IndividualData;
+    m_imagePathEdit->setEnabled(type != DownloadType::IndividualData);
     m_macBox->setEnabled(identity);
     m_macEdit->setEnabled(identity);
     m_autoIncreaseBox->setEnabled(identity);
     m_serialBox->setEnabled(identity);
     m_serialEdit->setEnabled(identity);
-    m_editPtzButton->setEnabled(type == PtzImage);
+    m_editPtzButton->setEnabled(type == DownloadType::PtzImage);
     if (identity) {
         m_macBox->setChecked(true);
         m_serialBox->setChecked(true);
@@ -329,20 +294,21 @@ bool UpgradeWindow::readFields()
         return false;
     };
 
-    const auto address = targetIpv4Address(m_targetIpEdit->text());
+    const auto address =
+        parseRecorderAddress(m_targetIpEdit->text().toStdString(), AddressForm::Lenient);
     if (!address)
         return refuse(m_targetIpEdit);
     // A port that does not fit 16 bits is refused rather than cut to its low bits.
-    const auto port = parseUnsignedDecimal(m_targetPortEdit->text(), 65535);
+    const auto port = parseUnsignedDecimal(m_targetPortEdit->text().toStdString(), 65535);
     if (!port || *port == 0)
         return refuse(m_targetPortEdit);
     if (m_macEdit->text().size() > macTextLength)
         return refuse(m_macEdit);
-    const auto serial = parseUnsignedDecimal(m_serialEdit->text(), 0xFFFFFFFFu);
+    const auto serial = parseUnsignedDecimal(m_serialEdit->text().toStdString(), 0xFFFFFFFFu);
     if (!serial)
         return refuse(m_serialEdit);
 
-    m_targetAddress = *address;
+    m_targetAddress = QString::fromStdString(*address);
     m_targetPort = *port;
     m_downloadType = downloadType();
     m_imagePath = m_imagePathEdit->text();
@@ -355,49 +321,28 @@ void UpgradeWindow::writeFields()
 {
     m_targetIpEdit->setText(m_targetAddress);
     m_targetPortEdit->setText(QString::number(m_targetPort));
-    if (m_downloadType >= 0 && m_downloadType < 4)
-        m_typeRadios[m_downloadType]->setChecked(true);
+    m_typeRadios[static_cast<int>(m_downloadType)]->setChecked(true);
     m_imagePathEdit->setText(m_imagePath);
     m_macEdit->setText(m_macAddress);
     m_serialEdit->setText(QString::number(m_serialNumber));
+}
+
+DownloadInputs UpgradeWindow::downloadInputs() const
+{
+    return {m_imagePath.toStdString(),
+            {m_targetAddress.toStdString(), static_cast<std::uint16_t>(m_targetPort)},
+            {m_macAddress.toStdString(), m_serialNumber, m_macBox->isChecked(),
+             m_serialBox->isChecked(), m_autoIncreaseBox->isChecked()}};
 }
 
 void UpgradeWindow::download()
 {
     if (!readFields())
         return;
-
     WindowDownloadOperator op(m_prompter, this);
     if (m_deadlines)
         op.setDeadlines(*m_deadlines);
-    const DownloadTarget target{m_targetAddress.toStdString(),
-                                static_cast<std::uint16_t>(m_targetPort)};
-    const std::string imagePath = m_imagePath.toStdString();
-    const UnitIdentity identity{m_macAddress.toStdString(), m_serialNumber, m_macBox->isChecked(),
-                                m_serialBox->isChecked(), m_autoIncreaseBox->isChecked()};
-
-    RoutineOutcome outcome;
-    switch (m_downloadType) {
-    case IntegratedImage:
-        if (m_routines.integratedImage)
-            outcome = m_routines.integratedImage(op, imagePath, target, identity);
-        break;
-    case IndividualData:
-        // Neither box ticked: there is nothing to send.
-        if (m_routines.individualData && (identity.sendMac || identity.sendSerial))
-            outcome = m_routines.individualData(op, target, identity);
-        break;
-    case ApplicationImage:
-        if (m_routines.applicationImage)
-            outcome = m_routines.applicationImage(op, imagePath, target);
-        break;
-    case PtzImage:
-        if (m_routines.ptzImage)
-            outcome = m_routines.ptzImage(op, imagePath, target);
-        break;
-    default: break;
-    }
-
+    const RoutineOutcome outcome = m_runDownload(m_downloadType, downloadInputs(), op);
     if (outcome.advancedMac) {
         m_macAddress = QString::fromStdString(*outcome.advancedMac);
         writeFields();

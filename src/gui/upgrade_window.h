@@ -14,6 +14,7 @@
 class QAction;
 class QButtonGroup;
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -23,45 +24,18 @@ namespace tolvane {
 
 class Prompter;
 
-// The dotted quad of four decimal octets 0-255 in its plain form ("192.168.000.001" becomes
-// "192.168.0.1"), or nothing when the text is not one.
-std::optional<QString> canonicalIpv4Address(const QString& text);
-
-// The canonical address of one host a download can go to, or nothing: malformed, 0.0.0.0, or
-// 224.0.0.0 and above (multicast, reserved, broadcast).
-std::optional<QString> targetIpv4Address(const QString& text);
-
-// An unsigned decimal integer of at most maxValue; no sign, blanks only around it.
-std::optional<std::uint32_t> parseUnsignedDecimal(const QString& text, std::uint32_t maxValue);
-
-// The routines behind Download, one per download type; the real ones unless a test replaces them.
-struct DownloadRoutineSet {
-    std::function<RoutineOutcome(DownloadOperator&, const std::string&, const DownloadTarget&,
-                                 const UnitIdentity&)>
-        integratedImage = downloadIntegratedImage;
-    std::function<RoutineOutcome(DownloadOperator&, const DownloadTarget&, const UnitIdentity&)>
-        individualData = downloadIndividualData;
-    std::function<RoutineOutcome(DownloadOperator&, const std::string&, const DownloadTarget&)>
-        applicationImage = downloadApplicationImage;
-    std::function<RoutineOutcome(DownloadOperator&, const std::string&, const DownloadTarget&)>
-        ptzImage = downloadPtzImage;
-};
+// Runs one download; runDownload unless a test replaces it.
+using DownloadRunner =
+    std::function<RoutineOutcome(DownloadType, const DownloadInputs&, DownloadOperator&)>;
 
 // The main window: target, download type, image path and unit identity, and Download.
 class UpgradeWindow : public QDialog {
     Q_OBJECT
 public:
-    enum DownloadType {
-        IntegratedImage = 0,
-        IndividualData = 1,
-        ApplicationImage = 2,
-        PtzImage = 3
-    };
-
     explicit UpgradeWindow(Prompter& prompter, QWidget* parent = nullptr);
     ~UpgradeWindow() override;
 
-    void setRoutines(DownloadRoutineSet routines) { m_routines = std::move(routines); }
+    void setDownloadRunner(DownloadRunner runner) { m_runDownload = std::move(runner); }
     // Time limits for every transfer Download starts.
     void setDownloadDeadlines(const DownloadDeadlines& deadlines) { m_deadlines = deadlines; }
     // Replaces the PTZ image creator that "Editing PTZ Data" opens; the replacement answers the
@@ -71,7 +45,7 @@ public:
         m_ptzEditor = std::move(editor);
     }
 
-    int downloadType() const;
+    DownloadType downloadType() const;
 
 public slots:
     void download();
@@ -84,7 +58,14 @@ protected:
 
 private:
     void buildControls();
+    void buildTargetFields();
+    void buildTypeChoice();
+    void buildImageFields();
+    void buildIdentityFields();
+    void buildButtons();
+    void layOutControls();
     void applyDownloadType(int type);
+    DownloadInputs downloadInputs() const;
     void applyMacBox();
     void applySerialBox();
     // Reads the controls into the fields; on a bad field tells the operator, focuses it and
@@ -94,7 +75,7 @@ private:
     std::optional<QString> runPtzImageWindow();
 
     Prompter& m_prompter;
-    DownloadRoutineSet m_routines;
+    DownloadRunner m_runDownload = runDownload;
     std::optional<DownloadDeadlines> m_deadlines;
     std::function<std::optional<QString>()> m_ptzEditor;
     PtzImageWindowMemory m_ptzMemory;
@@ -102,12 +83,17 @@ private:
     // Fields bound to the controls.
     QString m_targetAddress;
     std::uint32_t m_targetPort = 5000;
-    int m_downloadType = ApplicationImage;
+    DownloadType m_downloadType = DownloadType::ApplicationImage;
     QString m_imagePath;
     QString m_macAddress;
     std::uint32_t m_serialNumber = 0;
 
     QLabel* m_titleLine = nullptr;
+    QLabel* m_ipLabel = nullptr;
+    QLabel* m_portLabel = nullptr;
+    QGroupBox* m_typeBox = nullptr;
+    QLabel* m_pathLabel = nullptr;
+    QLabel* m_macPrefix = nullptr;
     QLineEdit* m_targetIpEdit = nullptr;
     QLineEdit* m_targetPortEdit = nullptr;
     QButtonGroup* m_typeGroup = nullptr;

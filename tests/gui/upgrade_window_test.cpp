@@ -65,6 +65,7 @@ protected:
         radio(type)->setEnabled(true);
         radio(type)->click();
     }
+    void choose(DownloadType type) const { choose(static_cast<int>(type)); }
     // Every test that presses Download points the window at the simulator first.
     void pointAtSimulator() const
     {
@@ -104,7 +105,7 @@ TEST_F(UpgradeWindowTest, StartState)
     EXPECT_EQ(edit("macEdit")->maxLength(), 12);
     EXPECT_EQ(edit("serialEdit")->text(), QStringLiteral("0"));
 
-    EXPECT_EQ(m_window->downloadType(), UpgradeWindow::ApplicationImage);
+    EXPECT_EQ(m_window->downloadType(), DownloadType::ApplicationImage);
     EXPECT_TRUE(radio(2)->isChecked());
     EXPECT_FALSE(radio(0)->isEnabled());
     EXPECT_FALSE(radio(1)->isEnabled());
@@ -257,19 +258,19 @@ TEST_F(UpgradeWindowKeyTest, AltTChoosesThePtzTypeAndAltAGoesBack)
 {
     press(Qt::Key_T);
     EXPECT_TRUE(
-        QTest::qWaitFor([&] { return m_window->downloadType() == UpgradeWindow::PtzImage; }));
+        QTest::qWaitFor([&] { return m_window->downloadType() == DownloadType::PtzImage; }));
     // The radio's own handler ran: the PTZ tools are open to it now.
     EXPECT_TRUE(QTest::qWaitFor([&] { return child<QPushButton>("editPtzButton")->isEnabled(); }));
 
     press(Qt::Key_A);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return m_window->downloadType() == UpgradeWindow::ApplicationImage; }));
+        [&] { return m_window->downloadType() == DownloadType::ApplicationImage; }));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !child<QPushButton>("editPtzButton")->isEnabled(); }));
 }
 
 TEST_F(UpgradeWindowKeyTest, AltMClearsTheMacBoxOfAnIdentityType)
 {
-    choose(UpgradeWindow::IndividualData);
+    choose(DownloadType::IndividualData);
     edit("targetIpEdit")->setFocus();
     ASSERT_TRUE(box("macBox")->isChecked());
     press(Qt::Key_M);
@@ -306,7 +307,7 @@ TEST_P(UpgradeWindowTypeTest, RadioSetsTheEnabledStates)
 
     choose(s.type);
 
-    EXPECT_EQ(m_window->downloadType(), s.type);
+    EXPECT_EQ(static_cast<int>(m_window->downloadType()), s.type);
     EXPECT_EQ(edit("imagePathEdit")->isEnabled(), s.imagePath);
     for (const char* name : {"macBox", "autoIncreaseBox", "serialBox"})
         EXPECT_EQ(box(name)->isEnabled(), s.identity) << name;
@@ -326,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(Types, UpgradeWindowTypeTest,
 
 TEST_F(UpgradeWindowTest, CheckBoxesEnableTheirFields)
 {
-    choose(UpgradeWindow::IndividualData);
+    choose(DownloadType::IndividualData);
     box("macBox")->click(); // clears it
     EXPECT_FALSE(edit("macEdit")->isEnabled());
     EXPECT_FALSE(box("autoIncreaseBox")->isEnabled());
@@ -382,7 +383,7 @@ TEST_P(UpgradeWindowBadFieldTest, GivesWrongNumberFocusesTheFieldAndSendsNothing
     const BadField& c = GetParam();
     pointAtSimulator();
     // The identity fields can only be edited, and so only be wrong, with an identity type.
-    choose(UpgradeWindow::IndividualData);
+    choose(DownloadType::IndividualData);
     edit("macEdit")->setText(QStringLiteral("00A1B2C3D4E5"));
     // Set directly, past the typing filters.
     edit(c.field)->setText(QString::fromLatin1(c.text));
@@ -416,7 +417,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(UpgradeWindowTest, TypingFiltersMacLengthAndAddress)
 {
-    choose(UpgradeWindow::IndividualData);
+    choose(DownloadType::IndividualData);
     auto* mac = edit("macEdit");
     QTest::keyClicks(mac, QStringLiteral("0123456789ABC"));
     EXPECT_EQ(mac->text(), QStringLiteral("0123456789AB"));
@@ -425,144 +426,35 @@ TEST_F(UpgradeWindowTest, TypingFiltersMacLengthAndAddress)
     ip->clear();
     QTest::keyClicks(ip, QStringLiteral("300.1.1.1"));
     EXPECT_NE(ip->text(), QStringLiteral("300.1.1.1"));
-    EXPECT_FALSE(canonicalIpv4Address(ip->text()) && ip->text().startsWith(QStringLiteral("300")));
+    EXPECT_FALSE(ip->text().startsWith(QStringLiteral("300")));
     ip->clear();
     QTest::keyClicks(ip, QStringLiteral("127.x0.0.7"));
     EXPECT_EQ(ip->text(), QStringLiteral("127.0.0.7"));
 }
 
-TEST(AddressAndNumberTest, CanonicalIpv4Address)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"127.0.0.1", "127.0.0.1"},
-        {"127.000.000.001", "127.0.0.1"},
-        {" 127.1.2.3 ", "127.1.2.3"},
-        {"255.255.255.255", "255.255.255.255"},
-        {"0.0.0.0", "0.0.0.0"},
-        {"256.1.1.1", nullptr},
-        {"1.2.3", nullptr},
-        {"1.2.3.4.5", nullptr},
-        {"1..2.3", nullptr},
-        {"a.b.c.d", nullptr},
-        {"1.2.3.-4", nullptr},
-        {"1.2.3.0004", nullptr},
-        {"", nullptr},
-        {"١.٢.٣.٤", nullptr},
-    };
-    for (const auto& [text, expected] : cases) {
-        const auto result = canonicalIpv4Address(QString::fromUtf8(text));
-        if (expected)
-            EXPECT_EQ(result, std::optional<QString>(QString::fromLatin1(expected))) << text;
-        else
-            EXPECT_FALSE(result) << text;
-    }
-}
-
-TEST(AddressAndNumberTest, TargetAddressIsOneHost)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"127.0.0.1", "127.0.0.1"},
-        {"1.0.0.0", "1.0.0.0"},
-        {"127.20.30.40", "127.20.30.40"},
-        {"223.255.255.255", "223.255.255.255"},
-        {"0.0.0.0", nullptr},         // no host
-        {"000.000.000.000", nullptr}, // the same, written long
-        {"224.0.0.0", nullptr},       // first multicast group
-        {"224.0.0.1", nullptr},       // all hosts
-        {"239.255.255.250", nullptr}, // last multicast block
-        {"240.0.0.1", nullptr},       // reserved
-        {"255.255.255.255", nullptr}, // broadcast
-        {"256.0.0.1", nullptr},       // malformed stays refused
-        {"", nullptr},
-    };
-    for (const auto& [text, expected] : cases) {
-        const auto result = targetIpv4Address(QString::fromLatin1(text));
-        if (expected)
-            EXPECT_EQ(result, std::optional<QString>(QString::fromLatin1(expected))) << text;
-        else
-            EXPECT_FALSE(result) << text;
-    }
-}
-
-TEST(AddressAndNumberTest, ParseUnsignedDecimal)
-{
-    struct Case {
-        const char* text;
-        std::uint32_t max;
-        std::optional<std::uint32_t> expected;
-    };
-    const Case cases[] = {
-        {"5000", 65535, 5000},
-        {"65535", 65535, 65535},
-        {"65536", 65535, std::nullopt},
-        {"70000", 65535, std::nullopt},
-        {" 42 ", 65535, 42},
-        {"+1", 65535, std::nullopt},
-        {"1 2", 65535, std::nullopt},
-        {"", 65535, std::nullopt},
-        {"0", 65535, 0},
-        {"4294967295", 0xFFFFFFFFu, 0xFFFFFFFFu},
-        {"4294967296", 0xFFFFFFFFu, std::nullopt},
-        {"99999999999", 0xFFFFFFFFu, std::nullopt},
-        {"٣", 65535, std::nullopt},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(parseUnsignedDecimal(QString::fromUtf8(c.text), c.max), c.expected) << c.text;
-}
-
-// Records which routine Download called and with what.
-struct RoutineCalls {
-    std::vector<std::string> names;
-    DownloadTarget target;
-    std::string imagePath;
-    UnitIdentity identity;
+// Records what Download asked for.
+struct DownloadCalls {
+    std::vector<DownloadType> types;
+    DownloadInputs inputs;
 };
 
-DownloadRoutineSet recordingRoutines(RoutineCalls& calls, RoutineOutcome outcome = {})
+DownloadRunner recordingRunner(DownloadCalls& calls, RoutineOutcome outcome = {})
 {
-    DownloadRoutineSet set;
-    set.integratedImage = [&calls, outcome](DownloadOperator&, const std::string& path,
-                                            const DownloadTarget& target,
-                                            const UnitIdentity& identity) {
-        calls.names.push_back("integrated");
-        calls.imagePath = path;
-        calls.target = target;
-        calls.identity = identity;
+    return [&calls, outcome](DownloadType type, const DownloadInputs& inputs, DownloadOperator&) {
+        calls.types.push_back(type);
+        calls.inputs = inputs;
         return outcome;
     };
-    set.individualData = [&calls, outcome](DownloadOperator&, const DownloadTarget& target,
-                                           const UnitIdentity& identity) {
-        calls.names.push_back("individual");
-        calls.target = target;
-        calls.identity = identity;
-        return outcome;
-    };
-    set.applicationImage = [&calls, outcome](DownloadOperator&, const std::string& path,
-                                             const DownloadTarget& target) {
-        calls.names.push_back("application");
-        calls.imagePath = path;
-        calls.target = target;
-        return outcome;
-    };
-    set.ptzImage = [&calls, outcome](DownloadOperator&, const std::string& path,
-                                     const DownloadTarget& target) {
-        calls.names.push_back("ptz");
-        calls.imagePath = path;
-        calls.target = target;
-        return outcome;
-    };
-    return set;
 }
 
 TEST_F(UpgradeWindowTest, DownloadDispatchesByTypeWithTheFields)
 {
-    RoutineCalls calls;
-    m_window->setRoutines(recordingRoutines(calls));
+    DownloadCalls calls;
+    m_window->setDownloadRunner(recordingRunner(calls));
     pointAtSimulator();
     edit("targetIpEdit")->setText(QStringLiteral("127.000.000.001"));
     edit("imagePathEdit")->setText(QStringLiteral("/some/image.bin"));
 
-    const char* expected[] = {"integrated", "individual", "application", "ptz"};
     for (int type = 0; type < 4; ++type) {
         choose(type);
         if (type < 2) {
@@ -572,18 +464,17 @@ TEST_F(UpgradeWindowTest, DownloadDispatchesByTypeWithTheFields)
         }
         calls = {};
         child<QPushButton>("downloadButton")->click();
-        ASSERT_EQ(calls.names, std::vector<std::string>{expected[type]}) << type;
-        EXPECT_EQ(calls.target.address, "127.0.0.1");
-        EXPECT_EQ(calls.target.port, m_sim->port());
-        if (type != 1) {
-            EXPECT_EQ(calls.imagePath, "/some/image.bin");
-        }
+        ASSERT_EQ(calls.types, std::vector<DownloadType>{static_cast<DownloadType>(type)});
+        EXPECT_EQ(calls.inputs.target.address, "127.0.0.1");
+        EXPECT_EQ(calls.inputs.target.port, m_sim->port());
+        EXPECT_EQ(calls.inputs.imagePath, "/some/image.bin");
         if (type < 2) {
-            EXPECT_EQ(calls.identity.macText, "00A1B2C3D4E5");
-            EXPECT_EQ(calls.identity.serialNumber, 4294967295u);
-            EXPECT_TRUE(calls.identity.sendMac);
-            EXPECT_TRUE(calls.identity.sendSerial);
-            EXPECT_TRUE(calls.identity.autoIncrease);
+            const UnitIdentity& identity = calls.inputs.identity;
+            EXPECT_EQ(identity.macText, "00A1B2C3D4E5");
+            EXPECT_EQ(identity.serialNumber, 4294967295u);
+            EXPECT_TRUE(identity.sendMac);
+            EXPECT_TRUE(identity.sendSerial);
+            EXPECT_TRUE(identity.autoIncrease);
         }
     }
     EXPECT_TRUE(m_prompter.messages.isEmpty());
@@ -591,27 +482,25 @@ TEST_F(UpgradeWindowTest, DownloadDispatchesByTypeWithTheFields)
 
 TEST_F(UpgradeWindowTest, IndividualDataWithBothBoxesClearedDoesNothing)
 {
-    RoutineCalls calls;
-    m_window->setRoutines(recordingRoutines(calls));
     pointAtSimulator();
-    choose(UpgradeWindow::IndividualData);
+    choose(DownloadType::IndividualData);
     box("macBox")->click();
     box("serialBox")->click();
 
     child<QPushButton>("downloadButton")->click();
-    EXPECT_TRUE(calls.names.empty());
+    EXPECT_FALSE(simulatorSawConnection());
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
 TEST_F(UpgradeWindowTest, AdvancedMacIsWrittenBack)
 {
-    RoutineCalls calls;
+    DownloadCalls calls;
     RoutineOutcome outcome;
     outcome.succeeded = true;
     outcome.advancedMac = "00A1B2C3D4E6";
-    m_window->setRoutines(recordingRoutines(calls, outcome));
+    m_window->setDownloadRunner(recordingRunner(calls, outcome));
     pointAtSimulator();
-    choose(UpgradeWindow::IndividualData);
+    choose(DownloadType::IndividualData);
     edit("macEdit")->setText(QStringLiteral("00A1B2C3D4E5"));
 
     child<QPushButton>("downloadButton")->click();

@@ -1,5 +1,7 @@
 #include "core/base/messages.h"
 
+#include "core/base/worker_error.h"
+
 namespace tolvane {
 
 std::string_view messageText(MessageId id)
@@ -51,15 +53,15 @@ std::string_view differentContentsQuestion()
 std::optional<MessageId> messageForWorkerError(int errorCode)
 {
     switch (errorCode) {
-    case 1: return MessageId::CannotInitializeNetwork;
-    case 2: return MessageId::CannotConnect;
-    case 3: return MessageId::NotADvr;
-    case 5: return MessageId::CannotCheckImageSize;
-    case 6: return MessageId::CannotReceive;
-    case 7: return MessageId::CannotSend;
-    case 8: return MessageId::CannotWriteFirmware;
-    case 9: return MessageId::FirmwareIncompatible;
-    case 10: return MessageId::PayloadTooLarge;
+    case WorkerError::SocketFailure: return MessageId::CannotInitializeNetwork;
+    case WorkerError::ConnectFailure: return MessageId::CannotConnect;
+    case WorkerError::TypeExchange: return MessageId::NotADvr;
+    case WorkerError::SizeExchange: return MessageId::CannotCheckImageSize;
+    case WorkerError::Receive: return MessageId::CannotReceive;
+    case WorkerError::SendFailure: return MessageId::CannotSend;
+    case WorkerError::AcknowledgementFailure: return MessageId::CannotWriteFirmware;
+    case WorkerError::Incompatible: return MessageId::FirmwareIncompatible;
+    case WorkerError::PayloadTooLarge: return MessageId::PayloadTooLarge;
     default: return std::nullopt;
     }
 }

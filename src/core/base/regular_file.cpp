@@ -52,4 +52,67 @@ int openRegularFile(const std::string& path, int flags, std::string* errorText)
     return file;
 }
 
+RegularFile::~RegularFile()
+{
+    close();
+}
+
+void RegularFile::close()
+{
+    if (m_file >= 0)
+        ::close(m_file);
+    m_file = -1;
+    m_size = 0;
+    m_position = 0;
+}
+
+bool RegularFile::open(const std::string& path)
+{
+    close();
+    m_path = path;
+    m_errorText.clear();
+    m_file = openRegularFile(path, O_RDONLY, &m_errorText);
+    if (m_file < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(m_file, &info) != 0) {
+        const int err = errno;
+        m_errorText = "fstat " + path + ": " + std::strerror(err);
+        close();
+        errno = err;
+        return false;
+    }
+    m_size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+long long RegularFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count)
+{
+    std::size_t total = 0;
+    while (total < count) {
+        const ssize_t got =
+            ::pread(m_file, out + total, count - total, static_cast<off_t>(offset + total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int err = errno;
+            m_errorText = "read " + m_path + ": " + std::strerror(err);
+            errno = err;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<long long>(total);
+}
+
+long long RegularFile::read(std::uint8_t* out, std::size_t count)
+{
+    const long long got = readAt(m_position, out, count);
+    if (got > 0)
+        m_position += static_cast<std::uint64_t>(got);
+    return got;
+}
+
 } // namespace tolvane

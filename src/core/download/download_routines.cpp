@@ -2,9 +2,12 @@
 
 #include "core/base/regular_file.h"
 
+#include "core/base/byte_order.h"
+#include "core/image/identity_area.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
 #include "core/image/mapped_file.h"
+#include "core/ptz/ptz_image.h"
 #include "core/transfer/wire_words.h"
 
 #include <array>
@@ -21,29 +24,8 @@ namespace tolvane {
 
 namespace {
 
-constexpr std::uint64_t PatchAreaEnd = 0xFF8C; // an integrated image must reach past its serial
-constexpr std::size_t MacUpperOffset = 0xFF80;
-constexpr std::size_t MacLowerOffset = 0xFF84;
-constexpr std::size_t SerialOffset = 0xFF88;
-constexpr std::uint64_t PtzImageSize = 64660;
 // The protocol announces payload sizes as signed 32-bit words.
 constexpr std::uint64_t LargestPayload = std::numeric_limits<std::int32_t>::max();
-
-void putLittleEndian32(std::uint8_t* bytes, std::uint32_t value)
-{
-    bytes[0] = static_cast<std::uint8_t>(value);
-    bytes[1] = static_cast<std::uint8_t>(value >> 8);
-    bytes[2] = static_cast<std::uint8_t>(value >> 16);
-    bytes[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-void putBigEndian32(std::uint8_t* bytes, std::uint32_t value)
-{
-    bytes[0] = static_cast<std::uint8_t>(value >> 24);
-    bytes[1] = static_cast<std::uint8_t>(value >> 16);
-    bytes[2] = static_cast<std::uint8_t>(value >> 8);
-    bytes[3] = static_cast<std::uint8_t>(value);
-}
 
 DownloadJob makeJob(std::uint32_t typeCode, const DownloadTarget& target,
                     const std::uint8_t* payload, std::uint64_t size)
@@ -73,7 +55,7 @@ TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& targe
                                std::int32_t version)
 {
     std::array<std::uint8_t, 4> payload{};
-    putLittleEndian32(payload.data(), static_cast<std::uint32_t>(version));
+    storeLe32(payload.data(), static_cast<std::uint32_t>(version));
     return op.runTransfer(makeJob(TypeCode::FirmwareVersion, target, payload.data(), 4));
 }
 
@@ -181,12 +163,12 @@ RoutineOutcome sendMacAndSerial(DownloadOperator& op, const DownloadTarget& targ
     }
     const MacPair pair = splitMacAddress(identity.macText);
     std::array<std::uint8_t, 12> payload{};
-    putBigEndian32(payload.data(), pair.upper);
-    putBigEndian32(payload.data() + 4, pair.lower);
+    storeBe32(payload.data(), pair.upper);
+    storeBe32(payload.data() + 4, pair.lower);
     std::uint64_t size = 8;
     std::uint32_t typeCode = TypeCode::MacAddress;
     if (identity.sendSerial) {
-        putLittleEndian32(payload.data() + 8, identity.serialNumber);
+        storeLe32(payload.data() + 8, identity.serialNumber);
         size = 12;
         typeCode = TypeCode::MacAndSerial;
     }
@@ -252,7 +234,7 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
         return outcome;
     }
     const std::uint64_t length = file.viewLength();
-    if (length < PatchAreaEnd) {
+    if (length < IdentityAreaEnd) {
         op.showMessage(MessageId::InvalidFileSize);
         return outcome;
     }
@@ -265,11 +247,10 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
     MacPair pair;
     if (identity.sendMac) {
         pair = splitMacAddress(identity.macText);
-        putLittleEndian32(image + MacUpperOffset, pair.upper);
-        putLittleEndian32(image + MacLowerOffset, pair.lower);
+        writeIdentityMac(image + IdentityAreaOffset, pair);
     }
     if (identity.sendSerial)
-        putBigEndian32(image + SerialOffset, identity.serialNumber);
+        writeIdentitySerial(image + IdentityAreaOffset, identity.serialNumber);
 
     // The version is read from the chosen file, never from the copy.
     const std::int32_t version = readImageVersion(imagePath, false, op.diagnostics());
@@ -296,7 +277,7 @@ RoutineOutcome downloadIndividualData(DownloadOperator& op, const DownloadTarget
     if (!identity.sendSerial)
         return outcome;
     std::array<std::uint8_t, 4> payload{};
-    putLittleEndian32(payload.data(), identity.serialNumber);
+    storeLe32(payload.data(), identity.serialNumber);
     outcome.succeeded = op.runTransfer(makeJob(TypeCode::SerialNumber, target, payload.data(),
                                                4)) == TransferResult::Ok;
     return outcome;
@@ -312,27 +293,30 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
         op.showMessage(MessageId::CannotOpenImageFile);
         return outcome;
     }
-    if (!isValidPtzImageBytes(image, file.viewLength())) {
+    if (!PtzImage::IsValidFile(image, file.viewLength())) {
         op.showMessage(MessageId::InvalidPtzImage);
         return outcome;
     }
-    outcome.succeeded = op.runTransfer(makeJob(TypeCode::PtzImage, target, image, PtzImageSize)) ==
+    outcome.succeeded = op.runTransfer(makeJob(TypeCode::PtzImage, target, image, PtzImage::FileSize)) ==
                         TransferResult::Ok;
     return outcome;
 }
 
-bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size)
+RoutineOutcome runDownload(DownloadType type, const DownloadInputs& inputs, DownloadOperator& op)
 {
-    if (bytes == nullptr || size != PtzImageSize)
-        return false;
-    std::uint32_t sum = 0;
-    for (std::uint64_t at = 0; at < size; at += 4) {
-        sum += static_cast<std::uint32_t>(bytes[at]) |
-               static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-               static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-               static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+    switch (type) {
+    case DownloadType::IntegratedImage:
+        return downloadIntegratedImage(op, inputs.imagePath, inputs.target, inputs.identity);
+    case DownloadType::IndividualData:
+        // Neither the MAC address nor the serial number chosen: there is nothing to send.
+        if (!inputs.identity.sendMac && !inputs.identity.sendSerial)
+            return {};
+        return downloadIndividualData(op, inputs.target, inputs.identity);
+    case DownloadType::ApplicationImage:
+        return downloadApplicationImage(op, inputs.imagePath, inputs.target);
+    case DownloadType::PtzImage: return downloadPtzImage(op, inputs.imagePath, inputs.target);
     }
-    return sum == 0;
+    return {};
 }
 
 } // namespace tolvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/download/download_operator.h"
+#include "core/ptz/ptz_image.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,8 +39,23 @@ RoutineOutcome downloadIndividualData(DownloadOperator& op, const DownloadTarget
 RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePath,
                                 const DownloadTarget& target);
 
-// A PTZ image file's bytes are valid when there are exactly 64660 of them and their 16165
-// little-endian 32-bit words sum to 0 modulo 2^32.
-bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size);
+// A PTZ image file's bytes as a recorder takes them.
+inline bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size)
+{
+    return PtzImage::IsValidFile(bytes, size);
+}
+
+// What the main window and the command line can send, numbered as the main window's choices.
+enum class DownloadType { IntegratedImage = 0, IndividualData = 1, ApplicationImage = 2, PtzImage = 3 };
+
+struct DownloadInputs {
+    std::string imagePath; // not used for individual data
+    DownloadTarget target;
+    UnitIdentity identity; // used for the integrated image and individual data
+};
+
+// Runs the routine of a download type. Individual data with neither the MAC address nor the serial
+// number chosen sends nothing and shows nothing.
+RoutineOutcome runDownload(DownloadType type, const DownloadInputs& inputs, DownloadOperator& op);
 
 } // namespace tolvane

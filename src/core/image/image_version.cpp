@@ -1,5 +1,6 @@
 #include "core/image/image_version.h"
 
+#include "core/base/byte_order.h"
 #include "core/base/regular_file.h"
 
 #include <zlib.h>
@@ -12,9 +13,6 @@
 #include <span>
 #include <string_view>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tolvane {
 
@@ -29,42 +27,10 @@ constexpr std::string_view VersionTag = "$version: ";
 
 constexpr const char* FormatViolated = "invalid compressed data--format violated\n";
 
-// Closes the descriptor on every way out.
-class FileCloser {
-public:
-    explicit FileCloser(int file) : m_file(file) {}
-    ~FileCloser()
-    {
-        if (m_file >= 0)
-            ::close(m_file);
-    }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-    int m_file;
-};
-
 // Reads exactly size bytes at offset; false on an error or an early end of file.
-bool readAt(int file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
+bool readAt(RegularFile& file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(file, buffer + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-std::uint32_t littleEndian32(const std::uint8_t* bytes)
-{
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return file.readAt(offset, buffer, size) == static_cast<long long>(size);
 }
 
 // Bytes of the gzip member, read from the file a block at a time, so a member length that is
@@ -73,7 +39,7 @@ class MemberReader {
 public:
     static constexpr std::size_t BlockSize = 64 * 1024;
 
-    MemberReader(int file, std::uint64_t offset, std::uint64_t size)
+    MemberReader(RegularFile& file, std::uint64_t offset, std::uint64_t size)
         : m_file(file), m_offset(offset), m_size(size), m_block(new std::uint8_t[BlockSize])
     {
     }
@@ -113,7 +79,7 @@ public:
     }
 
 private:
-    int m_file;
+    RegularFile& m_file;
     std::uint64_t m_offset;
     std::uint64_t m_size;
     std::unique_ptr<std::uint8_t[]> m_block;
@@ -265,11 +231,11 @@ Decoded decodeGzipMember(MemberReader& member, std::uint8_t* output, std::size_t
         return Decoded::ReadFailed;
     const auto crc = static_cast<std::uint32_t>(
         crc32(crc32(0L, Z_NULL, 0), output, static_cast<uInt>(produced)));
-    if (crc != littleEndian32(trailer)) {
+    if (crc != loadLe32(trailer)) {
         diagnostics << "invalid compressed data--crc error\n";
         return Decoded::Invalid;
     }
-    if (static_cast<std::uint32_t>(produced) != littleEndian32(trailer + 4)) {
+    if (static_cast<std::uint32_t>(produced) != loadLe32(trailer + 4)) {
         diagnostics << "invalid compressed data--length error\n";
         return Decoded::Invalid;
     }
@@ -332,15 +298,10 @@ bool convertVersionNumbers(std::span<const std::uint8_t> text, int (&numbers)[3]
 std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
                               std::ostream& diagnostics)
 {
-    const int file = openRegularFile(path, O_RDONLY);
-    if (file < 0)
+    RegularFile file;
+    if (!file.open(path))
         return VersionFileUnreadable;
-    FileCloser closer(file);
-
-    struct stat info {};
-    if (::fstat(file, &info) != 0)
-        return VersionFileUnreadable;
-    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+    const std::uint64_t fileSize = file.size();
 
     const std::uint64_t shift = applicationOnly ? ApplicationOnlyShift : 0;
     const std::uint64_t headerOffset = HeaderOffset - shift;
@@ -350,7 +311,7 @@ std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
     std::uint8_t header[HeaderSize];
     if (headerOffset + HeaderSize > fileSize || !readAt(file, header, HeaderSize, headerOffset))
         return VersionImageInvalid;
-    const std::uint64_t memberLength = littleEndian32(header);
+    const std::uint64_t memberLength = loadLe32(header);
     if (memberOffset + memberLength > fileSize)
         return VersionImageInvalid;
 

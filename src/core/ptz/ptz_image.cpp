@@ -1,7 +1,8 @@
 #include "core/ptz/ptz_image.h"
 
 #include "core/base/atomic_file.h"
-#include "core/ptz/input_file.h"
+#include "core/base/byte_order.h"
+#include "core/base/regular_file.h"
 
 #include <algorithm>
 #include <memory>
@@ -25,13 +26,20 @@ bool validSlot(int index)
     return index >= 0 && index < PtzImage::SlotCount;
 }
 
-std::uint32_t readWord(const std::uint8_t* p)
+} // namespace
+
+std::uint32_t PtzImage::WordSum(const std::uint8_t* bytes, std::size_t size)
 {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 4 <= size; i += 4)
+        sum += loadLe32(bytes + i);
+    return sum;
 }
 
-} // namespace
+bool PtzImage::IsValidFile(const std::uint8_t* bytes, std::uint64_t size)
+{
+    return bytes != nullptr && size == FileSize && WordSum(bytes, FileSize) == 0;
+}
 
 PtzImage::PtzImage()
 {
@@ -69,7 +77,7 @@ int PtzImage::GetAt(int index, PtzProtocol& out) const
 int PtzImage::ContainsNumber(std::int32_t number) const
 {
     for (int i = 0; i < SlotCount; ++i) {
-        if (static_cast<std::int32_t>(readWord(m_bytes.data() + slotOffset(i))) == number)
+        if (static_cast<std::int32_t>(loadLe32(m_bytes.data() + slotOffset(i))) == number)
             return 1;
     }
     return 0;
@@ -110,27 +118,21 @@ int PtzImage::MoveSlotDown(int index)
 
 void PtzImage::UpdateChecksum()
 {
-    std::uint32_t sum = 0;
-    for (std::size_t i = ChecksumSize; i < FileSize; i += 4)
-        sum += readWord(m_bytes.data() + i);
+    const std::uint32_t sum = WordSum(m_bytes.data() + ChecksumSize, FileSize - ChecksumSize);
     // The word that makes the whole image sum to zero.
-    const std::uint32_t checksum = 0u - sum;
-    m_bytes[0] = static_cast<std::uint8_t>(checksum);
-    m_bytes[1] = static_cast<std::uint8_t>(checksum >> 8);
-    m_bytes[2] = static_cast<std::uint8_t>(checksum >> 16);
-    m_bytes[3] = static_cast<std::uint8_t>(checksum >> 24);
+    storeLe32(m_bytes.data(), 0u - sum);
 }
 
 std::uint32_t PtzImage::Checksum() const
 {
-    return readWord(m_bytes.data());
+    return loadLe32(m_bytes.data());
 }
 
 int PtzImage::UsedSlotCount() const
 {
     int used = 0;
     while (used < SlotCount &&
-           static_cast<std::int32_t>(readWord(m_bytes.data() + slotOffset(used))) != -1)
+           static_cast<std::int32_t>(loadLe32(m_bytes.data() + slotOffset(used))) != -1)
         ++used;
     return used;
 }
@@ -154,7 +156,7 @@ int PtzImage::WriteFile(const std::string& path)
 int PtzImage::ReadFile(const std::string& path)
 {
     m_lastError.clear();
-    ptz_detail::InputFile file;
+    RegularFile file;
     if (!file.open(path)) {
         m_lastError = file.errorText();
         return 0;

@@ -15,6 +15,12 @@ public:
     static constexpr int SlotCount = 36;
     static constexpr std::size_t FileSize = 4 + SlotCount * PtzProtocol::Size; // 64660
 
+    // The sum of the little-endian 32-bit words of bytes, modulo 2^32 (a trailing part word is
+    // left out).
+    static std::uint32_t WordSum(const std::uint8_t* bytes, std::size_t size);
+    // What a recorder takes as a PTZ image: exactly FileSize bytes whose words sum to 0.
+    static bool IsValidFile(const std::uint8_t* bytes, std::uint64_t size);
+
     PtzImage(); // every byte 0xFF
     virtual ~PtzImage() = default;
 

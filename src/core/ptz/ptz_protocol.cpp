@@ -1,5 +1,7 @@
 #include "core/ptz/ptz_protocol.h"
 
+#include "core/base/byte_order.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -32,22 +34,6 @@ static_assert(CommandBytesOffset + CommandPatternSize == 44);
 static_assert(PtzCommand::Size == 44);
 static_assert(CommandsOffset + PtzProtocol::CommandCount * PtzCommand::Size == 1796);
 static_assert(PtzProtocol::Size == 1796);
-
-std::int32_t readInt32(const std::uint8_t* p)
-{
-    const std::uint32_t value = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
-                                std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-    return static_cast<std::int32_t>(value);
-}
-
-void writeInt32(std::uint8_t* p, std::int32_t signedValue)
-{
-    const auto value = static_cast<std::uint32_t>(signedValue);
-    p[0] = static_cast<std::uint8_t>(value);
-    p[1] = static_cast<std::uint8_t>(value >> 8);
-    p[2] = static_cast<std::uint8_t>(value >> 16);
-    p[3] = static_cast<std::uint8_t>(value >> 24);
-}
 
 // The settings of a command in their stored order, so decode and encode cannot disagree.
 constexpr std::uint8_t PtzCommand::*CommandSettings[CommandSettingCount] = {
@@ -139,14 +125,14 @@ std::string_view textAt(int first, int count, int index)
 PtzProtocol PtzProtocol::fromBytes(const std::uint8_t* bytes)
 {
     PtzProtocol record;
-    record.number = readInt32(bytes + NumberOffset);
+    record.number = static_cast<std::int32_t>(loadLe32(bytes + NumberOffset));
     for (std::size_t i = 0; i < NameField; ++i)
         record.name[i] = static_cast<char>(bytes[NameOffset + i]);
     record.parity = bytes[ParityOffset];
     record.dataBits = bytes[DataBitsOffset];
     record.stopBits = bytes[StopBitsOffset];
     record.reserved = bytes[ReservedOffset];
-    record.baudRate = readInt32(bytes + BaudRateOffset);
+    record.baudRate = static_cast<std::int32_t>(loadLe32(bytes + BaudRateOffset));
     for (std::size_t k = 0; k < CommandCount; ++k) {
         const std::uint8_t* in = bytes + CommandsOffset + k * PtzCommand::Size;
         PtzCommand& command = record.commands[k];
@@ -159,14 +145,14 @@ PtzProtocol PtzProtocol::fromBytes(const std::uint8_t* bytes)
 
 void PtzProtocol::toBytes(std::uint8_t* out) const
 {
-    writeInt32(out + NumberOffset, number);
+    storeLe32(out + NumberOffset, static_cast<std::uint32_t>(number));
     for (std::size_t i = 0; i < NameField; ++i)
         out[NameOffset + i] = static_cast<std::uint8_t>(name[i]);
     out[ParityOffset] = parity;
     out[DataBitsOffset] = dataBits;
     out[StopBitsOffset] = stopBits;
     out[ReservedOffset] = reserved;
-    writeInt32(out + BaudRateOffset, baudRate);
+    storeLe32(out + BaudRateOffset, static_cast<std::uint32_t>(baudRate));
     for (std::size_t k = 0; k < CommandCount; ++k) {
         std::uint8_t* o = out + CommandsOffset + k * PtzCommand::Size;
         const PtzCommand& command = commands[k];

@@ -1,7 +1,8 @@
 #include "core/ptz/ptz_protocol_list.h"
 
 #include "core/base/atomic_file.h"
-#include "core/ptz/input_file.h"
+#include "core/base/byte_order.h"
+#include "core/base/regular_file.h"
 
 #include <algorithm>
 #include <array>
@@ -13,31 +14,26 @@ namespace tolvane {
 
 namespace {
 
-// .pdb header: "PD", version, record size, record count; little-endian.
-constexpr std::size_t HeaderSize = 12;
 constexpr std::uint16_t FormatVersion = 1;
 
-std::array<std::uint8_t, HeaderSize> encodeHeader(std::int32_t count)
+std::array<std::uint8_t, PdbHeaderSize> encodeHeader(std::int32_t count)
 {
-    const auto recordSize = static_cast<std::uint32_t>(PtzProtocol::Size);
-    const auto n = static_cast<std::uint32_t>(count);
-    return {
-        0x50,
-        0x44,
-        static_cast<std::uint8_t>(FormatVersion),
-        static_cast<std::uint8_t>(FormatVersion >> 8),
-        static_cast<std::uint8_t>(recordSize),
-        static_cast<std::uint8_t>(recordSize >> 8),
-        static_cast<std::uint8_t>(recordSize >> 16),
-        static_cast<std::uint8_t>(recordSize >> 24),
-        static_cast<std::uint8_t>(n),
-        static_cast<std::uint8_t>(n >> 8),
-        static_cast<std::uint8_t>(n >> 16),
-        static_cast<std::uint8_t>(n >> 24),
-    };
+    std::array<std::uint8_t, PdbHeaderSize> header{0x50, 0x44};
+    storeLe16(header.data() + 2, FormatVersion);
+    storeLe32(header.data() + 4, static_cast<std::uint32_t>(PtzProtocol::Size));
+    storeLe32(header.data() + 8, static_cast<std::uint32_t>(count));
+    return header;
 }
 
 } // namespace
+
+std::optional<PdbHeader> readPdbHeader(const std::uint8_t* bytes, std::size_t size)
+{
+    if (size < PdbHeaderSize || bytes[0] != 0x50 || bytes[1] != 0x44)
+        return std::nullopt;
+    return PdbHeader{loadLe16(bytes + 2), loadLe32(bytes + 4),
+                     static_cast<std::int32_t>(loadLe32(bytes + 8))};
+}
 
 int PtzProtocolList::RemoveAll()
 {
@@ -116,25 +112,24 @@ int PtzProtocolList::SetAt(int index, const PtzProtocol& record)
 int PtzProtocolList::LoadFile(const std::string& path)
 {
     m_lastError.clear();
-    ptz_detail::InputFile file;
+    RegularFile file;
     if (!file.open(path)) {
         m_lastError = file.errorText();
         return 0;
     }
-    std::array<std::uint8_t, HeaderSize> header{};
-    const long long got = file.read(header.data(), header.size());
-    if (got != static_cast<long long>(HeaderSize)) {
+    std::array<std::uint8_t, PdbHeaderSize> bytes{};
+    const long long got = file.read(bytes.data(), bytes.size());
+    if (got != static_cast<long long>(PdbHeaderSize)) {
         m_lastError = got < 0 ? file.errorText() : path + ": shorter than a database header";
         return 0;
     }
-    if (header[0] != 0x50 || header[1] != 0x44) {
+    const auto header = readPdbHeader(bytes.data(), bytes.size());
+    if (!header) {
         m_lastError = path + ": not a protocol database";
         return 0;
     }
     // Version and record size are not looked at: records are always 1796 bytes.
-    const auto count = static_cast<std::int32_t>(
-        std::uint32_t{header[8]} | std::uint32_t{header[9]} << 8 | std::uint32_t{header[10]} << 16 |
-        std::uint32_t{header[11]} << 24);
+    const std::int32_t count = header->count;
 
     RemoveAll();
     if (count <= 0)
@@ -142,13 +137,9 @@ int PtzProtocolList::LoadFile(const std::string& path)
 
     // The count comes from the file: believe it only as far as the file has bytes for it, so a
     // damaged header cannot make us allocate gigabytes.
-    std::uint64_t length = 0;
-    if (!file.size(length)) {
-        m_lastError = file.errorText();
-        return 0;
-    }
+    const std::uint64_t length = file.size();
     const std::uint64_t available =
-        length < HeaderSize ? 0 : (length - HeaderSize) / PtzProtocol::Size;
+        length < PdbHeaderSize ? 0 : (length - PdbHeaderSize) / PtzProtocol::Size;
     if (static_cast<std::uint64_t>(count) > available) {
         m_lastError = path + ": announces " + std::to_string(count) + " records but holds " +
                       std::to_string(available);

@@ -2,11 +2,24 @@
 
 #include "core/ptz/ptz_protocol.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tolvane {
+
+// A .pdb file starts with "PD", a format version, the record size and the record count, all
+// little-endian.
+inline constexpr std::size_t PdbHeaderSize = 12;
+struct PdbHeader {
+    std::uint16_t version = 0;
+    std::uint32_t recordSize = 0;
+    std::int32_t count = 0;
+};
+// The header of a .pdb file's first bytes, or nothing when they do not start with "PD".
+std::optional<PdbHeader> readPdbHeader(const std::uint8_t* bytes, std::size_t size);
 
 // The protocol database, in insertion order, and its .pdb file. Operations return nonzero on
 // success.

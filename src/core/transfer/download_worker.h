@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/worker_error.h"
 #include "core/transfer/download_job.h"
 #include "core/transfer/download_observer.h"
 
@@ -7,20 +8,6 @@
 #include <string>
 
 namespace tolvane {
-
-// Worker error codes; 0 is success.
-namespace WorkerError {
-inline constexpr int None = 0;
-inline constexpr int SocketFailure = 1;
-inline constexpr int ConnectFailure = 2;
-inline constexpr int TypeExchange = 3;
-inline constexpr int SizeExchange = 5;
-inline constexpr int Receive = 6; // known to the window's table, never posted by the worker
-inline constexpr int SendFailure = 7;
-inline constexpr int AcknowledgementFailure = 8;
-inline constexpr int Incompatible = 9;
-inline constexpr int PayloadTooLarge = 10; // refused before connecting
-} // namespace WorkerError
 
 // Runs one transfer of the download protocol to its end on the calling thread, reporting through
 // the observer. Only reads the job and its payload.

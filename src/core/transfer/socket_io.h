@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/byte_order.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -51,16 +53,12 @@ IoStatus receiveExactly(int fd, std::uint8_t* data, std::size_t size,
 // Protocol words travel big-endian.
 inline void encodeWord(std::uint32_t word, std::uint8_t* out)
 {
-    out[0] = static_cast<std::uint8_t>(word >> 24);
-    out[1] = static_cast<std::uint8_t>(word >> 16);
-    out[2] = static_cast<std::uint8_t>(word >> 8);
-    out[3] = static_cast<std::uint8_t>(word);
+    storeBe32(out, word);
 }
 
 inline std::uint32_t decodeWord(const std::uint8_t* in)
 {
-    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
-           (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
+    return loadBe32(in);
 }
 
 } // namespace tolvane

@@ -1,0 +1,117 @@
+#include "core/download/target_address.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr const char* NotAnAddress = "not an IPv4 address with an optional port";
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// A decimal number of 1 to maxDigits digits, nothing else.
+std::optional<std::uint64_t> parseDigits(std::string_view text, std::size_t maxDigits)
+{
+    if (text.empty() || text.size() > maxDigits)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
+std::nullopt_t refuse(std::string* why, const char* reason)
+{
+    if (why)
+        *why = reason;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> parseIpv4Address(std::string_view text, AddressForm form,
+                                            std::string* why)
+{
+    if (form == AddressForm::Lenient)
+        text = trimmed(text);
+    std::string plain;
+    int parts = 0;
+    for (;;) {
+        const auto dot = text.find('.');
+        const std::string_view digits = text.substr(0, dot);
+        const auto octet = parseDigits(digits, 3);
+        if (!octet || *octet > 255 || parts == 4)
+            return refuse(why, NotAnAddress);
+        // Some resolvers read "010" as octal 8: refuse rather than guess which unit is meant.
+        if (form == AddressForm::Strict && digits.size() > 1 && digits[0] == '0')
+            return refuse(why, "an address with a leading zero in a number");
+        plain += (parts++ > 0 ? "." : "") + std::to_string(*octet);
+        if (dot == std::string_view::npos)
+            break;
+        text.remove_prefix(dot + 1);
+    }
+    if (parts != 4)
+        return refuse(why, NotAnAddress);
+    return plain;
+}
+
+std::optional<std::string> parseRecorderAddress(std::string_view text, AddressForm form,
+                                                std::string* why)
+{
+    auto address = parseIpv4Address(text, form, why);
+    if (!address)
+        return std::nullopt;
+    if (*address == "0.0.0.0")
+        return refuse(why, "not a recorder address (0.0.0.0 means this machine)");
+    if (parseDigits(address->substr(0, address->find('.')), 3).value_or(0) >= 224)
+        return refuse(why, "not a recorder address (multicast, reserved or broadcast)");
+    return address;
+}
+
+std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* why)
+{
+    DownloadTarget target;
+    target.port = DefaultPort;
+    std::string_view host = text;
+    if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+        host = text.substr(0, colon);
+        const auto port = parseDigits(text.substr(colon + 1), 5);
+        if (!port || *port == 0 || *port > 65535)
+            return refuse(why, NotAnAddress);
+        target.port = static_cast<std::uint16_t>(*port);
+    }
+    auto address = parseRecorderAddress(host, AddressForm::Strict, why);
+    if (!address)
+        return std::nullopt;
+    target.address = std::move(*address);
+    return target;
+}
+
+std::string targetText(const DownloadTarget& target)
+{
+    return target.address + ":" + std::to_string(target.port);
+}
+
+std::optional<std::uint32_t> parseUnsignedDecimal(std::string_view text, std::uint32_t maxValue)
+{
+    const auto value = parseDigits(trimmed(text), 10);
+    if (!value || *value > maxValue)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
+}
+
+} // namespace tolvane

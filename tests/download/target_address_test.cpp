@@ -1,0 +1,112 @@
+#include "core/download/target_address.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace tolvane {
+namespace {
+
+struct AddressCase {
+    const char* text;
+    const char* lenient; // the main window's reading; nullptr: refused
+    const char* strict;  // the command line's reading; nullptr: refused
+};
+
+// One table for both forms: what each takes, and the plain text it gives.
+TEST(TargetAddress, RecorderAddressesInBothForms)
+{
+    const AddressCase cases[] = {
+        {"127.0.0.1", "127.0.0.1", "127.0.0.1"},
+        {"223.255.255.254", "223.255.255.254", "223.255.255.254"},
+        {"1.0.0.0", "1.0.0.0", "1.0.0.0"},
+        {"127.000.000.001", "127.0.0.1", nullptr}, // leading zeros: octal to some readers
+        {"010.0.0.1", "10.0.0.1", nullptr},
+        {" 127.1.2.3\t", "127.1.2.3", nullptr},
+        {"0.0.0.0", nullptr, nullptr},         // no host
+        {"000.000.000.000", nullptr, nullptr}, // the same, written long
+        {"224.0.0.0", nullptr, nullptr},       // first multicast group
+        {"239.255.255.250", nullptr, nullptr},
+        {"240.0.0.1", nullptr, nullptr},       // reserved
+        {"255.255.255.255", nullptr, nullptr}, // broadcast
+        {"256.1.1.1", nullptr, nullptr},
+        {"1.2.3", nullptr, nullptr},
+        {"1.2.3.4.5", nullptr, nullptr},
+        {"1..2.3", nullptr, nullptr},
+        {"1.2.3.-4", nullptr, nullptr},
+        {"1.2.3.0004", nullptr, nullptr},
+        {"a.b.c.d", nullptr, nullptr},
+        {"\xD9\xA1.\xD9\xA2.\xD9\xA3.\xD9\xA4", nullptr, nullptr}, // Arabic-Indic digits
+        {"", nullptr, nullptr},
+    };
+    for (const AddressCase& c : cases) {
+        const auto lenient = parseRecorderAddress(c.text, AddressForm::Lenient);
+        const auto strict = parseRecorderAddress(c.text, AddressForm::Strict);
+        EXPECT_EQ(lenient, c.lenient ? std::optional<std::string>(c.lenient) : std::nullopt)
+            << '"' << c.text << '"';
+        EXPECT_EQ(strict, c.strict ? std::optional<std::string>(c.strict) : std::nullopt)
+            << '"' << c.text << '"';
+    }
+}
+
+TEST(TargetAddress, HostAndOptionalPort)
+{
+    const struct {
+        const char* text;
+        const char* address; // nullptr: refused
+        std::uint16_t port;
+    } cases[] = {
+        {"127.0.0.1", "127.0.0.1", 5000},
+        {"127.0.0.1:6001", "127.0.0.1", 6001},
+        {"127.0.0.1:05000", "127.0.0.1", 5000},
+        {"223.255.255.254:65535", "223.255.255.254", 65535},
+        {"127.0.0.01", nullptr, 0},
+        {"127.0.0.1:0", nullptr, 0},
+        {"127.0.0.1:65536", nullptr, 0},
+        {"127.0.0.1:", nullptr, 0},
+        {"127.0.0.1:50a", nullptr, 0},
+        {"239.255.255.250:1900", nullptr, 0},
+        {"localhost", nullptr, 0},
+        {" 127.0.0.1", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        const auto target = parseTarget(c.text, &why);
+        ASSERT_EQ(target.has_value(), c.address != nullptr) << c.text;
+        if (target) {
+            EXPECT_EQ(target->address, c.address);
+            EXPECT_EQ(target->port, c.port);
+            EXPECT_EQ(targetText(*target), std::string(c.address) + ":" + std::to_string(c.port));
+        } else {
+            EXPECT_FALSE(why.empty()) << c.text;
+        }
+    }
+}
+
+TEST(TargetAddress, UnsignedDecimals)
+{
+    const struct {
+        const char* text;
+        std::uint32_t max;
+        std::optional<std::uint32_t> value;
+    } cases[] = {
+        {"5000", 65535, 5000},
+        {"65535", 65535, 65535},
+        {"65536", 65535, std::nullopt},
+        {" 42 ", 65535, 42},
+        {"+1", 65535, std::nullopt},
+        {"1 2", 65535, std::nullopt},
+        {"", 65535, std::nullopt},
+        {"0", 65535, 0},
+        {"4294967295", 0xFFFFFFFFu, 0xFFFFFFFFu},
+        {"4294967296", 0xFFFFFFFFu, std::nullopt},
+        {"99999999999", 0xFFFFFFFFu, std::nullopt},
+        {"\xD9\xA3", 65535, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseUnsignedDecimal(c.text, c.max), c.value) << '"' << c.text << '"';
+}
+
+} // namespace
+} // namespace tolvane
