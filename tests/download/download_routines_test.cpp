@@ -296,6 +296,45 @@ TEST_F(DownloadRoutineTest, IntegratedImagePatchesTheCopyAndLeavesTheFile)
     EXPECT_EQ(readFileBytes(path), original);
 }
 
+// Only the application-only image announces 3.7.x as 3.5.x; the integrated image says what its tag
+// says.
+struct IntegratedAnnounceCase {
+    std::string name;
+    std::string tag;
+    std::int32_t version;
+    Bytes announced;
+};
+
+void PrintTo(const IntegratedAnnounceCase& c, std::ostream* out)
+{
+    *out << c.tag;
+}
+
+class IntegratedVersionTest : public DownloadRoutineTest,
+                              public ::testing::WithParamInterface<IntegratedAnnounceCase> {};
+
+TEST_P(IntegratedVersionTest, AnnouncesTheTaggedVersionUnchanged)
+{
+    const IntegratedAnnounceCase& c = GetParam();
+    const std::string path = writeImage(FirmwareImageBuilder().version(c.tag));
+    const RoutineOutcome outcome =
+        downloadIntegratedImage(m_op, path, Target, identity("0012AB34CD56", 1, true, true));
+    EXPECT_TRUE(m_op.messages().empty());
+    ASSERT_EQ(m_op.jobs().size(), 2u);
+    EXPECT_EQ(m_op.jobs()[0].typeCode, VersionCode);
+    EXPECT_EQ(m_op.jobs()[0].payloadSize, 4);
+    EXPECT_EQ(m_op.jobs()[0].payload, c.announced);
+    EXPECT_EQ(outcome.version, c.version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, IntegratedVersionTest,
+    ::testing::Values(
+        IntegratedAnnounceCase{"ThreeSevenTwo", "3.7.2", 0x03070200, {0x00, 0x02, 0x07, 0x03}},
+        IntegratedAnnounceCase{"ThreeSevenZero", "3.7.0", 0x03070000, {0x00, 0x00, 0x07, 0x03}},
+        IntegratedAnnounceCase{"ThreeFiveTwo", "3.5.2", 0x03050200, {0x00, 0x02, 0x05, 0x03}}),
+    [](const auto& testInfo) { return testInfo.param.name; });
+
 struct PatchCase {
     std::string name;
     bool sendMac;

@@ -9,7 +9,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <thread>
 
 namespace tolvane {
 namespace {
@@ -557,6 +561,202 @@ TEST(DownloadWorkerDeadline, CompletionPauseIsTakenBeforeStageFive)
     ASSERT_FALSE(outcome.events.empty());
     EXPECT_EQ(outcome.events.back(), "stage 5");
     EXPECT_GE(outcome.returned - outcome.lastAt("stage 5"), 300ms);
+}
+
+// --- The recorder's words as literal bytes
+// --------------------------------------------------------
+
+struct RefusalCase {
+    const char* name;
+    std::uint32_t typeCode;
+    Bytes payload;
+    std::vector<Bytes> replies; // type answer, size echo, then the words after the payload
+    Strings events;
+    int result;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DownloadWorkerRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+const Bytes RefusalWord = {0xAB, 0x55, 0xFF, 0x01};
+const Bytes AcknowledgementWord = {0xAB, 0x55, 0xAB, 0x55};
+
+const RefusalCase RefusalCases[] = {
+    {"CompatibilityCheck",
+     0x55AB0009,
+     {0x00, 0x02, 0x07, 0x03},
+     {{0xAB, 0x55, 0x00, 0x09}, {0x00, 0x00, 0x00, 0x04}, RefusalWord},
+     {"stage 2", "progress 100", "error 9"},
+     9},
+    {"IntegratedImageFirstWord",
+     0x55AB0001,
+     Bytes(16, 0x11),
+     {{0xAB, 0x55, 0x00, 0x01}, {0x00, 0x00, 0x00, 0x10}, RefusalWord},
+     {"stage 2", "progress 100", "error 8"},
+     8},
+    {"ApplicationImageSecondWord",
+     0x55AB0003,
+     Bytes(16, 0x22),
+     {{0xAB, 0x55, 0x00, 0x03}, {0x00, 0x00, 0x00, 0x10}, AcknowledgementWord, RefusalWord},
+     {"stage 2", "progress 100", "stage 4", "error 8"},
+     8},
+};
+
+TEST_P(DownloadWorkerRefusal, OnlyTheCompatibilityCheckTakesItAsARefusal)
+{
+    const RefusalCase& c = GetParam();
+    std::vector<ScriptedPeer::Step> script{ScriptedPeer::read(4), ScriptedPeer::write(c.replies[0]),
+                                           ScriptedPeer::read(4), ScriptedPeer::write(c.replies[1]),
+                                           ScriptedPeer::read(c.payload.size())};
+    for (std::size_t i = 2; i < c.replies.size(); ++i)
+        script.push_back(ScriptedPeer::write(c.replies[i]));
+    ScriptedPeer peer(std::move(script));
+    const Outcome outcome = runJob(test::makeJob(peer.port(), c.typeCode, c.payload));
+
+    EXPECT_EQ(outcome.events, c.events);
+    EXPECT_EQ(outcome.result, c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, DownloadWorkerRefusal, ::testing::ValuesIn(RefusalCases),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// --- Chunk size without an override
+// ---------------------------------------------------------------
+
+// The send-buffer size a connected loopback socket reports. Linux grows it when the connection is
+// established, so an unconnected socket would report less.
+std::size_t connectedSendBufferSize()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int size = 0;
+    socklen_t sizeLength = sizeof size;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockopt(client, SOL_SOCKET, SO_SNDBUF, &size, &sizeLength) != 0)
+        size = 0;
+    ::close(client);
+    ::close(listener);
+    return static_cast<std::size_t>(std::max(size, 0));
+}
+
+TEST(DownloadWorker, WithoutAnOverrideChunksAreTheSocketSendBuffer)
+{
+    const std::size_t chunk = connectedSendBufferSize();
+    ASSERT_GT(chunk, 0u);
+    if (chunk > 32u * 1024 * 1024)
+        GTEST_SKIP() << "send buffer of " << chunk << " bytes is too large for this test";
+    // Three and a half chunks: 3/3.5, 2/3.5 and 1/3.5 of the payload, then the last half chunk.
+    const std::size_t size = 3 * chunk + chunk / 2;
+    const Bytes payload = test::patternPayload(size);
+    ScriptedPeer peer({
+        ScriptedPeer::read(4),
+        ScriptedPeer::write({0xAB, 0x55, 0x00, 0x03}),
+        ScriptedPeer::read(4),
+        ScriptedPeer::write(word(static_cast<std::uint32_t>(size))),
+        ScriptedPeer::read(size),
+        ScriptedPeer::write(AcknowledgementWord),
+        ScriptedPeer::write(AcknowledgementWord),
+    });
+    const DownloadJob job = test::makeJob(peer.port(), 0x55AB0003, payload);
+    ASSERT_FALSE(job.chunkSizeOverride);
+    const Outcome outcome = runJob(job);
+
+    EXPECT_EQ(outcome.events, (Strings{"stage 2", "progress 28", "progress 57", "progress 85",
+                                       "progress 100", "stage 4", "stage 5"}))
+        << "send buffer " << chunk << " bytes, payload " << size << " bytes";
+    EXPECT_EQ(peer.received().size(), 8 + size);
+}
+
+// --- Defaults
+// -------------------------------------------------------------------------------------
+
+TEST(DownloadDeadlines, DefaultsSuitARealRecorder)
+{
+    const DownloadJob job;
+    const DownloadDeadlines& d = job.deadlines;
+    EXPECT_EQ(d.connect, 10s);
+    EXPECT_EQ(d.reply, 30s);
+    EXPECT_EQ(d.sendStall, 30s);
+    EXPECT_EQ(d.writeMinimum, 5min);
+    EXPECT_EQ(d.writePerMiB, 40s);
+    EXPECT_EQ(d.completionPause, 500ms); // the closing pause after the transfer is complete
+    EXPECT_FALSE(job.chunkSizeOverride);
+}
+
+// Reads exactly `count` bytes from a blocking socket; false on end of stream, error or time-out.
+bool readExactly(int fd, std::size_t count)
+{
+    std::uint8_t buffer[64];
+    while (count > 0) {
+        const ssize_t n = ::recv(fd, buffer, std::min(count, sizeof buffer), 0);
+        if (n <= 0)
+            return false;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool writeBytes(int fd, const Bytes& bytes)
+{
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+TEST(DownloadWorkerDeadline, DefaultJobHoldsTheConnectionForTheClosingPause)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    const Bytes version = {0x00, 0x02, 0x07, 0x03};
+    DownloadJob job = test::makeJob(ntohs(address.sin_port), 0x55AB0009, version);
+    job.deadlines = DownloadDeadlines{};
+    Outcome outcome;
+    std::thread worker([&] { outcome = runJob(job); });
+
+    // Plays the recorder: answers the handshake, acknowledges, then waits for the tool to hang up.
+    bool answered = false;
+    Clock::time_point acknowledged;
+    Clock::time_point hungUp;
+    const int fd = ::accept(listener, nullptr, nullptr);
+    if (fd >= 0) {
+        const timeval limit{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        answered = readExactly(fd, 4) && writeBytes(fd, {0xAB, 0x55, 0x00, 0x09}) &&
+                   readExactly(fd, 4) && writeBytes(fd, {0x00, 0x00, 0x00, 0x04}) &&
+                   readExactly(fd, 4) && writeBytes(fd, AcknowledgementWord);
+        acknowledged = Clock::now();
+        std::uint8_t byte = 0;
+        const bool closed = answered && ::recv(fd, &byte, 1, 0) == 0;
+        hungUp = Clock::now();
+        answered = closed;
+        ::close(fd);
+    }
+    worker.join();
+    ::close(listener);
+
+    ASSERT_TRUE(answered) << "the tool did not complete the exchange and hang up";
+    EXPECT_EQ(outcome.events, (Strings{"stage 2", "progress 100", "stage 5"}));
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_GE(hungUp - acknowledged, 500ms);
+    EXPECT_LT(hungUp - acknowledged, 500ms + 2s);
+    EXPECT_GE(outcome.returned - outcome.lastAt("stage 5"), 500ms);
 }
 
 } // namespace
