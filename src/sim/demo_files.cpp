@@ -1,6 +1,7 @@
 #include "sim/demo_files.h"
 
 #include "core/base/atomic_file.h"
+#include "core/base/byte_order.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 
@@ -78,9 +79,8 @@ std::vector<std::uint8_t> firmwareImage(const std::vector<std::uint8_t>& member,
         // A unit's MAC address and serial number are not written yet.
         std::fill_n(image.begin() + MacAreaOffset, MacAreaSize, std::uint8_t{0});
     const std::size_t header = ApplicationHeaderOffset + shift;
-    const auto length = static_cast<std::uint32_t>(member.size());
-    for (std::size_t i = 0; i < 60; ++i)
-        image[header + i] = i < 4 ? static_cast<std::uint8_t>(length >> (8 * i)) : 0;
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(header), 60, std::uint8_t{0});
+    storeLe32(image.data() + header, static_cast<std::uint32_t>(member.size()));
     std::copy(member.begin(), member.end(),
               image.begin() + static_cast<std::ptrdiff_t>(ApplicationMemberOffset + shift));
     return image;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <string>
 
@@ -74,8 +75,8 @@ bool parseVersion(const std::string& text, std::int32_t& version)
 {
     std::uint32_t value = 0;
     std::size_t start = 0;
-    for (int part = 0; part < 3; ++part) {
-        const auto end = part < 2 ? text.find('.', start) : text.size();
+    for (int field = 0; field < 3; ++field) {
+        const auto end = field < 2 ? text.find('.', start) : text.size();
         if (end == std::string::npos)
             return false;
         unsigned long number = 0;
@@ -106,12 +107,60 @@ int badOption(const std::string& message)
     return ExitBadOptions;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
+struct Arguments {
     SimulatorOptions options;
     std::string demoDirectory;
+};
+
+bool isKnownOption(const std::string& option)
+{
+    return option == "--listen" || option == "--min-version" || option == "--save-dir" ||
+           option == "--write-time" || option == "--fault" || option == "--read-rate" ||
+           option == "--write-demo-files";
+}
+
+// Takes one option's value into arguments; answers what is wrong with it, or "".
+std::string applyOption(const std::string& option, const std::string& value, Arguments& arguments)
+{
+    SimulatorOptions& options = arguments.options;
+    if (option == "--listen") {
+        if (!parseListen(value, options))
+            return "--listen wants IPV4-ADDRESS:PORT with a port of 0 to 65535, not '" + value +
+                   "'";
+    } else if (option == "--min-version") {
+        std::int32_t version = 0;
+        if (!parseVersion(value, version))
+            return "--min-version wants X.Y.Z with numbers of 0 to 255, not '" + value + "'";
+        options.minimumVersion = version;
+    } else if (option == "--save-dir") {
+        if (value.empty())
+            return "--save-dir wants a directory";
+        options.saveDirectory = value;
+    } else if (option == "--write-time") {
+        if (!parseSeconds(value, options.writeTime))
+            return "--write-time wants a number of seconds, not '" + value + "'";
+    } else if (option == "--read-rate") {
+        unsigned long kibPerSecond = 0;
+        if (!parseUnsigned(value, 0xFFFFFFFFul, kibPerSecond))
+            return "--read-rate wants a whole number of KiB per second, not '" + value + "'";
+        options.readBytesPerSecond = std::uint64_t{kibPerSecond} * 1024;
+    } else if (option == "--write-demo-files") {
+        if (value.empty())
+            return "--write-demo-files wants a directory";
+        arguments.demoDirectory = value;
+    } else if (option == "--fault") {
+        const auto fault = tolvane::sim::parseFault(value);
+        if (!fault)
+            return "unknown fault '" + value + "'";
+        options.fault = *fault;
+    }
+    return {};
+}
+
+// Reads the command line into arguments; answers the exit status when the program is done
+// already (help shown, or an option it cannot use).
+std::optional<int> parseArguments(int argc, char** argv, Arguments& arguments)
+{
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         std::string value;
@@ -126,64 +175,33 @@ int main(int argc, char** argv)
             printUsage(stdout);
             return 0;
         }
-        const bool known = option == "--listen" || option == "--min-version" ||
-                           option == "--save-dir" || option == "--write-time" ||
-                           option == "--fault" || option == "--read-rate" ||
-                           option == "--write-demo-files";
-        if (!known)
+        if (!isKnownOption(option))
             return badOption("unknown option '" + std::string(argv[i]) + "'");
         if (!hasValue) {
             if (i + 1 >= argc)
                 return badOption("option '" + option + "' needs a value");
             value = argv[++i];
         }
-
-        if (option == "--listen") {
-            if (!parseListen(value, options))
-                return badOption(
-                    "--listen wants IPV4-ADDRESS:PORT with a port of 0 to 65535, not '" + value +
-                    "'");
-        } else if (option == "--min-version") {
-            std::int32_t version = 0;
-            if (!parseVersion(value, version))
-                return badOption("--min-version wants X.Y.Z with numbers of 0 to 255, not '" +
-                                 value + "'");
-            options.minimumVersion = version;
-        } else if (option == "--save-dir") {
-            if (value.empty())
-                return badOption("--save-dir wants a directory");
-            options.saveDirectory = value;
-        } else if (option == "--write-time") {
-            if (!parseSeconds(value, options.writeTime))
-                return badOption("--write-time wants a number of seconds, not '" + value + "'");
-        } else if (option == "--read-rate") {
-            unsigned long kibPerSecond = 0;
-            if (!parseUnsigned(value, 0xFFFFFFFFul, kibPerSecond))
-                return badOption("--read-rate wants a whole number of KiB per second, not '" +
-                                 value + "'");
-            options.readBytesPerSecond = std::uint64_t{kibPerSecond} * 1024;
-        } else if (option == "--write-demo-files") {
-            if (value.empty())
-                return badOption("--write-demo-files wants a directory");
-            demoDirectory = value;
-        } else if (option == "--fault") {
-            const auto fault = tolvane::sim::parseFault(value);
-            if (!fault)
-                return badOption("unknown fault '" + value + "'");
-            options.fault = *fault;
-        }
+        if (const std::string problem = applyOption(option, value, arguments); !problem.empty())
+            return badOption(problem);
     }
+    return std::nullopt;
+}
 
-    if (!demoDirectory.empty()) {
-        std::string error;
-        if (!tolvane::sim::writeDemoFiles(demoDirectory, &error)) {
-            std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
-            return 1;
-        }
-        std::fprintf(stdout, "demo files written to %s\n", demoDirectory.c_str());
-        return 0;
+int writeDemoFilesInto(const std::string& directory)
+{
+    std::string error;
+    if (!tolvane::sim::writeDemoFiles(directory, &error)) {
+        std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
+        return 1;
     }
+    std::fprintf(stdout, "demo files written to %s\n", directory.c_str());
+    return 0;
+}
 
+// Serves until SIGINT or SIGTERM.
+int runSimulator(const SimulatorOptions& options)
+{
     // Every thread inherits this mask, so the signals wait for sigwait below.
     sigset_t signals;
     sigemptyset(&signals);
@@ -216,4 +234,16 @@ int main(int argc, char** argv)
     }
     simulator.stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Arguments arguments;
+    if (const auto status = parseArguments(argc, argv, arguments))
+        return *status;
+    if (!arguments.demoDirectory.empty())
+        return writeDemoFilesInto(arguments.demoDirectory);
+    return runSimulator(arguments.options);
 }

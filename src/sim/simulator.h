@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/fault_modes.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -9,23 +11,6 @@
 #include <vector>
 
 namespace tolvane::sim {
-
-// Every way a recorder can fail the tool.
-enum class Fault {
-    None,
-    WrongTypeAnswer,       // answers the type code with a wrong word
-    SizeEchoOffByOne,      // echoes size + 1
-    Refuse,                // answers with the refusal word instead of the (first) acknowledgement
-    CloseAfterFirstAck,    // closes the connection after the first acknowledgement
-    BadAcknowledgement,    // answers with a word that is neither acknowledgement nor refusal
-    SilentAfterConnect,    // accepts the connection and never answers
-    StopReadingMidPayload, // stops reading half-way through the payload, keeping the connection
-    CloseMidPayload,       // closes the connection half-way through the payload
-};
-
-std::optional<Fault> parseFault(const std::string& name);
-std::string faultName(Fault fault);
-std::vector<std::string> faultNames();
 
 struct SimulatorOptions {
     std::string host = "127.0.0.1";

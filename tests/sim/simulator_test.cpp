@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -89,6 +90,61 @@ TEST(Simulator, AnswersWithTheRecordersWordsInOrder)
     }
     ASSERT_TRUE(simulator.waitForTransfers(1, 5s));
     EXPECT_EQ(lines, (std::vector<std::string>{"type 0x55AB0005 size 8: ok"}));
+}
+
+// The simulator's own words as bytes on the wire, big-endian; the version it checks travels
+// least significant byte first (3.5.1 is 0x03050100).
+TEST(Simulator, ItsWordsOnTheWireAreTheRecordersBytes)
+{
+    struct Exchange {
+        Bytes sent;
+        Bytes answer;
+    };
+    struct Case {
+        const char* what;
+        sim::Fault fault;
+        std::optional<std::int32_t> minimumVersion;
+        std::vector<Exchange> exchanges;
+    };
+    const Bytes sizeOf4{0x00, 0x00, 0x00, 0x04};
+    const Case cases[] = {
+        {"PTZ image type answer",
+         sim::Fault::None,
+         std::nullopt,
+         {{{0x55, 0xAB, 0x00, 0x08}, {0xAB, 0x55, 0x00, 0x08}}}},
+        {"version 3.5.1 under a minimum of 3.5.2",
+         sim::Fault::None,
+         0x03050200,
+         {{{0x55, 0xAB, 0x00, 0x09}, {0xAB, 0x55, 0x00, 0x09}},
+          {sizeOf4, sizeOf4},
+          {{0x00, 0x01, 0x05, 0x03}, {0xAB, 0x55, 0xFF, 0x01}}}},
+        {"version 3.5.1 at a minimum of 3.5.1",
+         sim::Fault::None,
+         0x03050100,
+         {{{0x55, 0xAB, 0x00, 0x09}, {0xAB, 0x55, 0x00, 0x09}},
+          {sizeOf4, sizeOf4},
+          {{0x00, 0x01, 0x05, 0x03}, {0xAB, 0x55, 0xAB, 0x55}}}},
+        {"refusing PTZ image",
+         sim::Fault::Refuse,
+         std::nullopt,
+         {{{0x55, 0xAB, 0x00, 0x08}, {0xAB, 0x55, 0x00, 0x08}},
+          {{0x00, 0x00, 0x00, 0x02}, {0x00, 0x00, 0x00, 0x02}},
+          {{0x12, 0x34}, {0xAB, 0x55, 0xFF, 0x01}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto options = loopback();
+        options.fault = c.fault;
+        options.minimumVersion = c.minimumVersion;
+        sim::Simulator simulator(options);
+        ASSERT_TRUE(simulator.start());
+        RawClient client(simulator.port());
+        ASSERT_TRUE(client.connected());
+        for (const auto& [sent, answer] : c.exchanges) {
+            ASSERT_TRUE(client.send(sent));
+            EXPECT_EQ(client.receive4(), answer);
+        }
+    }
 }
 
 TEST(Simulator, FaultWordsAreTheOnesTheToolMustReject)
