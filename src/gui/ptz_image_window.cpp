@@ -69,93 +69,84 @@ PtzImageWindow::PtzImageWindow(Prompter& prompter, PtzImageWindowMemory& memory,
 
 PtzImageWindow::~PtzImageWindow() = default;
 
-QPushButton* PtzImageWindow::addButton(const QString& caption, const char* objectName,
-                                       void (PtzImageWindow::*slot)())
+QPushButton* PtzImageWindow::addButton(const ButtonSpec& spec)
 {
-    auto* button = new QPushButton(caption, this);
-    button->setObjectName(QString::fromLatin1(objectName));
-    connect(button, &QPushButton::clicked, this, slot);
+    auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
+    button->setObjectName(QString::fromLatin1(spec.objectName));
+    connect(button, &QPushButton::clicked, this, spec.slot);
     return button;
 }
 
+// The controls are made in reading order, which is also the order Tab follows: each list, then
+// the buttons under it.
 void PtzImageWindow::buildControls()
 {
-    m_databaseList = rowList("databaseList", this);
-    m_databaseList->setSortingEnabled(true);
-    m_targetList = rowList("targetList", this);
-
-    auto* database = new QGridLayout;
-    database->addWidget(listCaption(QStringLiteral("PTZ Protocol Database"), m_databaseList, this),
-                        0, 0, 1, 3);
-    database->addWidget(m_databaseList, 1, 0, 1, 3);
-    database->addWidget(
-        addButton(QStringLiteral("Add..."), "addButton", &PtzImageWindow::addProtocol), 2, 0);
-    database->addWidget(
-        addButton(QStringLiteral("Delete"), "deleteButton", &PtzImageWindow::deleteProtocol), 2, 1);
-    database->addWidget(
-        addButton(QStringLiteral("Modify..."), "modifyButton", &PtzImageWindow::modifyProtocol), 2,
-        2);
-    auto* databaseFiles = new QHBoxLayout;
-    databaseFiles->addWidget(addButton(QStringLiteral("Load PTZ DB ..."), "loadDatabaseButton",
-                                       &PtzImageWindow::loadDatabase));
-    databaseFiles->addWidget(addButton(QStringLiteral("Save PTZ DB ..."), "saveDatabaseButton",
-                                       &PtzImageWindow::saveDatabase));
-    database->addLayout(databaseFiles, 3, 0, 1, 3);
-
-    auto* moves = new QVBoxLayout;
-    moves->addStretch(1);
-    moves->addWidget(
-        addButton(QStringLiteral(">>"), "copyToImageButton", &PtzImageWindow::copyToImage));
-    moves->addWidget(
-        addButton(QStringLiteral("<<"), "takeFromImageButton", &PtzImageWindow::takeFromImage));
-    moves->addStretch(1);
-
-    auto* target = new QGridLayout;
-    target->addWidget(listCaption(QStringLiteral("Target PTZ Image"), m_targetList, this), 0, 0, 1,
-                      2);
-    target->addWidget(m_targetList, 1, 0, 1, 2);
-    target->addWidget(addButton(QStringLiteral("Move up"), "moveUpButton", &PtzImageWindow::moveUp),
-                      2, 0);
-    target->addWidget(
-        addButton(QStringLiteral("Move down"), "moveDownButton", &PtzImageWindow::moveDown), 2, 1);
-    target->addWidget(
-        addButton(QStringLiteral("Load Image..."), "loadImageButton", &PtzImageWindow::loadImage),
-        3, 0);
-    target->addWidget(addButton(QStringLiteral("Save to Image..."), "saveImageButton",
-                                &PtzImageWindow::saveImage),
-                      3, 1);
+    auto* lists = new QHBoxLayout;
+    lists->addLayout(buildDatabaseSide(), 1);
+    lists->addLayout(buildMoveButtons());
+    lists->addLayout(buildTargetSide(), 1);
 
     m_useLatestImageBox =
         new QCheckBox(QStringLiteral("Select to download image by the lastest saved file"), this);
     m_useLatestImageBox->setObjectName(QStringLiteral("useLatestImageBox"));
-    auto* closeButton = addButton(QStringLiteral("Close"), "closeButton", &PtzImageWindow::accept);
+    auto* closeButton = addButton({"Close", "closeButton", &PtzImageWindow::accept});
     closeButton->setDefault(true);
-
-    auto* lists = new QHBoxLayout;
-    lists->addLayout(database, 1);
-    lists->addLayout(moves);
-    lists->addLayout(target, 1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_useLatestImageBox);
     bottom->addStretch(1);
     bottom->addWidget(closeButton);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(lists, 1);
     layout->addLayout(bottom);
+}
 
-    // Tab follows the reading order: each list, then the buttons under it.
-    const char* tabOrder[] = {"databaseList",      "addButton",           "deleteButton",
-                              "modifyButton",      "loadDatabaseButton",  "saveDatabaseButton",
-                              "copyToImageButton", "takeFromImageButton", "targetList",
-                              "moveUpButton",      "moveDownButton",      "loadImageButton",
-                              "saveImageButton",   "useLatestImageBox",   "closeButton"};
-    QWidget* previous = nullptr;
-    for (const char* name : tabOrder) {
-        QWidget* next = findChild<QWidget*>(QString::fromLatin1(name));
-        if (previous)
-            setTabOrder(previous, next);
-        previous = next;
-    }
+QBoxLayout* PtzImageWindow::buttonRow(std::initializer_list<ButtonSpec> buttons)
+{
+    auto* row = new QHBoxLayout;
+    for (const ButtonSpec& button : buttons)
+        row->addWidget(addButton(button));
+    return row;
+}
+
+QBoxLayout* PtzImageWindow::buildDatabaseSide()
+{
+    m_databaseList = rowList("databaseList", this);
+    m_databaseList->setSortingEnabled(true);
+    auto* side = new QVBoxLayout;
+    side->addWidget(listCaption(QStringLiteral("PTZ Protocol Database"), m_databaseList, this));
+    side->addWidget(m_databaseList, 1);
+    side->addLayout(buttonRow({{"Add...", "addButton", &PtzImageWindow::addProtocol},
+                               {"Delete", "deleteButton", &PtzImageWindow::deleteProtocol},
+                               {"Modify...", "modifyButton", &PtzImageWindow::modifyProtocol}}));
+    side->addLayout(
+        buttonRow({{"Load PTZ DB ...", "loadDatabaseButton", &PtzImageWindow::loadDatabase},
+                   {"Save PTZ DB ...", "saveDatabaseButton", &PtzImageWindow::saveDatabase}}));
+    return side;
+}
+
+QBoxLayout* PtzImageWindow::buildMoveButtons()
+{
+    auto* moves = new QVBoxLayout;
+    moves->addStretch(1);
+    moves->addWidget(addButton({">>", "copyToImageButton", &PtzImageWindow::copyToImage}));
+    moves->addWidget(addButton({"<<", "takeFromImageButton", &PtzImageWindow::takeFromImage}));
+    moves->addStretch(1);
+    return moves;
+}
+
+QBoxLayout* PtzImageWindow::buildTargetSide()
+{
+    m_targetList = rowList("targetList", this);
+    auto* side = new QVBoxLayout;
+    side->addWidget(listCaption(QStringLiteral("Target PTZ Image"), m_targetList, this));
+    side->addWidget(m_targetList, 1);
+    side->addLayout(buttonRow({{"Move up", "moveUpButton", &PtzImageWindow::moveUp},
+                               {"Move down", "moveDownButton", &PtzImageWindow::moveDown}}));
+    side->addLayout(
+        buttonRow({{"Load Image...", "loadImageButton", &PtzImageWindow::loadImage},
+                   {"Save to Image...", "saveImageButton", &PtzImageWindow::saveImage}}));
+    return side;
 }
 
 std::optional<PtzProtocol> PtzImageWindow::runEditor(const PtzProtocol& record,

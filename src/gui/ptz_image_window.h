@@ -8,9 +8,11 @@
 #include <QDialog>
 #include <QString>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
+class QBoxLayout;
 class QCheckBox;
 class QListWidget;
 class QListWidgetItem;
@@ -54,9 +56,17 @@ public slots:
     void accept() override;
 
 private:
+    struct ButtonSpec {
+        const char* caption;
+        const char* objectName;
+        void (PtzImageWindow::*slot)();
+    };
     void buildControls();
-    QPushButton* addButton(const QString& caption, const char* objectName,
-                           void (PtzImageWindow::*slot)());
+    QBoxLayout* buildDatabaseSide();
+    QBoxLayout* buildMoveButtons();
+    QBoxLayout* buildTargetSide();
+    QBoxLayout* buttonRow(std::initializer_list<ButtonSpec> buttons);
+    QPushButton* addButton(const ButtonSpec& spec);
     std::optional<PtzProtocol> runEditor(const PtzProtocol& record, PtzEditorWindow::Mode mode);
     // The database index of the protocol on the selected row, or -1.
     int selectedDatabaseIndex() const;

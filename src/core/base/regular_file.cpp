@@ -11,43 +11,52 @@ namespace tolvane {
 
 namespace {
 
-int refuse(int file, int err, std::string* errorText, std::string text)
+int refuse(int file, Failure* failure, Failure reason)
 {
     if (file >= 0)
         ::close(file);
-    if (errorText)
-        *errorText = std::move(text);
+    const int err = reason.error != 0 ? reason.error : EINVAL;
+    if (failure)
+        *failure = std::move(reason);
     errno = err;
     return -1;
 }
 
 } // namespace
 
-int openRegularFile(const std::string& path, int flags, std::string* errorText)
+int openRegularFile(const std::string& path, int flags, Failure* failure)
 {
     int file = -1;
     do {
         file = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
     } while (file < 0 && errno == EINTR);
-    if (file < 0) {
-        const int err = errno;
-        return refuse(-1, err, errorText, "open " + path + ": " + std::strerror(err));
-    }
+    if (file < 0)
+        return refuse(-1, failure, {errno, "open " + path});
 
     struct stat info {};
-    if (::fstat(file, &info) != 0) {
-        const int err = errno;
-        return refuse(file, err, errorText, "fstat " + path + ": " + std::strerror(err));
-    }
+    if (::fstat(file, &info) != 0)
+        return refuse(file, failure, {errno, "fstat " + path});
     if (!S_ISREG(info.st_mode)) {
         const int err = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return refuse(file, err, errorText, path + " is not a regular file");
+        if (failure)
+            *failure = {0, path + " is not a regular file"};
+        return refuse(file, nullptr, {err, {}});
     }
 
     const int status = ::fcntl(file, F_GETFL);
-    if (status < 0 || ::fcntl(file, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    if (status < 0 || ::fcntl(file, F_SETFL, status & ~O_NONBLOCK) != 0)
+        return refuse(file, failure, {errno, "fcntl " + path});
+    return file;
+}
+
+int openRegularFile(const std::string& path, int flags, std::string* errorText)
+{
+    Failure failure;
+    const int file = openRegularFile(path, flags, &failure);
+    if (file < 0 && errorText) {
         const int err = errno;
-        return refuse(file, err, errorText, "fcntl " + path + ": " + std::strerror(err));
+        *errorText = failure.text();
+        errno = err;
     }
     return file;
 }
@@ -70,14 +79,14 @@ bool RegularFile::open(const std::string& path)
 {
     close();
     m_path = path;
-    m_errorText.clear();
-    m_file = openRegularFile(path, O_RDONLY, &m_errorText);
+    m_failure = {};
+    m_file = openRegularFile(path, O_RDONLY, &m_failure);
     if (m_file < 0)
         return false;
     struct stat info {};
     if (::fstat(m_file, &info) != 0) {
         const int err = errno;
-        m_errorText = "fstat " + path + ": " + std::strerror(err);
+        m_failure = {err, "fstat " + path};
         close();
         errno = err;
         return false;
@@ -96,7 +105,7 @@ long long RegularFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size
             continue;
         if (got < 0) {
             const int err = errno;
-            m_errorText = "read " + m_path + ": " + std::strerror(err);
+            m_failure = {err, "read " + m_path};
             errno = err;
             return -1;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/failure.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +13,7 @@ namespace tolvane {
 // and only then switched back to blocking I/O. flags are those of open(2); O_CLOEXEC is added.
 // Returns the descriptor, or -1 with errno set (EISDIR for a folder, EINVAL for any other file
 // that is not regular) and *errorText, when given, saying what failed with the path.
+int openRegularFile(const std::string& path, int flags, Failure* failure);
 int openRegularFile(const std::string& path, int flags, std::string* errorText = nullptr);
 
 // A regular file open for reading: the one way the core and its front ends read a file the
@@ -37,14 +40,15 @@ public:
     int descriptor() const { return m_file; }
     const std::string& path() const { return m_path; }
     // What the last failure was, with the path and the system's reason.
-    const std::string& errorText() const { return m_errorText; }
+    const Failure& failure() const { return m_failure; }
+    std::string errorText() const { return m_failure.text(); }
 
 private:
     int m_file = -1;
     std::uint64_t m_size = 0;
     std::uint64_t m_position = 0;
     std::string m_path;
-    std::string m_errorText;
+    Failure m_failure;
 };
 
 } // namespace tolvane

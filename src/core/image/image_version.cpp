@@ -10,9 +10,9 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string_view>
-
 
 namespace tolvane {
 
@@ -293,14 +293,43 @@ bool convertVersionNumbers(std::span<const std::uint8_t> text, int (&numbers)[3]
     return true;
 }
 
+// The version tag in the decoded text of the member; nothing when there is none or it does not
+// convert.
+std::optional<std::int32_t> findVersionTag(std::span<const std::uint8_t> decoded)
+{
+    const auto tag =
+        std::search(decoded.begin(), decoded.end() - 1, VersionTag.begin(), VersionTag.end(),
+                    [](std::uint8_t byte, char c) { return byte == static_cast<std::uint8_t>(c); });
+    if (tag == decoded.end() - 1)
+        return std::nullopt;
+    int numbers[3] = {};
+    const auto at = static_cast<std::size_t>(tag - decoded.begin()) + VersionTag.size();
+    if (!convertVersionNumbers(decoded.subspan(at), numbers))
+        return std::nullopt;
+    const std::uint32_t version =
+        ((static_cast<std::uint32_t>(numbers[0]) * 256u + static_cast<std::uint32_t>(numbers[1])) *
+             256u +
+         static_cast<std::uint32_t>(numbers[2])) *
+        256u;
+    return static_cast<std::int32_t>(version);
+}
+
+Failure invalidImage(const std::string& path, const char* what)
+{
+    return {0, path + ": " + what, MessageId::NoImageFile};
+}
+
 } // namespace
 
-std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
-                              std::ostream& diagnostics)
+Result<std::int32_t> readVersion(const std::string& path, bool applicationOnly,
+                                 std::ostream& diagnostics)
 {
     RegularFile file;
-    if (!file.open(path))
-        return VersionFileUnreadable;
+    if (!file.open(path)) {
+        Failure failure = file.failure();
+        failure.message = MessageId::InvalidData;
+        return failure;
+    }
     const std::uint64_t fileSize = file.size();
 
     const std::uint64_t shift = applicationOnly ? ApplicationOnlyShift : 0;
@@ -310,10 +339,10 @@ std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
     // A header or member that lies past the end of the file makes the image invalid.
     std::uint8_t header[HeaderSize];
     if (headerOffset + HeaderSize > fileSize || !readAt(file, header, HeaderSize, headerOffset))
-        return VersionImageInvalid;
+        return invalidImage(path, "no image header");
     const std::uint64_t memberLength = loadLe32(header);
     if (memberOffset + memberLength > fileSize)
-        return VersionImageInvalid;
+        return invalidImage(path, "the compressed member runs past the end of the file");
 
     try {
         // One byte more than the decoder may fill ends the text after the last tag.
@@ -321,29 +350,27 @@ std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
         {
             MemberReader member(file, memberOffset, memberLength);
             if (decodeGzipMember(member, output.get(), OutputCapacity, diagnostics) != Decoded::Ok)
-                return VersionImageInvalid;
+                return invalidImage(path, "the compressed member does not decode");
         }
-
-        const std::span<const std::uint8_t> decoded(output.get(), OutputCapacity + 1);
-        const auto tag = std::search(
-            decoded.begin(), decoded.end() - 1, VersionTag.begin(), VersionTag.end(),
-            [](std::uint8_t byte, char c) { return byte == static_cast<std::uint8_t>(c); });
-        if (tag == decoded.end() - 1)
-            return VersionImageInvalid;
-
-        int numbers[3] = {};
-        const auto at = static_cast<std::size_t>(tag - decoded.begin()) + VersionTag.size();
-        if (!convertVersionNumbers(decoded.subspan(at), numbers))
-            return VersionImageInvalid;
-
-        const std::uint32_t version = ((static_cast<std::uint32_t>(numbers[0]) * 256u +
-                                        static_cast<std::uint32_t>(numbers[1])) *
-                                           256u +
-                                       static_cast<std::uint32_t>(numbers[2])) *
-                                      256u;
-        return static_cast<std::int32_t>(version);
+        const auto version = findVersionTag({output.get(), OutputCapacity + 1});
+        if (!version)
+            return invalidImage(path, "no version tag");
+        return *version;
     } catch (const std::bad_alloc&) {
-        return VersionOutOfMemory;
+        return Failure{ENOMEM, path, MessageId::OutOfMemoryReadingImage};
+    }
+}
+
+std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
+                              std::ostream& diagnostics)
+{
+    const auto version = readVersion(path, applicationOnly, diagnostics);
+    if (version)
+        return *version;
+    switch (version.failure().message.value_or(MessageId::InvalidData)) {
+    case MessageId::NoImageFile: return VersionImageInvalid;
+    case MessageId::OutOfMemoryReadingImage: return VersionOutOfMemory;
+    default: return VersionFileUnreadable;
     }
 }
 
