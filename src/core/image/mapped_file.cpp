@@ -65,34 +65,9 @@ std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t leng
         return nullptr;
     }
 
-    struct stat info {};
-    if (::fstat(m_file, &info) != 0) {
-        m_error = systemError("fstat", name, errno);
+    const std::uint64_t wanted = checkedRange(name, offset, length);
+    if (wanted == 0)
         return nullptr;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        m_error = name + " is not a regular file";
-        return nullptr;
-    }
-    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
-
-    // Pages past the end of the file fault when touched, so the range must lie inside the file.
-    std::uint64_t wanted = length;
-    if (wanted == 0 && offset < fileSize)
-        wanted = fileSize - offset;
-    if (fileSize == 0) {
-        m_error = name + " is empty";
-        return nullptr;
-    }
-    if (offset >= fileSize || offset + wanted > fileSize) {
-        m_error =
-            name + ": range past the end of the file (" + std::to_string(fileSize) + " bytes)";
-        return nullptr;
-    }
-    if (wanted > std::numeric_limits<std::uint32_t>::max()) {
-        m_error = name + ": too large to map (" + std::to_string(fileSize) + " bytes)";
-        return nullptr;
-    }
 
     const std::uint64_t granularity = allocationGranularity();
     const std::uint64_t alignedStart = offset / granularity * granularity;
@@ -114,6 +89,37 @@ std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t leng
     m_view = static_cast<std::uint8_t*>(start) + delta;
     m_viewLength = static_cast<std::uint32_t>(wanted);
     return m_view;
+}
+
+std::uint64_t MappedFile::checkedRange(const std::string& name, std::uint32_t offset,
+                                       std::uint32_t length)
+{
+    struct stat info {};
+    if (::fstat(m_file, &info) != 0) {
+        m_error = systemError("fstat", name, errno);
+        return 0;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        m_error = name + " is not a regular file";
+        return 0;
+    }
+    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+    if (fileSize == 0) {
+        m_error = name + " is empty";
+        return 0;
+    }
+    // Pages past the end of the file fault when touched, so the range must lie inside the file.
+    const std::uint64_t wanted = length != 0 || offset >= fileSize ? length : fileSize - offset;
+    if (offset >= fileSize || offset + wanted > fileSize) {
+        m_error =
+            name + ": range past the end of the file (" + std::to_string(fileSize) + " bytes)";
+        return 0;
+    }
+    if (wanted > std::numeric_limits<std::uint32_t>::max()) {
+        m_error = name + ": too large to map (" + std::to_string(fileSize) + " bytes)";
+        return 0;
+    }
+    return wanted;
 }
 
 void MappedFile::unmap()

@@ -34,6 +34,10 @@ public:
     const std::string& errorText() const { return m_error; }
 
 private:
+    // The length of the view [offset, offset + length) of the open file, length 0 meaning up to
+    // its end; 0, with m_error set, when the range does not lie inside a non-empty regular file.
+    std::uint64_t checkedRange(const std::string& name, std::uint32_t offset, std::uint32_t length);
+
     std::uint8_t* m_view = nullptr;
     std::uint32_t m_viewLength = 0;
     void* m_mappingStart = nullptr; // start of the page-aligned mapping behind the view
