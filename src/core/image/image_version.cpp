@@ -169,6 +169,30 @@ private:
     bool m_ready = false;
 };
 
+// The trailer after the deflate data at trailerAt: the CRC-32 and the length of what was decoded.
+Decoded checkGzipTrailer(MemberReader& member, std::uint64_t trailerAt, const std::uint8_t* output,
+                         std::size_t produced, std::ostream& diagnostics)
+{
+    std::uint8_t trailer[8];
+    if (trailerAt + 8 > member.size()) {
+        diagnostics << FormatViolated;
+        return Decoded::Invalid;
+    }
+    if (!member.read(trailerAt, trailer, sizeof trailer))
+        return Decoded::ReadFailed;
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(crc32(0L, Z_NULL, 0), output, static_cast<uInt>(produced)));
+    if (crc != loadLe32(trailer)) {
+        diagnostics << "invalid compressed data--crc error\n";
+        return Decoded::Invalid;
+    }
+    if (static_cast<std::uint32_t>(produced) != loadLe32(trailer + 4)) {
+        diagnostics << "invalid compressed data--length error\n";
+        return Decoded::Invalid;
+    }
+    return Decoded::Ok;
+}
+
 // Decodes one gzip member into output (zero-filled, capacity bytes), feeding it from the file a
 // block at a time. Writes the decoder's diagnostic lines; Ok when the member decoded with a
 // matching CRC-32 and length.
@@ -221,25 +245,7 @@ Decoded decodeGzipMember(MemberReader& member, std::uint8_t* output, std::size_t
         return Decoded::Invalid;
     }
 
-    const std::uint64_t trailerAt = pos + consumed;
-    std::uint8_t trailer[8];
-    if (trailerAt + 8 > member.size()) {
-        diagnostics << FormatViolated;
-        return Decoded::Invalid;
-    }
-    if (!member.read(trailerAt, trailer, sizeof trailer))
-        return Decoded::ReadFailed;
-    const auto crc = static_cast<std::uint32_t>(
-        crc32(crc32(0L, Z_NULL, 0), output, static_cast<uInt>(produced)));
-    if (crc != loadLe32(trailer)) {
-        diagnostics << "invalid compressed data--crc error\n";
-        return Decoded::Invalid;
-    }
-    if (static_cast<std::uint32_t>(produced) != loadLe32(trailer + 4)) {
-        diagnostics << "invalid compressed data--length error\n";
-        return Decoded::Invalid;
-    }
-    return Decoded::Ok;
+    return checkGzipTrailer(member, pos + consumed, output, produced, diagnostics);
 }
 
 bool isDigit(std::uint8_t c)
