@@ -416,5 +416,24 @@ TEST_F(BinFile, WriteIntoAMissingFolderFails)
     EXPECT_TRUE(m_dir.entries().empty());
 }
 
+// Valid is 64660 bytes whose little-endian words sum to 0; worked by hand: 0xFFFFFFFD + 1 + 2.
+TEST(PtzImageFile, ValidityIsAZeroWordSum)
+{
+    ByteVector bytes(64660, 0);
+    test::putLe32(bytes, 0, 0xFFFFFFFD);
+    test::putLe32(bytes, 4, 1);
+    test::putLe32(bytes, 64656, 2);
+    EXPECT_TRUE(PtzImage::IsValidFile(bytes.data(), bytes.size()));
+    EXPECT_FALSE(PtzImage::IsValidFile(bytes.data(), bytes.size() - 4));
+    EXPECT_FALSE(PtzImage::IsValidFile(nullptr, bytes.size()));
+    for (std::size_t at = 0; at < bytes.size(); at += 97) {
+        for (const std::uint8_t flip : {0x01, 0x80}) {
+            bytes[at] ^= flip;
+            EXPECT_FALSE(PtzImage::IsValidFile(bytes.data(), bytes.size())) << "byte " << at;
+            bytes[at] ^= flip;
+        }
+    }
+}
+
 } // namespace
 } // namespace tolvane

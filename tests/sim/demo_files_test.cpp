@@ -88,7 +88,7 @@ TEST_F(DemoFiles, PtzImageIsValidAndHoldsTheDatabasesThreeProtocols)
 {
     const Bytes image = readAll(path(sim::DemoPtzImageName));
     EXPECT_EQ(image.size(), 64660u);
-    EXPECT_TRUE(isValidPtzImageBytes(image.data(), image.size()));
+    EXPECT_TRUE(PtzImage::IsValidFile(image.data(), image.size()));
 
     PtzProtocolList list;
     ASSERT_TRUE(list.LoadFile(path(sim::DemoProtocolDatabaseName))) << list.LastError();
