@@ -108,8 +108,8 @@ std::set<std::string_view> allowedOptions(const CliCommand& command)
     case CommandKind::Download: {
         std::set<std::string_view> allowed = {"--target", "--targets", "--jobs", "--quiet",
                                               "--record"};
-        if (command.downloadKind == DownloadKind::Integrated ||
-            command.downloadKind == DownloadKind::Data) {
+        if (command.downloadType == DownloadType::IntegratedImage ||
+            command.downloadType == DownloadType::IndividualData) {
             allowed.insert({"--mac", "--serial", "--auto-increase", "--allow-reused-mac"});
         }
         return allowed;
@@ -130,6 +130,92 @@ std::string commandName(const CliCommand& command, const std::vector<std::string
     return name;
 }
 
+// Fails with the reason unless exactly `count` positional arguments were given.
+bool expectCount(const std::vector<std::string>& positional, std::size_t count, const char* what,
+                 std::string& error)
+{
+    if (positional.size() == count)
+        return true;
+    error = positional.size() < count ? std::string("missing ") + what
+                                      : "unexpected argument " + positional[count];
+    return false;
+}
+
+// `download TYPE [IMAGE]`
+bool readDownloadWords(const std::vector<std::string>& positional, CliCommand& command,
+                       std::string& error)
+{
+    command.kind = CommandKind::Download;
+    if (positional.size() < 2) {
+        error = "download needs a type: app, integrated, ptz or data";
+        return false;
+    }
+    static const std::map<std::string, DownloadType> Types = {
+        {"app", DownloadType::ApplicationImage},
+        {"integrated", DownloadType::IntegratedImage},
+        {"ptz", DownloadType::PtzImage},
+        {"data", DownloadType::IndividualData}};
+    const auto type = Types.find(positional[1]);
+    if (type == Types.end()) {
+        error = "unknown download type " + positional[1];
+        return false;
+    }
+    command.downloadType = type->second;
+    if (command.downloadType == DownloadType::IndividualData)
+        return expectCount(positional, 2, "", error);
+    if (!expectCount(positional, 3, "image file", error))
+        return false;
+    command.file = positional[2];
+    return true;
+}
+
+// `ptz build DB.pdb NUMBER...`
+bool readPtzBuildWords(const std::vector<std::string>& positional, CliCommand& command,
+                       std::string& error)
+{
+    command.kind = CommandKind::PtzBuild;
+    if (positional.size() < 3) {
+        error = "missing database file";
+        return false;
+    }
+    command.file = positional[2];
+    if (positional.size() < 4) {
+        error = "missing protocol numbers";
+        return false;
+    }
+    for (std::size_t i = 3; i < positional.size(); ++i) {
+        const auto number = parseProtocolNumber(positional[i]);
+        if (!number) {
+            error = "not a protocol number: " + positional[i];
+            return false;
+        }
+        command.protocolNumbers.push_back(*number);
+    }
+    return true;
+}
+
+// `ptz show|verify|build ...`
+bool readPtzWords(const std::vector<std::string>& positional, CliCommand& command,
+                  std::string& error)
+{
+    if (positional.size() < 2) {
+        error = "ptz needs a subcommand: show, verify or build";
+        return false;
+    }
+    const std::string& sub = positional[1];
+    if (sub == "show" || sub == "verify") {
+        command.kind = sub == "show" ? CommandKind::PtzShow : CommandKind::PtzVerify;
+        if (!expectCount(positional, 3, "file", error))
+            return false;
+        command.file = positional[2];
+        return true;
+    }
+    if (sub == "build")
+        return readPtzBuildWords(positional, command, error);
+    error = "unknown ptz subcommand " + sub;
+    return false;
+}
+
 // Reads the command words and their positional arguments.
 bool readCommandWords(const std::vector<std::string>& positional, CliCommand& command,
                       std::string& error)
@@ -139,81 +225,17 @@ bool readCommandWords(const std::vector<std::string>& positional, CliCommand& co
         return false;
     }
     const std::string& word = positional[0];
-    const auto expectCount = [&](std::size_t count, const char* what) {
-        if (positional.size() == count)
-            return true;
-        error = positional.size() < count ? std::string("missing ") + what
-                                          : "unexpected argument " + positional[count];
-        return false;
-    };
-    if (word == "download") {
-        command.kind = CommandKind::Download;
-        if (positional.size() < 2) {
-            error = "download needs a type: app, integrated, ptz or data";
-            return false;
-        }
-        static const std::map<std::string, DownloadKind> Kinds = {
-            {"app", DownloadKind::Application},
-            {"integrated", DownloadKind::Integrated},
-            {"ptz", DownloadKind::Ptz},
-            {"data", DownloadKind::Data}};
-        const auto kind = Kinds.find(positional[1]);
-        if (kind == Kinds.end()) {
-            error = "unknown download type " + positional[1];
-            return false;
-        }
-        command.downloadKind = kind->second;
-        if (command.downloadKind == DownloadKind::Data)
-            return expectCount(2, "");
-        if (!expectCount(3, "image file"))
-            return false;
-        command.file = positional[2];
-        return true;
-    }
+    if (word == "download")
+        return readDownloadWords(positional, command, error);
     if (word == "version" || word == "inspect") {
         command.kind = word == "version" ? CommandKind::Version : CommandKind::Inspect;
-        if (!expectCount(2, "image file"))
+        if (!expectCount(positional, 2, "image file", error))
             return false;
         command.file = positional[1];
         return true;
     }
-    if (word == "ptz") {
-        if (positional.size() < 2) {
-            error = "ptz needs a subcommand: show, verify or build";
-            return false;
-        }
-        const std::string& sub = positional[1];
-        if (sub == "show" || sub == "verify") {
-            command.kind = sub == "show" ? CommandKind::PtzShow : CommandKind::PtzVerify;
-            if (!expectCount(3, "file"))
-                return false;
-            command.file = positional[2];
-            return true;
-        }
-        if (sub == "build") {
-            command.kind = CommandKind::PtzBuild;
-            if (positional.size() < 3) {
-                error = "missing database file";
-                return false;
-            }
-            command.file = positional[2];
-            if (positional.size() < 4) {
-                error = "missing protocol numbers";
-                return false;
-            }
-            for (std::size_t i = 3; i < positional.size(); ++i) {
-                const auto number = parseProtocolNumber(positional[i]);
-                if (!number) {
-                    error = "not a protocol number: " + positional[i];
-                    return false;
-                }
-                command.protocolNumbers.push_back(*number);
-            }
-            return true;
-        }
-        error = "unknown ptz subcommand " + sub;
-        return false;
-    }
+    if (word == "ptz")
+        return readPtzWords(positional, command, error);
     if (word == "help") {
         command.kind = CommandKind::Help;
         return true;
@@ -287,6 +309,32 @@ bool sameTarget(const DownloadTarget& a, const DownloadTarget& b)
     return a.address == b.address && a.port == b.port;
 }
 
+// What a download needs beyond each option's own value.
+bool checkDownload(const CliCommand& command, std::string& error)
+{
+    if (command.targets.empty()) {
+        error = "no target: give --target HOST[:PORT] or --targets FILE";
+        return false;
+    }
+    for (std::size_t i = 0; i < command.targets.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (sameTarget(command.targets[i], command.targets[j])) {
+                error = "target " + targetText(command.targets[i]) + " given twice";
+                return false;
+            }
+        }
+    }
+    if (command.downloadType == DownloadType::IndividualData && !command.mac && !command.serial) {
+        error = "download data needs --mac, --serial or both";
+        return false;
+    }
+    if (command.autoIncrease && !command.mac) {
+        error = "--auto-increase needs --mac";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ParsedArguments parseArguments(const std::vector<std::string>& args)
@@ -325,28 +373,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
             return result;
     }
 
-    if (command.kind == CommandKind::Download) {
-        if (command.targets.empty()) {
-            error = "no target: give --target HOST[:PORT] or --targets FILE";
-            return result;
-        }
-        for (std::size_t i = 0; i < command.targets.size(); ++i) {
-            for (std::size_t j = 0; j < i; ++j) {
-                if (sameTarget(command.targets[i], command.targets[j])) {
-                    error = "target " + targetText(command.targets[i]) + " given twice";
-                    return result;
-                }
-            }
-        }
-        if (command.downloadKind == DownloadKind::Data && !command.mac && !command.serial) {
-            error = "download data needs --mac, --serial or both";
-            return result;
-        }
-        if (command.autoIncrease && !command.mac) {
-            error = "--auto-increase needs --mac";
-            return result;
-        }
-    }
+    if (command.kind == CommandKind::Download && !checkDownload(command, error))
+        return result;
     if (command.kind == CommandKind::PtzBuild && command.outputPath.empty()) {
         error = "ptz build needs --output OUT.bin";
         return result;
@@ -355,13 +383,13 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     return result;
 }
 
-const char* downloadTypeName(DownloadKind kind)
+const char* downloadTypeName(DownloadType type)
 {
-    switch (kind) {
-    case DownloadKind::Application: return "app";
-    case DownloadKind::Integrated: return "integrated";
-    case DownloadKind::Ptz: return "ptz";
-    case DownloadKind::Data: return "data";
+    switch (type) {
+    case DownloadType::ApplicationImage: return "app";
+    case DownloadType::IntegratedImage: return "integrated";
+    case DownloadType::PtzImage: return "ptz";
+    case DownloadType::IndividualData: return "data";
     }
     return "";
 }

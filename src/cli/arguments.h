@@ -10,7 +10,6 @@
 namespace tolvane::cli {
 
 enum class CommandKind { Help, Download, Version, Inspect, PtzShow, PtzVerify, PtzBuild };
-enum class DownloadKind { Application, Integrated, Ptz, Data };
 
 inline constexpr int DefaultJobs = 4;
 inline constexpr int MaximumJobs = 256;
@@ -18,7 +17,7 @@ inline constexpr int MaximumJobs = 256;
 // One command line, checked: every field holds a value the command can use.
 struct CliCommand {
     CommandKind kind = CommandKind::Help;
-    DownloadKind downloadKind = DownloadKind::Application;
+    DownloadType downloadType = DownloadType::ApplicationImage;
     std::string file; // IMAGE, FILE or DB.pdb
     std::vector<DownloadTarget> targets;
     int jobs = DefaultJobs;
@@ -42,6 +41,6 @@ struct ParsedArguments {
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 const char* usageText();
-const char* downloadTypeName(DownloadKind kind); // "app", "integrated", "ptz", "data"
+const char* downloadTypeName(DownloadType type); // "app", "integrated", "ptz", "data"
 
 } // namespace tolvane::cli

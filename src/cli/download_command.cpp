@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <utility>
 
 namespace tolvane::cli {
 
@@ -35,19 +36,6 @@ std::string macAfter(const std::string& base, std::size_t steps)
     for (std::size_t i = 0; i < steps; ++i)
         pair = advanceMacAddress(pair);
     return formatMacAddress(pair);
-}
-
-RoutineOutcome runRoutine(const CliCommand& command, DownloadOperator& op,
-                          const DownloadTarget& target, const UnitIdentity& identity)
-{
-    switch (command.downloadKind) {
-    case DownloadKind::Application: return downloadApplicationImage(op, command.file, target);
-    case DownloadKind::Integrated:
-        return downloadIntegratedImage(op, command.file, target, identity);
-    case DownloadKind::Ptz: return downloadPtzImage(op, command.file, target);
-    case DownloadKind::Data: return downloadIndividualData(op, target, identity);
-    }
-    return {};
 }
 
 std::string padded(std::string text, std::size_t width)
@@ -83,6 +71,123 @@ void printSummary(std::ostream& err, const std::vector<UnitReport>& reports, boo
     err << succeeded << " of " << reports.size() << " units succeeded.\n";
 }
 
+// What every unit of one run shares.
+struct DownloadRun {
+    const CliCommand& command;
+    const CliSettings& settings;
+    ProgressBoard& board;
+    ProductionRecord* record = nullptr; // without --record, none
+    std::optional<std::string> fileDigest;
+    bool batch = false;
+};
+
+UnitIdentity unitIdentity(const DownloadRun& run, std::size_t index)
+{
+    const CliCommand& command = run.command;
+    UnitIdentity identity;
+    identity.sendMac = command.mac.has_value();
+    identity.sendSerial = command.serial.has_value();
+    identity.serialNumber = command.serial.value_or(0);
+    // In a batch the next address is worked out from the whole batch, not per unit.
+    identity.autoIncrease = command.autoIncrease && !run.batch;
+    if (command.mac)
+        identity.macText = macAfter(*command.mac, index);
+    return identity;
+}
+
+// Every line of this unit carries the same fields; the result and timing change.
+RecordEntry unitEntry(const DownloadRun& run, const UnitReport& report)
+{
+    RecordEntry entry;
+    entry.target = report.target;
+    entry.type = downloadTypeName(run.command.downloadType);
+    if (run.command.downloadType != DownloadType::IndividualData) {
+        entry.file = run.command.file;
+        entry.sha256 = run.fileDigest;
+    }
+    entry.mac = report.mac;
+    entry.serial = run.command.serial;
+    return entry;
+}
+
+// The MAC is checked and marked pending in one step under the record's lock, so no other run
+// (another thread or process) can take it before this unit's line is in. False when the MAC
+// must not be sent.
+bool reserveMac(const DownloadRun& run, const RecordEntry& entry, const std::string& mac,
+                CliOperator& op)
+{
+    RecordEntry pending = entry;
+    pending.time = std::chrono::system_clock::now();
+    pending.result = ResultPending;
+    std::string error;
+    const auto reserved = run.record->reserveMac(pending, run.command.allowReusedMac, &error);
+    if (!reserved) {
+        op.showText(error + "; MAC address " + mac + " not sent.");
+        return false;
+    }
+    if (!*reserved) {
+        op.showText("MAC address " + mac + " is already recorded in " + run.record->path() +
+                    " as written to a unit, or as sent by a download that did not finish; not "
+                    "sent (--allow-reused-mac sends it).");
+        return false;
+    }
+    return true;
+}
+
+void recordOutcome(const DownloadRun& run, std::size_t index, RecordEntry entry,
+                   const RoutineOutcome& outcome, UnitReport& report)
+{
+    entry.time = std::chrono::system_clock::now();
+    if (outcome.version)
+        entry.version = formatVersion(*outcome.version);
+    entry.result = report.result;
+    entry.message = report.message;
+    entry.durationSeconds = report.seconds;
+    std::string error;
+    if (!run.record->append(entry, &error)) {
+        run.board.message(index, error);
+        report.recordFailed = true;
+    }
+}
+
+// Sends one unit its download and writes its record line.
+UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string& label)
+{
+    UnitReport report;
+    report.target = label;
+    const auto started = std::chrono::steady_clock::now();
+    CliOperator op(run.board, index, run.settings.deadlines);
+    const DownloadInputs inputs{run.command.file, run.command.targets[index],
+                                unitIdentity(run, index)};
+    if (run.command.mac)
+        report.mac = inputs.identity.macText;
+    RecordEntry entry = run.record ? unitEntry(run, report) : RecordEntry{};
+
+    RoutineOutcome outcome;
+    bool refused = false;
+    try {
+        if (run.record)
+            entry.unit = newUnitId();
+        if (report.mac && run.record)
+            refused = !reserveMac(run, entry, *report.mac, op);
+        if (!refused)
+            outcome = runDownload(run.command.downloadType, inputs, op);
+    } catch (const std::exception& e) {
+        op.showText(std::string("Download stopped: ") + e.what());
+        outcome.succeeded = false;
+    }
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    report.succeeded = outcome.succeeded;
+    report.result = refused ? ResultRefused : outcome.succeeded ? ResultOk : ResultFailed;
+    report.message = op.lastMessage();
+    report.advancedMac = outcome.advancedMac;
+    run.board.finished(index, outcome.succeeded);
+    if (run.record)
+        recordOutcome(run, index, std::move(entry), outcome, report);
+    return report;
+}
+
 } // namespace
 
 int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
@@ -103,97 +208,17 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
 
     // The record names the file by its digest; an unreadable file is reported by the routine.
     std::optional<std::string> fileDigest;
-    if (command.downloadKind != DownloadKind::Data && record)
+    if (command.downloadType != DownloadType::IndividualData && record)
         fileDigest = sha256OfFile(command.file);
 
     std::vector<std::string> labels;
     for (const auto& target : command.targets)
         labels.push_back(targetText(target));
     ProgressBoard board(err, style, labels, settings.terminalColumns);
+    const DownloadRun run{command, settings, board, record.get(), fileDigest, batch};
 
     std::vector<UnitReport> reports(count);
-    runBatch(count, command.jobs, [&](std::size_t i) {
-        UnitReport& report = reports[i];
-        report.target = labels[i];
-        const auto started = std::chrono::steady_clock::now();
-        CliOperator op(board, i, settings.deadlines);
-
-        UnitIdentity identity;
-        identity.sendMac = command.mac.has_value();
-        identity.sendSerial = command.serial.has_value();
-        identity.serialNumber = command.serial.value_or(0);
-        // In a batch the next address is worked out from the whole batch, not per unit.
-        identity.autoIncrease = command.autoIncrease && !batch;
-        if (command.mac) {
-            identity.macText = macAfter(*command.mac, i);
-            report.mac = identity.macText;
-        }
-
-        // Every line of this unit carries the same fields; the result and timing change.
-        RecordEntry entry;
-        if (record) {
-            entry.target = report.target;
-            entry.type = downloadTypeName(command.downloadKind);
-            if (command.downloadKind != DownloadKind::Data) {
-                entry.file = command.file;
-                entry.sha256 = fileDigest;
-            }
-            entry.mac = report.mac;
-            entry.serial = command.serial;
-        }
-
-        RoutineOutcome outcome;
-        bool refused = false;
-        try {
-            if (record)
-                entry.unit = newUnitId();
-            // The MAC is checked and marked pending in one step under the record's lock, so no
-            // other run (another thread or process) can take it before this unit's line is in.
-            if (report.mac && record) {
-                RecordEntry pending = entry;
-                pending.time = std::chrono::system_clock::now();
-                pending.result = ResultPending;
-                std::string error;
-                const auto reserved = record->reserveMac(pending, command.allowReusedMac, &error);
-                if (!reserved) {
-                    op.showText(error + "; MAC address " + *report.mac + " not sent.");
-                    refused = true;
-                } else if (!*reserved) {
-                    op.showText("MAC address " + *report.mac + " is already recorded in " +
-                                record->path() +
-                                " as written to a unit, or as sent by a download that did not "
-                                "finish; not sent (--allow-reused-mac sends it).");
-                    refused = true;
-                }
-            }
-            if (!refused)
-                outcome = runRoutine(command, op, command.targets[i], identity);
-        } catch (const std::exception& e) {
-            op.showText(std::string("Download stopped: ") + e.what());
-            outcome.succeeded = false;
-        }
-        report.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        report.succeeded = outcome.succeeded;
-        report.result = refused ? ResultRefused : outcome.succeeded ? ResultOk : ResultFailed;
-        report.message = op.lastMessage();
-        report.advancedMac = outcome.advancedMac;
-        board.finished(i, outcome.succeeded);
-
-        if (record) {
-            entry.time = std::chrono::system_clock::now();
-            if (outcome.version)
-                entry.version = formatVersion(*outcome.version);
-            entry.result = report.result;
-            entry.message = report.message;
-            entry.durationSeconds = report.seconds;
-            std::string error;
-            if (!record->append(entry, &error)) {
-                board.message(i, error);
-                report.recordFailed = true;
-            }
-        }
-    });
+    runBatch(count, command.jobs, [&](std::size_t i) { reports[i] = runUnit(run, i, labels[i]); });
     board.close();
 
     if (batch && style != ProgressStyle::None)

@@ -1,22 +1,24 @@
 #pragma once
 
+#include "core/base/regular_file.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvane::cli {
 
-// A file's size, or nullopt with the reason (errno text) in *error.
-std::optional<std::uint64_t> fileSize(const std::string& path, std::string* error);
+// Opens a file the operator named; a FIFO or a device is refused at once instead of blocking.
+// On failure *error says why: "cannot open PATH: reason" or "PATH is not a regular file", with
+// `what` ("targets file ") ahead of the path.
+bool openOperatorFile(RegularFile& file, const std::string& path, std::string* error,
+                      std::string_view what = {});
+// "cannot read PATH: reason", the reason from errno after a failed read.
+std::string readFailureText(const std::string& path, std::string_view what = {});
 // Up to `length` bytes from `offset`; fewer at the end of the file. nullopt with *error on failure.
-std::optional<std::vector<std::uint8_t>> readFileBytes(const std::string& path,
-                                                       std::uint64_t offset, std::size_t length,
-                                                       std::string* error);
-
-std::uint32_t littleEndian32(const std::uint8_t* bytes);
-std::uint32_t bigEndian32(const std::uint8_t* bytes);
-// "AB 12 00 00"
-std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
+std::optional<std::vector<std::uint8_t>> readFileBytes(RegularFile& file, std::uint64_t offset,
+                                                       std::size_t length, std::string* error);
 
 } // namespace tolvane::cli

@@ -2,15 +2,17 @@
 
 #include "cli/cli.h"
 #include "cli/file_bytes.h"
+#include "cli/ptz_commands.h"
 #include "cli/sha256.h"
 #include "cli/terminal_text.h"
 #include "core/base/messages.h"
-#include "core/download/download_routines.h"
+#include "core/image/identity_area.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 
+#include <array>
 #include <cstdio>
 #include <sstream>
 
@@ -18,9 +20,8 @@ namespace tolvane::cli {
 
 namespace {
 
-// Where an integrated image keeps the unit's identity.
-constexpr std::uint64_t MacUpperOffset = 0xFF80;
-constexpr std::uint64_t IdentityAreaEnd = 0xFF8C;
+// The identity area holds the two MAC words, then the serial number's.
+constexpr std::size_t MacBytes = 8;
 
 std::string versionText(std::int32_t version)
 {
@@ -77,120 +78,207 @@ void printProtocolRows(std::ostream& out, const PtzImage& image)
     }
 }
 
+enum class FileKind {
+    PtzImage,
+    PtzDatabase,
+    IntegratedImage,
+    ApplicationImage,
+    PtzImageWithBadChecksum,
+    Unknown
+};
+
+const char* fileKindText(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::PtzImage: return "PTZ image";
+    case FileKind::PtzDatabase: return "PTZ protocol database";
+    case FileKind::IntegratedImage: return "integrated firmware image";
+    case FileKind::ApplicationImage: return "application-only firmware image";
+    case FileKind::PtzImageWithBadChecksum: return "PTZ image with a bad checksum";
+    case FileKind::Unknown: return "unknown";
+    }
+    return "unknown";
+}
+
+// What inspect finds out about a file before it prints anything.
+struct FileFacts {
+    std::uint64_t size = 0;
+    std::string digest;
+    bool ptzImageSized = false;
+    bool validPtzImage = false;
+    std::uint32_t wordSum = 0;
+    bool database = false;
+    VersionReading integrated;
+    VersionReading applicationOnly;
+    FileKind kind = FileKind::Unknown;
+};
+
+FileKind kindOf(const FileFacts& facts)
+{
+    if (facts.validPtzImage)
+        return FileKind::PtzImage;
+    if (facts.database)
+        return FileKind::PtzDatabase;
+    if (facts.integrated.readable())
+        return FileKind::IntegratedImage;
+    if (facts.applicationOnly.readable())
+        return FileKind::ApplicationImage;
+    if (facts.ptzImageSized)
+        return FileKind::PtzImageWithBadChecksum;
+    return FileKind::Unknown;
+}
+
+bool readDigest(const std::string& path, FileFacts& facts, std::string& error)
+{
+    const auto digest = sha256OfFile(path, &error);
+    if (digest)
+        facts.digest = *digest;
+    return digest.has_value();
+}
+
+// A file the size of a PTZ image: whether its words sum as one's must.
+bool readPtzFacts(RegularFile& file, FileFacts& facts, std::string& error)
+{
+    facts.size = file.size();
+    facts.ptzImageSized = facts.size == PtzImage::FileSize;
+    if (!facts.ptzImageSized)
+        return true;
+    const auto bytes = readFileBytes(file, 0, PtzImage::FileSize, &error);
+    if (!bytes || bytes->size() != PtzImage::FileSize)
+        return false;
+    facts.validPtzImage = PtzImage::IsValidFile(bytes->data(), bytes->size());
+    facts.wordSum = PtzImage::WordSum(bytes->data(), bytes->size());
+    return true;
+}
+
+// "AB 12 00 00"
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02X", bytes[i]);
+        if (i > 0)
+            text += ' ';
+        text += byte;
+    }
+    return text;
+}
+
+std::string hexOffset(std::size_t offset)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%zX", offset);
+    return text;
+}
+
+void printFacts(std::ostream& out, const std::string& path, const FileFacts& facts)
+{
+    out << "File: " << printableText(path) << "\n";
+    out << "Size: " << facts.size << " bytes\n";
+    out << "SHA-256: " << facts.digest << "\n";
+    out << "Kind: " << fileKindText(facts.kind) << "\n";
+    out << "Version, integrated layout: " << describeVersion(facts.integrated) << "\n";
+    out << "Version, application-only layout: " << describeVersion(facts.applicationOnly) << "\n";
+    if (facts.applicationOnly.readable()) {
+        const std::int32_t version = facts.applicationOnly.result;
+        const std::int32_t announced = announcedApplicationVersion(version);
+        if (announced != version)
+            out << "Announced as application-only image: " << versionText(announced) << "\n";
+    }
+}
+
+// The identity an integrated image would carry, byte for byte and as read.
+void printIdentityArea(std::ostream& out, RegularFile& file)
+{
+    if (file.size() < IdentityAreaEnd)
+        return;
+    std::array<std::uint8_t, IdentityAreaSize> area{};
+    if (file.readAt(IdentityAreaOffset, area.data(), area.size()) !=
+        static_cast<long long>(area.size()))
+        return;
+    const IdentityBytes identity = readIdentityArea(area.data());
+    // Words too large for a MAC address's halves do not survive formatting.
+    const std::string mac = formatMacAddress(identity.mac);
+    const bool macInRange = splitMacAddress(mac) == identity.mac;
+    out << "MAC bytes at " << hexOffset(IdentityAreaOffset) << ": "
+        << hexBytes(area.data(), MacBytes) << " -> "
+        << (macInRange ? mac : std::string("not a MAC address")) << "\n";
+    out << "Serial number bytes at " << hexOffset(IdentityAreaOffset + MacBytes) << ": "
+        << hexBytes(area.data() + MacBytes, IdentityAreaSize - MacBytes) << " -> "
+        << identity.serialNumber << "\n";
+}
+
+void printPtzImage(std::ostream& out, const std::string& path, const FileFacts& facts)
+{
+    char sum[16];
+    std::snprintf(sum, sizeof sum, "0x%08X", facts.wordSum);
+    out << "Checksum: " << (facts.validPtzImage ? "holds" : "does not hold") << " (word sum " << sum
+        << ")\n";
+    PtzImage image;
+    if (image.ReadFile(path))
+        printProtocolRows(out, image);
+}
+
+void printDatabase(std::ostream& out, const std::string& path)
+{
+    PtzProtocolList list;
+    if (!list.LoadFile(path)) {
+        out << "Protocols: the database does not load (records missing)\n";
+        return;
+    }
+    out << "Protocols: " << list.GetCount() << "\n";
+    for (int i = 0; i < list.GetCount(); ++i) {
+        PtzProtocol protocol;
+        list.GetAt(i, protocol);
+        out << "  " << printableText(protocol.entryText()) << "\n";
+    }
+}
+
 } // namespace
 
 int runVersionCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
 {
-    const std::int32_t version = readImageVersion(command.file, command.applicationOnly, err);
-    switch (version) {
-    case VersionImageInvalid:
-        err << messageText(MessageId::NoImageFile) << "\n";
-        return ExitFailure;
-    case VersionFileUnreadable: {
-        // 0 is also the version 0.0.0; say which when the file cannot be opened.
-        std::string reason;
-        if (!readFileBytes(command.file, 0, 1, &reason) || !fileSize(command.file, &reason))
-            err << reason << "\n";
-        err << messageText(MessageId::InvalidData) << "\n";
-        return ExitFailure;
+    const Result<std::int32_t> version = readVersion(command.file, command.applicationOnly, err);
+    // The download routines take a version 0.0.0 for an unreadable file; so does this command.
+    if (version && *version != VersionFileUnreadable) {
+        out << versionText(*version) << "\n";
+        return ExitSuccess;
     }
-    case VersionOutOfMemory:
-        err << messageText(MessageId::OutOfMemoryReadingImage) << "\n";
-        return ExitFailure;
-    default: break;
-    }
-    out << versionText(version) << "\n";
-    return ExitSuccess;
+    const Failure failure = version ? Failure{0, {}, MessageId::InvalidData} : version.failure();
+    const MessageId message = failure.message.value_or(MessageId::InvalidData);
+    if (message == MessageId::InvalidData && !failure.context.empty())
+        err << failure.text() << "\n";
+    err << messageText(message) << "\n";
+    return ExitFailure;
 }
 
 int runInspectCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
 {
     const std::string& path = command.file;
+    RegularFile file;
+    FileFacts facts;
     std::string error;
-    const auto size = fileSize(path, &error);
-    const auto digest = size ? sha256OfFile(path, &error) : std::nullopt;
-    if (!size || !digest) {
+    if (!openOperatorFile(file, path, &error) || !readDigest(path, facts, error)) {
         err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
         return ExitFailure;
     }
-
-    bool validPtzImage = false;
-    std::uint32_t wordSum = 0;
-    if (*size == PtzImage::FileSize) {
-        const auto bytes = readFileBytes(path, 0, PtzImage::FileSize, &error);
-        if (!bytes || bytes->size() != PtzImage::FileSize) {
-            err << error << "\n";
-            return ExitFailure;
-        }
-        validPtzImage = isValidPtzImageBytes(bytes->data(), bytes->size());
-        for (std::size_t i = 0; i < bytes->size(); i += 4)
-            wordSum += littleEndian32(bytes->data() + i);
+    if (!readPtzFacts(file, facts, error)) {
+        err << error << "\n";
+        return ExitFailure;
     }
-    const auto head = readFileBytes(path, 0, 12, &error);
-    const bool database = head && head->size() >= 2 && (*head)[0] == 'P' && (*head)[1] == 'D';
-    const VersionReading integrated = readVersionQuietly(path, false);
-    const VersionReading applicationOnly = readVersionQuietly(path, true);
+    facts.database = hasDatabaseHeader(file);
+    facts.integrated = readVersionQuietly(path, false);
+    facts.applicationOnly = readVersionQuietly(path, true);
+    facts.kind = kindOf(facts);
 
-    std::string kind = "unknown";
-    if (validPtzImage)
-        kind = "PTZ image";
-    else if (database)
-        kind = "PTZ protocol database";
-    else if (integrated.readable())
-        kind = "integrated firmware image";
-    else if (applicationOnly.readable())
-        kind = "application-only firmware image";
-    else if (*size == PtzImage::FileSize)
-        kind = "PTZ image with a bad checksum";
-
-    out << "File: " << printableText(path) << "\n";
-    out << "Size: " << *size << " bytes\n";
-    out << "SHA-256: " << *digest << "\n";
-    out << "Kind: " << kind << "\n";
-    out << "Version, integrated layout: " << describeVersion(integrated) << "\n";
-    out << "Version, application-only layout: " << describeVersion(applicationOnly) << "\n";
-    if (applicationOnly.readable()) {
-        const std::int32_t announced = announcedApplicationVersion(applicationOnly.result);
-        if (announced != applicationOnly.result)
-            out << "Announced as application-only image: " << versionText(announced) << "\n";
-    }
-
-    const bool firmwareLayout = kind == "integrated firmware image" || kind == "unknown";
-    if (firmwareLayout && *size >= IdentityAreaEnd) {
-        const auto area =
-            readFileBytes(path, MacUpperOffset, IdentityAreaEnd - MacUpperOffset, &error);
-        if (area && area->size() == IdentityAreaEnd - MacUpperOffset) {
-            const MacPair pair{littleEndian32(area->data()), littleEndian32(area->data() + 4)};
-            const bool macInRange = pair.upper <= 0xFFFFFF && pair.lower <= 0xFFFFFF;
-            out << "MAC bytes at 0xFF80: " << hexBytes(area->data(), 8) << " -> "
-                << (macInRange ? formatMacAddress(pair) : std::string("not a MAC address")) << "\n";
-            out << "Serial number bytes at 0xFF88: " << hexBytes(area->data() + 8, 4) << " -> "
-                << bigEndian32(area->data() + 8) << "\n";
-        }
-    }
-
-    if (*size == PtzImage::FileSize) {
-        char sum[16];
-        std::snprintf(sum, sizeof sum, "0x%08X", wordSum);
-        out << "Checksum: " << (validPtzImage ? "holds" : "does not hold") << " (word sum " << sum
-            << ")\n";
-        PtzImage image;
-        if (image.ReadFile(path))
-            printProtocolRows(out, image);
-    }
-    if (database) {
-        PtzProtocolList list;
-        if (list.LoadFile(path)) {
-            out << "Protocols: " << list.GetCount() << "\n";
-            for (int i = 0; i < list.GetCount(); ++i) {
-                PtzProtocol protocol;
-                list.GetAt(i, protocol);
-                out << "  " << printableText(protocol.entryText()) << "\n";
-            }
-        } else {
-            out << "Protocols: the database does not load (records missing)\n";
-        }
-    }
+    printFacts(out, path, facts);
+    if (facts.kind == FileKind::IntegratedImage || facts.kind == FileKind::Unknown)
+        printIdentityArea(out, file);
+    if (facts.ptzImageSized)
+        printPtzImage(out, path, facts);
+    if (facts.database)
+        printDatabase(out, path);
     return ExitSuccess;
 }
 

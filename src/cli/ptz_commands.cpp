@@ -4,10 +4,10 @@
 #include "cli/file_bytes.h"
 #include "cli/terminal_text.h"
 #include "core/base/messages.h"
-#include "core/download/download_routines.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,21 +20,16 @@ namespace {
 
 constexpr std::int32_t EmptySlotNumber = -1;
 
-bool hasDatabaseHeader(const std::string& path)
-{
-    const auto head = readFileBytes(path, 0, 2, nullptr);
-    return head && head->size() == 2 && (*head)[0] == 'P' && (*head)[1] == 'D';
-}
-
 // Loads a .pdb file, or says on err why it cannot be loaded.
 bool loadDatabase(const std::string& path, PtzProtocolList& list, std::ostream& err)
 {
+    RegularFile file;
     std::string error;
-    if (!fileSize(path, &error)) {
+    if (!openOperatorFile(file, path, &error)) {
         err << error << "\n";
         return false;
     }
-    if (!hasDatabaseHeader(path)) {
+    if (!hasDatabaseHeader(file)) {
         err << path << " is not a PTZ protocol database (no \"PD\" header)\n";
         return false;
     }
@@ -57,16 +52,24 @@ bool sameExistingFile(const std::string& first, const std::string& second)
 
 } // namespace
 
+bool hasDatabaseHeader(RegularFile& file)
+{
+    // Zero-filled, so a file cut short inside its header still counts as a (damaged) database.
+    std::array<std::uint8_t, PdbHeaderSize> head{};
+    return file.readAt(0, head.data(), head.size()) >= 0 &&
+           readPdbHeader(head.data(), head.size()).has_value();
+}
+
 int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
 {
     const std::string& path = command.file;
+    RegularFile file;
     std::string error;
-    const auto size = fileSize(path, &error);
-    if (!size) {
+    if (!openOperatorFile(file, path, &error)) {
         err << error << "\n";
         return ExitFailure;
     }
-    if (hasDatabaseHeader(path)) {
+    if (hasDatabaseHeader(file)) {
         PtzProtocolList list;
         if (!loadDatabase(path, list, err))
             return ExitFailure;
@@ -77,7 +80,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
         }
         return ExitSuccess;
     }
-    if (*size != PtzImage::FileSize) {
+    if (file.size() != PtzImage::FileSize) {
         err << path << " is neither a PTZ protocol database nor a PTZ image\n";
         return ExitFailure;
     }
@@ -93,7 +96,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
     }
     // The rows are shown either way, but a recorder would refuse this file.
     const auto& bytes = image.Bytes();
-    if (!isValidPtzImageBytes(bytes.data(), bytes.size())) {
+    if (!PtzImage::IsValidFile(bytes.data(), bytes.size())) {
         err << messageText(MessageId::InvalidPtzImage) << "\n";
         return ExitFailure;
     }
@@ -103,19 +106,17 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
 int runPtzVerifyCommand(const CliCommand& command, std::ostream&, std::ostream& err)
 {
     const std::string& path = command.file;
+    RegularFile file;
     std::string error;
-    const auto size = fileSize(path, &error);
-    if (!size) {
-        err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
-        return ExitFailure;
-    }
     // One byte more than an image holds is enough to see a file that is too long.
-    const auto bytes = readFileBytes(path, 0, PtzImage::FileSize + 1, &error);
+    const auto bytes = openOperatorFile(file, path, &error)
+                           ? readFileBytes(file, 0, PtzImage::FileSize + 1, &error)
+                           : std::nullopt;
     if (!bytes) {
         err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
         return ExitFailure;
     }
-    if (*size != PtzImage::FileSize || !isValidPtzImageBytes(bytes->data(), bytes->size())) {
+    if (!PtzImage::IsValidFile(bytes->data(), bytes->size())) {
         err << messageText(MessageId::InvalidPtzImage) << "\n";
         return ExitFailure;
     }

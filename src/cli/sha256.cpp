@@ -1,10 +1,10 @@
 #include "cli/sha256.h"
 
+#include "cli/file_bytes.h"
+#include "core/base/byte_order.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace tolvane::cli {
 
@@ -37,10 +37,8 @@ Sha256::Sha256()
 void Sha256::compress(const std::uint8_t* block)
 {
     std::array<std::uint32_t, 64> w{};
-    for (int i = 0; i < 16; ++i) {
-        w[i] = (std::uint32_t{block[4 * i]} << 24) | (std::uint32_t{block[4 * i + 1]} << 16) |
-               (std::uint32_t{block[4 * i + 2]} << 8) | std::uint32_t{block[4 * i + 3]};
-    }
+    for (int i = 0; i < 16; ++i)
+        w[i] = loadBe32(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
         const std::uint32_t s0 =
             rotateRight(w[i - 15], 7) ^ rotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -114,12 +112,8 @@ Sha256::Digest Sha256::finish()
     update(lengthBytes.data(), lengthBytes.size());
 
     Digest digest{};
-    for (int i = 0; i < 8; ++i) {
-        digest[4 * i] = static_cast<std::uint8_t>(m_state[i] >> 24);
-        digest[4 * i + 1] = static_cast<std::uint8_t>(m_state[i] >> 16);
-        digest[4 * i + 2] = static_cast<std::uint8_t>(m_state[i] >> 8);
-        digest[4 * i + 3] = static_cast<std::uint8_t>(m_state[i]);
-    }
+    for (int i = 0; i < 8; ++i)
+        storeBe32(digest.data() + 4 * i, m_state[i]);
     return digest;
 }
 
@@ -144,29 +138,22 @@ std::string sha256Hex(std::string_view text)
 
 std::optional<std::string> sha256OfFile(const std::string& path, std::string* error)
 {
-    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-        if (error)
-            *error = "cannot open " + path + ": " + std::strerror(errno);
+    RegularFile file;
+    if (!openOperatorFile(file, path, error))
         return std::nullopt;
-    }
     Sha256 hash;
     std::array<std::uint8_t, 64 * 1024> buffer;
     for (;;) {
-        const ssize_t got = ::read(file, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const long long got = file.read(buffer.data(), buffer.size());
         if (got < 0) {
             if (error)
-                *error = "cannot read " + path + ": " + std::strerror(errno);
-            ::close(file);
+                *error = readFailureText(path);
             return std::nullopt;
         }
         if (got == 0)
             break;
         hash.update(buffer.data(), static_cast<std::size_t>(got));
     }
-    ::close(file);
     return Sha256::toHex(hash.finish());
 }
 

@@ -1,12 +1,14 @@
 #include "cli/targets.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include "cli/file_bytes.h"
+
+#include <array>
 
 namespace tolvane::cli {
 
 namespace {
+
+constexpr std::string_view Role = "targets file ";
 
 std::string_view trim(std::string_view text)
 {
@@ -18,43 +20,61 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
+// Adds the address on one line, if it holds one; false with *error for a bad address.
+bool readLine(std::string_view line, int lineNumber, const std::string& path,
+              std::vector<DownloadTarget>& targets, std::string* error)
+{
+    if (const auto hash = line.find('#'); hash != std::string_view::npos)
+        line = line.substr(0, hash);
+    line = trim(line);
+    if (line.empty())
+        return true;
+    std::string why;
+    const auto target = parseTarget(line, &why);
+    if (!target) {
+        if (error)
+            *error =
+                path + ":" + std::to_string(lineNumber) + ": " + why + ": " + std::string(line);
+        return false;
+    }
+    targets.push_back(*target);
+    return true;
+}
+
 } // namespace
 
 std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& path,
                                                            std::string* error)
 {
-    std::ifstream file(path);
-    if (!file) {
-        if (error)
-            *error = "cannot open targets file " + path + ": " + std::strerror(errno);
+    RegularFile file;
+    if (!openOperatorFile(file, path, error, Role))
         return std::nullopt;
-    }
     std::vector<DownloadTarget> targets;
     std::string line;
     int lineNumber = 0;
-    while (std::getline(file, line)) {
-        ++lineNumber;
-        std::string_view content = line;
-        if (const auto hash = content.find('#'); hash != std::string_view::npos)
-            content = content.substr(0, hash);
-        content = trim(content);
-        if (content.empty())
-            continue;
-        std::string why;
-        const auto target = parseTarget(content, &why);
-        if (!target) {
+    std::array<std::uint8_t, 4096> buffer;
+    for (;;) {
+        const long long got = file.read(buffer.data(), buffer.size());
+        if (got < 0) {
             if (error)
-                *error = path + ":" + std::to_string(lineNumber) + ": " + why + ": " +
-                         std::string(content);
+                *error = readFailureText(path, Role);
             return std::nullopt;
         }
-        targets.push_back(*target);
+        if (got == 0)
+            break;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
+            if (buffer[i] != '\n') {
+                line.push_back(static_cast<char>(buffer[i]));
+                continue;
+            }
+            if (!readLine(line, ++lineNumber, path, targets, error))
+                return std::nullopt;
+            line.clear();
+        }
     }
-    if (file.bad()) {
-        if (error)
-            *error = "cannot read targets file " + path + ": " + std::strerror(errno);
+    // The last line may lack its newline.
+    if (!line.empty() && !readLine(line, ++lineNumber, path, targets, error))
         return std::nullopt;
-    }
     return targets;
 }
 

@@ -88,7 +88,7 @@ TEST(ParseArguments, CarriesCheckedValues)
     ASSERT_TRUE(parsed.command) << parsed.error;
     const CliCommand& command = *parsed.command;
     EXPECT_EQ(command.kind, CommandKind::Download);
-    EXPECT_EQ(command.downloadKind, DownloadKind::Integrated);
+    EXPECT_EQ(command.downloadType, DownloadType::IntegratedImage);
     EXPECT_EQ(command.file, "img.bin");
     ASSERT_EQ(command.targets.size(), 3u);
     EXPECT_EQ(command.targets[0].port, 7001);

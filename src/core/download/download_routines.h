@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/download/download_operator.h"
-#include "core/ptz/ptz_image.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,12 +37,6 @@ RoutineOutcome downloadIndividualData(DownloadOperator& op, const DownloadTarget
                                       const UnitIdentity& identity);
 RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePath,
                                 const DownloadTarget& target);
-
-// A PTZ image file's bytes as a recorder takes them.
-inline bool isValidPtzImageBytes(const std::uint8_t* bytes, std::uint64_t size)
-{
-    return PtzImage::IsValidFile(bytes, size);
-}
 
 // What the main window and the command line can send, numbered as the main window's choices.
 enum class DownloadType { IntegratedImage = 0, IndividualData = 1, ApplicationImage = 2, PtzImage = 3 };

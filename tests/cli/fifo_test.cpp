@@ -1,0 +1,79 @@
+// A FIFO named where the command line expects a file is refused at once: opening or reading it
+// would wait for a writer that never comes.
+#include "cli/cli_test_support.h"
+#include "sim/simulator.h"
+#include "support/fifo_guard.h"
+#include "support/temp_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tolvane {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct FifoCase {
+    const char* name;
+    std::vector<std::string> args; // {fifo}, {target} and {record} are filled in
+    int status;
+    std::string message; // {fifo} is filled in
+};
+
+void PrintTo(const FifoCase& fifoCase, std::ostream* out)
+{
+    *out << fifoCase.name;
+}
+
+std::string filled(std::string text, const std::string& token, const std::string& value)
+{
+    if (const auto at = text.find(token); at != std::string::npos)
+        text.replace(at, token.size(), value);
+    return text;
+}
+
+class FifoGiven : public ::testing::TestWithParam<FifoCase> {};
+
+TEST_P(FifoGiven, IsRefusedAtOnceAndNothingIsSent)
+{
+    test::TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_TRUE(test::makeFifo(fifo));
+    sim::SimulatorOptions options;
+    options.host = "127.0.0.1";
+    options.port = 0;
+    sim::Simulator simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.start(&error)) << error;
+
+    std::vector<std::string> args;
+    for (const auto& arg : GetParam().args) {
+        args.push_back(filled(filled(filled(arg, "{fifo}", fifo), "{target}", simulator.address()),
+                              "{record}", dir.file("record.jsonl")));
+    }
+    const auto run = test::callOnFifo(fifo, [&] { return test::runTolvaneCli(args); });
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->status, GetParam().status);
+    EXPECT_THAT(run->err, HasSubstr(filled(GetParam().message, "{fifo}", fifo)));
+    EXPECT_FALSE(simulator.waitForTransfers(1, std::chrono::milliseconds(200)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FifoGiven,
+    ::testing::Values(
+        FifoCase{"DownloadWithRecord",
+                 {"download", "app", "{fifo}", "--target", "{target}", "--record", "{record}"},
+                 1,
+                 "Can't open the image file.\n"},
+        FifoCase{"Version",
+                 {"version", "{fifo}"},
+                 1,
+                 "{fifo} is not a regular file\nThere is a invalid data. Please, input again.\n"},
+        FifoCase{"TargetsFile",
+                 {"download", "app", "app.img", "--targets", "{fifo}"},
+                 2,
+                 "tolvane-cli: targets file {fifo} is not a regular file\n"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+} // namespace
+} // namespace tolvane
