@@ -1,5 +1,7 @@
 #include "cli/file_bytes.h"
 
+#include <array>
+
 #include <cerrno>
 #include <cstring>
 
@@ -38,6 +40,25 @@ std::optional<std::vector<std::uint8_t>> readFileBytes(RegularFile& file, std::u
     }
     bytes.resize(static_cast<std::size_t>(got));
     return bytes;
+}
+
+bool forEachBlock(RegularFile& file,
+                  const std::function<bool(const std::uint8_t*, std::size_t)>& take,
+                  std::string* error, std::string_view what)
+{
+    std::array<std::uint8_t, 64 * 1024> buffer;
+    for (;;) {
+        const long long got = file.read(buffer.data(), buffer.size());
+        if (got < 0) {
+            if (error)
+                *error = readFailureText(file.path(), what);
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (!take(buffer.data(), static_cast<std::size_t>(got)))
+            return false;
+    }
 }
 
 } // namespace tolvane::cli

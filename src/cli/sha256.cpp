@@ -142,18 +142,15 @@ std::optional<std::string> sha256OfFile(const std::string& path, std::string* er
     if (!openOperatorFile(file, path, error))
         return std::nullopt;
     Sha256 hash;
-    std::array<std::uint8_t, 64 * 1024> buffer;
-    for (;;) {
-        const long long got = file.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            if (error)
-                *error = readFailureText(path);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        hash.update(buffer.data(), static_cast<std::size_t>(got));
-    }
+    const bool read = forEachBlock(
+        file,
+        [&hash](const std::uint8_t* block, std::size_t size) {
+            hash.update(block, size);
+            return true;
+        },
+        error);
+    if (!read)
+        return std::nullopt;
     return Sha256::toHex(hash.finish());
 }
 

@@ -52,26 +52,23 @@ std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& pa
     std::vector<DownloadTarget> targets;
     std::string line;
     int lineNumber = 0;
-    std::array<std::uint8_t, 4096> buffer;
-    for (;;) {
-        const long long got = file.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            if (error)
-                *error = readFailureText(path, Role);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
-            if (buffer[i] != '\n') {
-                line.push_back(static_cast<char>(buffer[i]));
-                continue;
+    const bool read = forEachBlock(
+        file,
+        [&](const std::uint8_t* block, std::size_t size) {
+            for (std::size_t i = 0; i < size; ++i) {
+                if (block[i] != '\n') {
+                    line.push_back(static_cast<char>(block[i]));
+                } else if (!readLine(line, ++lineNumber, path, targets, error)) {
+                    return false;
+                } else {
+                    line.clear();
+                }
             }
-            if (!readLine(line, ++lineNumber, path, targets, error))
-                return std::nullopt;
-            line.clear();
-        }
-    }
+            return true;
+        },
+        error, Role);
+    if (!read)
+        return std::nullopt;
     // The last line may lack its newline.
     if (!line.empty() && !readLine(line, ++lineNumber, path, targets, error))
         return std::nullopt;

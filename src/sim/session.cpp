@@ -31,22 +31,28 @@ void Fd::reset(int fd)
     m_fd = fd;
 }
 
-Session::Io Session::readExactly(std::uint8_t* data, std::size_t size)
+Session::Io Session::receiveSome(std::uint8_t* data, std::size_t most, std::size_t& got)
 {
-    std::size_t done = 0;
-    while (done < size) {
+    for (;;) {
         const Io ready = waitFor(POLLIN);
         if (ready != Io::Ok)
             return ready;
-        const ssize_t n = ::recv(m_fd.get(), data + done, size - done, MSG_DONTWAIT);
-        if (n == 0)
-            return Io::Closed;
-        if (n < 0) {
-            if (isTransient(errno))
-                continue;
-            return Io::Closed;
+        const ssize_t n = ::recv(m_fd.get(), data, most, MSG_DONTWAIT);
+        if (n > 0) {
+            got = static_cast<std::size_t>(n);
+            return Io::Ok;
         }
-        done += static_cast<std::size_t>(n);
+        if (n < 0 && isTransient(errno))
+            continue;
+        return Io::Closed;
+    }
+}
+
+Session::Io Session::readExactly(std::uint8_t* data, std::size_t size)
+{
+    for (std::size_t done = 0, got = 0; done < size; done += got) {
+        if (const Io io = receiveSome(data + done, size - done, got); io != Io::Ok)
+            return io;
     }
     return Io::Ok;
 }
@@ -63,20 +69,10 @@ Session::Io Session::readWord(std::uint32_t& word)
 Session::Io Session::readInto(std::vector<std::uint8_t>& out, std::size_t count)
 {
     std::uint8_t block[ReadBlock];
-    while (count > 0) {
-        const Io ready = waitFor(POLLIN);
-        if (ready != Io::Ok)
-            return ready;
-        const ssize_t n = ::recv(m_fd.get(), block, std::min(count, sizeof block), MSG_DONTWAIT);
-        if (n == 0)
-            return Io::Closed;
-        if (n < 0) {
-            if (isTransient(errno))
-                continue;
-            return Io::Closed;
-        }
-        out.insert(out.end(), block, block + n);
-        count -= static_cast<std::size_t>(n);
+    for (std::size_t got = 0; count > 0; count -= got) {
+        if (const Io io = receiveSome(block, std::min(count, sizeof block), got); io != Io::Ok)
+            return io;
+        out.insert(out.end(), block, block + got);
     }
     return Io::Ok;
 }

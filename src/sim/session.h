@@ -47,6 +47,8 @@ public:
 
 private:
     Io waitFor(short events);
+    // Some bytes, at most `most`, as soon as any arrive.
+    Io receiveSome(std::uint8_t* data, std::size_t most, std::size_t& got);
 
     Fd m_fd;
     int m_wake;

@@ -1,5 +1,7 @@
 #include "sim/simulator.h"
 
+#include "core/base/failure.h"
+#include "core/transfer/wire_words.h"
 #include "sim/payload_store.h"
 #include "sim/recorder_transfer.h"
 #include "sim/session.h"
@@ -34,18 +36,6 @@ constexpr int SmallReceiveBuffer = 16 * 1024;
 constexpr int EthernetSegmentSize = 1460;
 // How long the acceptor waits before retrying when the process runs out of descriptors.
 constexpr int ResourceShortageBackOffMs = 100;
-
-std::string errnoText(int error)
-{
-    return std::system_category().message(error);
-}
-
-std::string hexWord(std::uint32_t word)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08" PRIX32, word);
-    return text;
-}
 
 void setOption(int fd, int level, int name, int value)
 {
@@ -91,7 +81,7 @@ struct Simulator::State {
 
 void Simulator::State::record(ReceivedTransfer transfer)
 {
-    const std::string line = "type " + hexWord(transfer.typeCode) + " size " +
+    const std::string line = "type " + wordText(transfer.typeCode) + " size " +
                              std::to_string(transfer.announcedSize) + ": " + transfer.outcome;
     {
         std::lock_guard lock(sinkMutex);
@@ -180,7 +170,7 @@ std::string Simulator::State::prepareSaveDirectory()
         return {};
     struct stat info {};
     if (::stat(options.saveDirectory.c_str(), &info) != 0)
-        return "save directory " + options.saveDirectory + ": " + errnoText(errno);
+        return "save directory " + options.saveDirectory + ": " + systemErrorText(errno);
     if (!S_ISDIR(info.st_mode))
         return "save directory " + options.saveDirectory + ": not a directory";
     // Number this run's payloads after those already there, so names keep their order.
@@ -198,14 +188,14 @@ std::string Simulator::State::openListener()
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return "pipe: " + errnoText(errno);
+        return "pipe: " + systemErrorText(errno);
     wakeRead.reset(pipeFds[0]);
     wakeWrite.reset(pipeFds[1]);
 
     listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int fd = listener.get();
     if (fd < 0)
-        return "socket: " + errnoText(errno);
+        return "socket: " + systemErrorText(errno);
     setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
     if (needsSmallReceiveBuffer(options.fault))
         setOption(fd, SOL_SOCKET, SO_RCVBUF, SmallReceiveBuffer);
@@ -215,13 +205,13 @@ std::string Simulator::State::openListener()
     }
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return "bind " + options.host + ":" + std::to_string(options.port) + ": " +
-               errnoText(errno);
+               systemErrorText(errno);
     if (::listen(fd, SOMAXCONN) != 0)
-        return "listen: " + errnoText(errno);
+        return "listen: " + systemErrorText(errno);
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0)
-        return "getsockname: " + errnoText(errno);
+        return "getsockname: " + systemErrorText(errno);
     port = ntohs(bound.sin_port);
     return {};
 }

@@ -10,6 +10,12 @@
 
 namespace tolvane {
 
+// The system's text for an errno value.
+inline std::string systemErrorText(int error)
+{
+    return std::strerror(error);
+}
+
 // Why an operation of the core failed: the system's errno (0 when the system reported nothing),
 // what was being done to what, and the numbered message an operator is shown for it, if any.
 struct Failure {
@@ -26,7 +32,7 @@ struct Failure {
     // "open /x/y.bin: No such file or directory"
     std::string text() const
     {
-        return error != 0 ? context + ": " + std::strerror(error) : context;
+        return error != 0 ? context + ": " + systemErrorText(error) : context;
     }
 };
 

@@ -140,17 +140,8 @@ int PtzImage::UsedSlotCount() const
 int PtzImage::WriteFile(const std::string& path)
 {
     m_lastError.clear();
-    AtomicFile file(path);
-    if (!file.open()) {
-        m_lastError = file.errorText();
-        return 0;
-    }
     UpdateChecksum();
-    if (!file.write(m_bytes.data(), m_bytes.size()) || !file.commit()) {
-        m_lastError = file.errorText();
-        return 0;
-    }
-    return 1;
+    return writeFileAtomically(path, m_bytes, &m_lastError) ? 1 : 0;
 }
 
 int PtzImage::ReadFile(const std::string& path)

@@ -1,5 +1,6 @@
 #include "core/transfer/download_worker.h"
 
+#include "core/base/failure.h"
 #include "core/transfer/socket_io.h"
 #include "core/transfer/wire_words.h"
 
@@ -23,18 +24,6 @@ constexpr std::size_t FallbackChunkSize = 64 * 1024;
 constexpr std::int64_t MiB = 1024 * 1024;
 constexpr std::chrono::seconds WritableAfterConnect{1};
 
-std::string errnoText(int error)
-{
-    return std::system_category().message(error);
-}
-
-std::string hexWord(std::uint32_t word)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08" PRIX32, word);
-    return text;
-}
-
 // What went wrong in a socket call, for the failure detail; errno is read at once.
 std::string describe(IoStatus status)
 {
@@ -43,8 +32,8 @@ std::string describe(IoStatus status)
     case IoStatus::Done: return "done";
     case IoStatus::TimedOut: return "timed out";
     case IoStatus::Closed: return "connection closed by the recorder";
-    case IoStatus::Failed: return errnoText(error);
-    case IoStatus::WaitFailed: return "poll: " + errnoText(error);
+    case IoStatus::Failed: return systemErrorText(error);
+    case IoStatus::WaitFailed: return "poll: " + systemErrorText(error);
     }
     return "unknown";
 }
@@ -83,7 +72,7 @@ int DownloadWorker::run()
 
     UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!socket.valid())
-        return fail(WorkerError::SocketFailure, "socket: " + errnoText(errno));
+        return fail(WorkerError::SocketFailure, "socket: " + systemErrorText(errno));
 
     if (const int code = connectSocket(socket.get(), address.s_addr))
         return code;
@@ -111,7 +100,7 @@ int DownloadWorker::connectSocket(int socket, std::uint32_t addressNetworkOrder)
 
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
-            const std::string why = errnoText(errno);
+            const std::string why = systemErrorText(errno);
             return fail(WorkerError::ConnectFailure, "connect to " + target + ": " + why);
         }
         const IoStatus waited =
@@ -128,7 +117,7 @@ int DownloadWorker::connectSocket(int socket, std::uint32_t addressNetworkOrder)
             error = errno;
         if (error != 0)
             return fail(WorkerError::ConnectFailure,
-                        "connect to " + target + ": " + errnoText(error));
+                        "connect to " + target + ": " + systemErrorText(error));
     }
 
     const IoStatus writable = waitFor(socket, POLLOUT, SteadyClock::now() + WritableAfterConnect);
@@ -155,8 +144,8 @@ int DownloadWorker::handshake(int socket)
         return fail(WorkerError::TypeExchange, "receiving the type answer: " + describe(status));
     const std::uint32_t answer = decodeWord(word);
     if (answer != typeAnswerFor(m_job.typeCode))
-        return fail(WorkerError::TypeExchange, "type answer " + hexWord(answer) + " instead of " +
-                                                   hexWord(typeAnswerFor(m_job.typeCode)));
+        return fail(WorkerError::TypeExchange, "type answer " + wordText(answer) + " instead of " +
+                                                   wordText(typeAnswerFor(m_job.typeCode)));
 
     const auto size = static_cast<std::uint32_t>(m_job.payloadSize);
     encodeWord(size, word);
@@ -192,13 +181,13 @@ int DownloadWorker::transfer(int socket)
             return fail(WorkerError::Incompatible, "the recorder refused the firmware version");
         if (answer != Acknowledgement)
             return fail(WorkerError::AcknowledgementFailure,
-                        "compatibility answer " + hexWord(answer));
+                        "compatibility answer " + wordText(answer));
         return WorkerError::None;
     }
 
     if (answer != Acknowledgement)
         return fail(WorkerError::AcknowledgementFailure,
-                    "first acknowledgement " + hexWord(answer));
+                    "first acknowledgement " + wordText(answer));
     m_observer.stage(4);
 
     // The recorder writes the image before it answers again; allow for its size.
@@ -212,7 +201,7 @@ int DownloadWorker::transfer(int socket)
     answer = decodeWord(word);
     if (answer != Acknowledgement)
         return fail(WorkerError::AcknowledgementFailure,
-                    "second acknowledgement " + hexWord(answer));
+                    "second acknowledgement " + wordText(answer));
     return WorkerError::None;
 }
 

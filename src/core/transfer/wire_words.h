@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace tolvane {
 
@@ -18,6 +21,14 @@ inline constexpr std::uint32_t FirmwareVersion = 0x55AB0009;
 // Words the recorder answers with. Every protocol word travels big-endian.
 inline constexpr std::uint32_t Acknowledgement = 0xAB55AB55;
 inline constexpr std::uint32_t Refusal = 0xAB55FF01;
+
+// "0x55AB0009", as words are shown in diagnostics and logs.
+inline std::string wordText(std::uint32_t word)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08" PRIX32, word);
+    return text;
+}
 
 constexpr std::uint32_t typeAnswerFor(std::uint32_t typeCode)
 {
