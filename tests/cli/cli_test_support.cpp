@@ -1,6 +1,7 @@
 #include "cli/cli_test_support.h"
 
-#include "support/simulator_operator.h"
+#include "support/deadlines.h"
+#include "support/loopback_simulator.h"
 
 #include <sstream>
 
@@ -9,7 +10,7 @@ namespace tolvane::test {
 CliRun runTolvaneCli(const std::vector<std::string>& args, bool terminal)
 {
     cli::CliSettings settings;
-    settings.deadlines = shortDeadlines();
+    settings.deadlines = simulatorDeadlines();
     settings.terminal = terminal;
     std::ostringstream out;
     std::ostringstream err;
@@ -52,14 +53,50 @@ std::vector<std::uint8_t> handMadeDatabase(const std::vector<std::vector<std::ui
     return bytes;
 }
 
-std::uint32_t wordSum(const std::vector<std::uint8_t>& bytes)
+} // namespace tolvane::test
+
+namespace tolvane::cli_test {
+
+std::unique_ptr<sim::Simulator> startSimulator(sim::Fault fault,
+                                               std::optional<std::int32_t> minimumVersion)
 {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 3 < bytes.size(); i += 4) {
-        sum += std::uint32_t{bytes[i]} | (std::uint32_t{bytes[i + 1]} << 8) |
-               (std::uint32_t{bytes[i + 2]} << 16) | (std::uint32_t{bytes[i + 3]} << 24);
-    }
-    return sum;
+    sim::SimulatorOptions options = test::loopbackOptions(fault);
+    options.minimumVersion = minimumVersion;
+    auto simulator = std::make_unique<sim::Simulator>(options);
+    EXPECT_TRUE(test::startSimulator(*simulator));
+    return simulator;
 }
 
-} // namespace tolvane::test
+std::vector<sim::ReceivedTransfer> received(const sim::Simulator& simulator, std::size_t count)
+{
+    EXPECT_TRUE(simulator.waitForTransfers(count, std::chrono::seconds(10)));
+    return simulator.transfers();
+}
+
+void expectNothingReceived(const sim::Simulator& simulator)
+{
+    EXPECT_FALSE(simulator.waitForTransfers(1, std::chrono::milliseconds(200)));
+}
+
+Bytes payloadOfType(const std::vector<sim::ReceivedTransfer>& transfers, std::uint32_t typeCode)
+{
+    const sim::ReceivedTransfer* found = nullptr;
+    for (const auto& transfer : transfers) {
+        if (transfer.typeCode == typeCode) {
+            EXPECT_EQ(found, nullptr) << "two transfers of type " << std::hex << typeCode;
+            found = &transfer;
+        }
+    }
+    EXPECT_NE(found, nullptr) << "no transfer of type " << std::hex << typeCode;
+    return found ? found->payload : Bytes{};
+}
+
+Bytes bytesOf(std::initializer_list<int> values)
+{
+    Bytes bytes;
+    for (int v : values)
+        bytes.push_back(static_cast<std::uint8_t>(v));
+    return bytes;
+}
+
+} // namespace tolvane::cli_test

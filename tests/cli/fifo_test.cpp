@@ -3,6 +3,7 @@
 #include "cli/cli_test_support.h"
 #include "sim/simulator.h"
 #include "support/fifo_guard.h"
+#include "support/loopback_simulator.h"
 #include "support/temp_dir.h"
 
 #include <gmock/gmock.h>
@@ -11,7 +12,7 @@
 namespace tolvane {
 namespace {
 
-using ::testing::HasSubstr;
+using namespace cli_test;
 
 struct FifoCase {
     const char* name;
@@ -39,12 +40,8 @@ TEST_P(FifoGiven, IsRefusedAtOnceAndNothingIsSent)
     test::TempDir dir;
     const std::string fifo = dir.file("fifo");
     ASSERT_TRUE(test::makeFifo(fifo));
-    sim::SimulatorOptions options;
-    options.host = "127.0.0.1";
-    options.port = 0;
-    sim::Simulator simulator(options);
-    std::string error;
-    ASSERT_TRUE(simulator.start(&error)) << error;
+    sim::Simulator simulator(test::loopbackOptions());
+    ASSERT_TRUE(test::startSimulator(simulator));
 
     std::vector<std::string> args;
     for (const auto& arg : GetParam().args) {

@@ -2,7 +2,7 @@
 // plain file I/O.
 #include "cli/cli_test_support.h"
 #include "support/firmware_image.h"
-#include "support/temp_dir.h"
+#include "support/ptz_image_bytes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,10 +12,7 @@
 namespace tolvane {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-using Bytes = std::vector<std::uint8_t>;
-using Args = std::vector<std::string>;
+using namespace cli_test;
 
 constexpr std::size_t RecordSize = 1796;
 constexpr std::size_t ImageSize = 64660;
@@ -50,7 +47,7 @@ TEST_F(FileCommands, BuildWritesProtocolsInTheOrderGivenWithAZeroWordSum)
 
     const Bytes image = test::readFileBytes(out);
     ASSERT_EQ(image.size(), ImageSize);
-    EXPECT_EQ(test::wordSum(image), 0u);
+    EXPECT_EQ(test::littleEndianWordSum(image), 0u);
     EXPECT_TRUE(std::equal(m_charlie.begin(), m_charlie.end(), image.begin() + 4));
     EXPECT_TRUE(std::equal(m_alpha.begin(), m_alpha.end(), image.begin() + 4 + RecordSize));
     EXPECT_TRUE(std::all_of(image.begin() + 4 + 2 * RecordSize, image.end(),
@@ -76,7 +73,7 @@ TEST_F(FileCommands, BuildOfAllThirtySixFillsEverySlot)
     ASSERT_EQ(test::runTolvaneCli(args).status, 0);
     const Bytes image = test::readFileBytes(out);
     ASSERT_EQ(image.size(), ImageSize);
-    EXPECT_EQ(test::wordSum(image), 0u);
+    EXPECT_EQ(test::littleEndianWordSum(image), 0u);
     for (int slot = 0; slot < 36; ++slot) {
         const Bytes& expected = records[35 - slot];
         EXPECT_TRUE(
@@ -275,25 +272,31 @@ TEST_F(FileCommands, VersionPrintsNumberOrTheMessageForEachFailure)
     EXPECT_THAT(run.err, HasSubstr("There is a invalid data. Please, input again.\n"));
 }
 
-TEST_F(FileCommands, InspectTellsEachKindOfFile)
+// One file of each kind inspect tells apart; answers the integrated image's bytes.
+Bytes writeOneFileOfEachKind(const test::TempDir& dir, const std::string& database)
 {
     // An integrated image with an identity patched in by hand.
     Bytes integrated = test::FirmwareImageBuilder().version("3.5.1").build();
     const Bytes identity = {0xAB, 0x12, 0x00, 0x00, 0x56, 0xCD, 0x34, 0x00, 0x00, 0x00, 0x30, 0x39};
     std::copy(identity.begin(), identity.end(), integrated.begin() + 0xFF80);
-    test::writeFileBytes(m_dir.file("full.img"), integrated);
+    test::writeFileBytes(dir.file("full.img"), integrated);
     test::FirmwareImageBuilder(test::FirmwareImageBuilder::Layout::ApplicationOnly)
         .version("3.7.2")
-        .writeTo(m_dir.file("app.img"));
-    ASSERT_EQ(
-        test::runTolvaneCli({"ptz", "build", m_database, "3", "--output", m_dir.file("ptz.bin")})
-            .status,
-        0);
-    Bytes broken = test::readFileBytes(m_dir.file("ptz.bin"));
+        .writeTo(dir.file("app.img"));
+    EXPECT_EQ(test::runTolvaneCli({"ptz", "build", database, "3", "--output", dir.file("ptz.bin")})
+                  .status,
+              0);
+    Bytes broken = test::readFileBytes(dir.file("ptz.bin"));
     broken[100] ^= 0x10; // low byte of a word of Bravo's commands, 0xCB: the sum grows by 0x10
-    test::writeFileBytes(m_dir.file("broken.bin"), broken);
-    test::writeFileBytes(m_dir.file("text.txt"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    test::writeFileBytes(dir.file("broken.bin"), broken);
+    test::writeFileBytes(dir.file("text.txt"), Bytes{'h', 'e', 'l', 'l', 'o'});
 
+    return integrated;
+}
+
+TEST_F(FileCommands, InspectTellsEachKindOfFile)
+{
+    const Bytes integrated = writeOneFileOfEachKind(m_dir, m_database);
     auto run = test::runTolvaneCli({"inspect", m_dir.file("full.img")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("Size: " + std::to_string(integrated.size()) + " bytes\n"));

@@ -1,11 +1,9 @@
 // The download routines against the recorder simulator on the loopback address, with the real
 // worker: what the simulator received is compared with bytes worked out by hand.
-#include "core/download/download_routines.h"
 #include "core/ptz/ptz_image.h"
-#include "sim/simulator.h"
-#include "support/firmware_image.h"
+#include "download/routine_test_support.h"
+#include "support/loopback_simulator.h"
 #include "support/simulator_operator.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +16,8 @@ namespace tolvane {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FirmwareImageBuilder;
-using test::readFileBytes;
-using test::ScopedEnvironment;
+using namespace routine_test;
 using test::SimulatorOperator;
-using test::TempDir;
-using test::writeFileBytes;
-using Bytes = std::vector<std::uint8_t>;
-using Layout = FirmwareImageBuilder::Layout;
 
 constexpr auto Patience = 20s;
 
@@ -37,15 +29,11 @@ protected:
     void startSimulator(std::optional<std::int32_t> minimumVersion = std::nullopt,
                         sim::Fault fault = sim::Fault::None)
     {
-        sim::SimulatorOptions options;
-        options.host = "127.0.0.1";
-        options.port = 0;
+        sim::SimulatorOptions options = test::loopbackOptions(fault);
         options.minimumVersion = minimumVersion;
         options.saveDirectory = m_saved.path();
-        options.fault = fault;
         m_simulator.emplace(options);
-        std::string error;
-        ASSERT_TRUE(m_simulator->start(&error)) << error;
+        ASSERT_TRUE(test::startSimulator(*m_simulator));
         m_target = DownloadTarget{"127.0.0.1", m_simulator->port()};
     }
 
@@ -244,31 +232,11 @@ TEST_F(ImageEndToEndTest, AdvancedMacGoesToTheNextUnit)
     EXPECT_EQ(transfers[1].payload, (Bytes{0x00, 0x00, 0x12, 0xAC, 0x00, 0x00, 0x00, 0x00}));
 }
 
-Bytes validPtzImage()
-{
-    Bytes bytes(64660);
-    std::uint32_t sum = 0;
-    for (std::size_t at = 4; at < bytes.size(); at += 4) {
-        const auto word = static_cast<std::uint32_t>(at * 2654435761u);
-        bytes[at] = static_cast<std::uint8_t>(word);
-        bytes[at + 1] = static_cast<std::uint8_t>(word >> 8);
-        bytes[at + 2] = static_cast<std::uint8_t>(word >> 16);
-        bytes[at + 3] = static_cast<std::uint8_t>(word >> 24);
-        sum += word;
-    }
-    const std::uint32_t check = 0u - sum;
-    bytes[0] = static_cast<std::uint8_t>(check);
-    bytes[1] = static_cast<std::uint8_t>(check >> 8);
-    bytes[2] = static_cast<std::uint8_t>(check >> 16);
-    bytes[3] = static_cast<std::uint8_t>(check >> 24);
-    return bytes;
-}
-
 TEST_F(ImageEndToEndTest, PtzImageArrivesByteForByte)
 {
     startSimulator();
     const std::string path = m_files.file("ptz.bin");
-    const Bytes image = validPtzImage();
+    const Bytes image = validPtzImageBytes();
     writeFileBytes(path, image);
 
     const RoutineOutcome outcome = downloadPtzImage(m_op, path, m_target);
@@ -317,7 +285,7 @@ TEST_F(ImageEndToEndTest, CorruptedPtzImageNeverConnects)
 {
     startSimulator();
     const std::string path = m_files.file("ptz.bin");
-    Bytes image = validPtzImage();
+    Bytes image = validPtzImageBytes();
     image[40000] ^= 0x01;
     writeFileBytes(path, image);
 

@@ -190,8 +190,7 @@ TEST_P(IntegratedBadInputTest, ShowsItsMessageSendsNothingLeavesNothing)
     const RoutineOutcome outcome =
         downloadIntegratedImage(m_op, path, Target, identity(c.mac, 1, true, true, true));
 
-    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{c.message});
-    EXPECT_TRUE(m_op.jobs().empty());
+    expectRefusedWith(c.message);
     EXPECT_FALSE(outcome.succeeded);
     EXPECT_FALSE(outcome.advancedMac);
     EXPECT_EQ(m_temporary.entryCount(), 0u);
@@ -250,8 +249,7 @@ TEST_F(DownloadRoutineTest, IntegratedUnreadableFile)
     const std::string path = writeImage(FirmwareImageBuilder());
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     downloadIntegratedImage(m_op, path, Target, identity(GoodMac, 1, true, true));
-    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::CannotOpenImageFile});
-    EXPECT_TRUE(m_op.jobs().empty());
+    expectRefusedWith(MessageId::CannotOpenImageFile);
     EXPECT_EQ(m_temporary.entryCount(), 0u);
 }
 
@@ -260,8 +258,7 @@ TEST_F(DownloadRoutineTest, IntegratedCopyFailsCleanlyWithoutATemporaryFolder)
     const std::string path = writeImage(FirmwareImageBuilder());
     ScopedEnvironment gone("TMPDIR", m_temporary.file("does-not-exist"));
     downloadIntegratedImage(m_op, path, Target, identity(GoodMac, 1, true, true));
-    EXPECT_EQ(m_op.messages(), std::vector<MessageId>{MessageId::CannotOpenImageFile});
-    EXPECT_TRUE(m_op.jobs().empty());
+    expectRefusedWith(MessageId::CannotOpenImageFile);
 }
 
 } // namespace

@@ -6,12 +6,12 @@
 #include "core/download/download_routines.h"
 #include "support/fifo_guard.h"
 #include "support/firmware_image.h"
+#include "support/ptz_image_bytes.h"
 #include "support/recording_operator.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +27,7 @@ using test::readFileBytes;
 using test::RecordingOperator;
 using test::ScopedEnvironment;
 using test::TempDir;
+using test::validPtzImageBytes;
 using test::writeFileBytes;
 using Bytes = std::vector<std::uint8_t>;
 using Layout = FirmwareImageBuilder::Layout;
@@ -56,15 +57,11 @@ protected:
         return path;
     }
 
-    // A sparse file of the given size; false when the file system cannot hold one.
-    bool writeSparse(const std::string& path, off_t size)
+    // What a refused input leaves: the one message, and no transfer.
+    void expectRefusedWith(MessageId message) const
     {
-        const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (file < 0)
-            return false;
-        const bool ok = ::ftruncate(file, size) == 0;
-        ::close(file);
-        return ok;
+        EXPECT_EQ(m_op.messages(), std::vector<MessageId>{message});
+        EXPECT_TRUE(m_op.jobs().empty());
     }
 
     TempDir m_files;
@@ -105,6 +102,19 @@ inline std::string folder(const TempDir& dir)
 {
     std::filesystem::create_directory(dir.file("folder"));
     return dir.file("folder");
+}
+
+// The inputs the application and PTZ image routines cannot open (a missing file, a folder, an
+// empty file), followed by a routine's own bad inputs.
+inline std::vector<BadInputCase> afterUnopenableInputs(const std::vector<BadInputCase>& own)
+{
+    std::vector<BadInputCase> cases = {
+        {"Missing", missing, MessageId::CannotOpenImageFile},
+        {"Directory", folder, MessageId::CannotOpenImageFile},
+        {"Empty", bytesFile({}), MessageId::CannotOpenImageFile},
+    };
+    cases.insert(cases.end(), own.begin(), own.end());
+    return cases;
 }
 
 inline UnitIdentity identity(std::string mac, std::uint32_t serial, bool sendMac, bool sendSerial,

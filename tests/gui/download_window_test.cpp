@@ -1,8 +1,10 @@
 #include "core/transfer/wire_words.h"
 #include "gui/download_window.h"
 #include "gui/scripted_prompter.h"
-#include "gui/test_deadlines.h"
 #include "sim/simulator.h"
+#include "support/deadlines.h"
+#include "support/loopback_simulator.h"
+#include "support/transfer_test_support.h"
 
 #include <QAccessible>
 #include <QKeyEvent>
@@ -11,12 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace tolvane {
@@ -76,36 +74,6 @@ protected:
     }
 };
 
-// A TCP port on 127.0.0.1 that is bound but not listening: a connection to it is refused, and
-// while this object lives no other test can take the port.
-class RefusingPort {
-public:
-    RefusingPort()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd >= 0 &&
-            ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-    }
-    ~RefusingPort()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    std::uint16_t port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-};
-
 // What a screen reader is told about a widget.
 QString accessibleText(QWidget* widget, QAccessible::Text kind)
 {
@@ -123,30 +91,22 @@ std::vector<std::uint8_t> patternBytes(std::size_t size)
 
 class DownloadWindowTest : public ::testing::Test {
 protected:
-    void startSimulator(sim::SimulatorOptions options = {})
+    void startSimulator(sim::SimulatorOptions options = test::loopbackOptions())
     {
-        options.host = "127.0.0.1";
-        options.port = 0;
         m_sim = std::make_unique<sim::Simulator>(options);
-        std::string error;
-        ASSERT_TRUE(m_sim->start(&error)) << error;
+        ASSERT_TRUE(test::startSimulator(*m_sim));
     }
 
     DownloadJob job(std::uint32_t typeCode, const std::vector<std::uint8_t>& payload) const
     {
-        DownloadJob j;
-        j.typeCode = typeCode;
-        j.targetAddress = "127.0.0.1";
-        j.port = m_sim ? m_sim->port() : m_refusing.port();
-        j.payload = payload.data();
-        j.payloadSize = static_cast<std::int64_t>(payload.size());
-        j.deadlines = test::windowTestDeadlines();
+        DownloadJob j = test::makeJob(m_sim ? m_sim->port() : m_refusing.port(), typeCode, payload);
+        j.deadlines = test::simulatorDeadlines();
         return j;
     }
 
     ScriptedPrompter m_prompter;
     std::unique_ptr<sim::Simulator> m_sim;
-    RefusingPort m_refusing; // the target when no simulator runs
+    test::UnusedPort m_refusing; // the target when no simulator runs
 };
 
 TEST_F(DownloadWindowTest, ImageTransferShowsStageTextsInOrderAndEndsWithOk)
@@ -220,9 +180,7 @@ TEST_P(DownloadWindowErrorTest, ShowsTheErrorsMessageOnceAndEndsWithCancel)
 {
     const ErrorCase& c = GetParam();
     if (c.listening) {
-        sim::SimulatorOptions options;
-        options.fault = c.fault;
-        startSimulator(options);
+        startSimulator(test::loopbackOptions(c.fault));
     } else {
         ASSERT_NE(m_refusing.port(), 0);
     }
@@ -261,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DownloadWindowTest, SwallowedKeysNeitherEndNorChangeTheWindow)
 {
-    sim::SimulatorOptions options;
+    sim::SimulatorOptions options = test::loopbackOptions();
     options.writeTime = 300ms; // holds the transfer between the two acknowledgements
     startSimulator(options);
     const auto payload = patternBytes(5000);

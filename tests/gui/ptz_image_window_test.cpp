@@ -2,10 +2,12 @@
 #include "gui/ptz_editor_window.h"
 #include "gui/ptz_image_window.h"
 #include "gui/scripted_prompter.h"
-#include "gui/test_deadlines.h"
 #include "gui/upgrade_window.h"
 #include "sim/simulator.h"
+#include "support/deadlines.h"
 #include "support/firmware_image.h"
+#include "support/loopback_simulator.h"
+#include "support/ptz_image_bytes.h"
 #include "support/temp_dir.h"
 
 #include <QCheckBox>
@@ -348,18 +350,14 @@ TEST(PtzImageRoadTest, TheImageSavedInTheCreatorGoesToTheRecorder)
     test::TempDir dir;
     writeDatabase(dir.file("db.pdb"), {{1, "Pelco-D", 0x11}, {2, "Pelco-P", 0x22}});
     const QString imagePath = QString::fromStdString(dir.file("road.bin"));
-    sim::SimulatorOptions options;
-    options.host = "127.0.0.1";
-    options.port = 0;
-    sim::Simulator simulator(options);
-    std::string error;
-    ASSERT_TRUE(simulator.start(&error)) << error;
+    sim::Simulator simulator(test::loopbackOptions());
+    ASSERT_TRUE(test::startSimulator(simulator));
 
     test::ScriptedPrompter prompter;
     prompter.openFiles = {QString::fromStdString(dir.file("db.pdb"))};
     prompter.saveFiles = {imagePath};
     UpgradeWindow window(prompter);
-    window.setDownloadDeadlines(test::windowTestDeadlines());
+    window.setDownloadDeadlines(test::simulatorDeadlines());
     window.findChild<QRadioButton*>(QStringLiteral("ptzImageRadio"))->click();
     WhenModal<PtzImageWindow> creator([](PtzImageWindow& w) {
         auto click = [&](const char* name) {
@@ -398,10 +396,7 @@ TEST(PtzImageRoadTest, TheImageSavedInTheCreatorGoesToTheRecorder)
     EXPECT_EQ(le32(payload, 4 + 1796), 1);
     EXPECT_EQ(payload[4 + 1796 + 48], 0x11);
     EXPECT_EQ(le32(payload, 4 + 2 * 1796), -1);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < payload.size(); i += 4)
-        sum += static_cast<std::uint32_t>(le32(payload, i));
-    EXPECT_EQ(sum, 0u);
+    EXPECT_EQ(test::littleEndianWordSum(payload), 0u);
 }
 
 } // namespace

@@ -4,11 +4,12 @@
 
 #include "gui/about_window.h"
 #include "gui/scripted_prompter.h"
-#include "gui/test_deadlines.h"
 #include "gui/upgrade_app.h"
 #include "gui/upgrade_window.h"
 #include "sim/simulator.h"
+#include "support/deadlines.h"
 #include "support/firmware_image.h"
+#include "support/loopback_simulator.h"
 #include "support/temp_dir.h"
 
 #include <QAccessible>
@@ -38,14 +39,10 @@ class UpgradeWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim::SimulatorOptions options;
-        options.host = "127.0.0.1";
-        options.port = 0;
-        m_sim = std::make_unique<sim::Simulator>(options);
-        std::string error;
-        ASSERT_TRUE(m_sim->start(&error)) << error;
+        m_sim = std::make_unique<sim::Simulator>(test::loopbackOptions());
+        ASSERT_TRUE(test::startSimulator(*m_sim));
         m_window = std::make_unique<UpgradeWindow>(m_prompter);
-        m_window->setDownloadDeadlines(test::windowTestDeadlines());
+        m_window->setDownloadDeadlines(test::simulatorDeadlines());
     }
 
     template <typename T> T* child(const char* name) const

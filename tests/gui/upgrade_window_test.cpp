@@ -1,4 +1,5 @@
 #include "gui/upgrade_window_fixture.h"
+#include "support/ptz_image_bytes.h"
 
 namespace tolvane {
 namespace {
@@ -354,17 +355,7 @@ TEST_F(UpgradeWindowTest, ApplicationImageGoesEndToEndByteForByte)
 
 TEST_F(UpgradeWindowTest, EnterSendsThePtzImage)
 {
-    // 64660 bytes whose little-endian words sum to 0: a pattern and a balancing first word.
-    std::vector<std::uint8_t> image(64660);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 4; i < image.size(); ++i)
-        image[i] = static_cast<std::uint8_t>(i * 13 + 1);
-    for (std::size_t i = 4; i < image.size(); i += 4)
-        sum += std::uint32_t{image[i]} | std::uint32_t{image[i + 1]} << 8 |
-               std::uint32_t{image[i + 2]} << 16 | std::uint32_t{image[i + 3]} << 24;
-    const std::uint32_t first = 0u - sum;
-    for (int b = 0; b < 4; ++b)
-        image[b] = static_cast<std::uint8_t>(first >> (8 * b));
+    const std::vector<std::uint8_t> image = test::validPtzImageBytes();
     const std::string path = m_dir.file("ptz.bin");
     test::writeFileBytes(path, image);
 

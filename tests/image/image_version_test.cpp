@@ -131,23 +131,8 @@ std::function<void(const std::string&)> image(FirmwareImageBuilder builder)
     return [builder](const std::string& path) { builder.writeTo(path); };
 }
 
-std::vector<VersionCase> versionCases()
+std::vector<VersionCase> tagCases()
 {
-    const std::size_t headerEnd = FirmwareImageBuilder::IntegratedHeaderOffset + 60;
-    std::vector<std::uint8_t> notGzip(200, 'x');
-    std::vector<std::uint8_t> otherMethod = test::gzipCompress("$version: 1.2.3 $");
-    otherMethod[2] = 7;
-    std::vector<std::uint8_t> garbageDeflate = {0x1F, 0x8B, 8,    0,    0,    0,    0,    0,   0, 3,
-                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    std::vector<std::uint8_t> reservedFlags = test::gzipCompress("$version: 1.2.3 $");
-    reservedFlags[3] = 0x20;
-    const std::size_t memberSize = FirmwareImageBuilder().member().size();
-
-    std::string exactlyFull(FourMiB, 'a');
-    exactlyFull.replace(FourMiB - 15, 15, "$version: 1.2.3");
-    std::string fullCut(FourMiB, 'a');
-    fullCut.replace(FourMiB - 13, 13, "$version: 1.2");
-
     return {
         {"TagWithSpaceAndDollar", image(withContent("x $version: 1.2.3 $ y")), 0x01020300, ""},
         {"TagAtTheEndOfTheContent", image(withContent("$version: 3.5.1")), 0x03050100, ""},
@@ -175,6 +160,19 @@ std::vector<VersionCase> versionCases()
         {"BlankBeforeTheStopIsNoSeparator", image(withContent("$version: 1 .2.3 $")), -1, ""},
         {"SignWithoutDigits", image(withContent("$version: 1.+.3 $")), -1, ""},
         {"NulEndsTheText", image(withContent(std::string("$version: 1.2\0.3 $", 18))), -1, ""},
+    };
+}
+
+std::vector<VersionCase> memberCases()
+{
+    const std::size_t memberSize = FirmwareImageBuilder().member().size();
+
+    std::string exactlyFull(FourMiB, 'a');
+    exactlyFull.replace(FourMiB - 15, 15, "$version: 1.2.3");
+    std::string fullCut(FourMiB, 'a');
+    fullCut.replace(FourMiB - 13, 13, "$version: 1.2");
+
+    return {
         // The member is read from the file in 64 KiB blocks: members, header fields and
         // trailers across block boundaries.
         {"MemberOfManyBlocks", image(withContent(noisyText(600 * 1024) + "$version: 5.6.7 $")),
@@ -220,6 +218,22 @@ std::vector<VersionCase> versionCases()
         {"TagCutAtTheEndOfFourMiB", image(withContent(fullCut)), -1, ""},
         {"ContentPastFourMiB", image(withContent(std::string(FourMiB + 1, 'a'))), -1,
          FormatViolated},
+    };
+}
+
+std::vector<VersionCase> damageCases()
+{
+    const std::size_t headerEnd = FirmwareImageBuilder::IntegratedHeaderOffset + 60;
+    std::vector<std::uint8_t> notGzip(200, 'x');
+    std::vector<std::uint8_t> otherMethod = test::gzipCompress("$version: 1.2.3 $");
+    otherMethod[2] = 7;
+    std::vector<std::uint8_t> garbageDeflate = {0x1F, 0x8B, 8,    0,    0,    0,    0,    0,   0, 3,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<std::uint8_t> reservedFlags = test::gzipCompress("$version: 1.2.3 $");
+    reservedFlags[3] = 0x20;
+    const std::size_t memberSize = FirmwareImageBuilder().member().size();
+
+    return {
         {"CorruptedCrc", image(FirmwareImageBuilder().corruptCrc()), -1, CrcError},
         {"WrongLength", image(FirmwareImageBuilder().corruptLength()), -1, LengthError},
         {"CrcCheckedBeforeLength", image(FirmwareImageBuilder().corruptCrc().corruptLength()), -1,
@@ -255,6 +269,14 @@ std::vector<VersionCase> versionCases()
         {"EmptyFile", [](const std::string& path) { writeFileBytes(path, {}); }, -1, ""},
         {"MissingFile", [](const std::string&) {}, 0, ""},
     };
+}
+
+std::vector<VersionCase> versionCases()
+{
+    std::vector<VersionCase> cases;
+    for (auto part : {tagCases(), memberCases(), damageCases()})
+        cases.insert(cases.end(), part.begin(), part.end());
+    return cases;
 }
 
 class ImageVersionTest : public ::testing::TestWithParam<VersionCase> {

@@ -50,6 +50,14 @@ std::size_t pageSize()
 
 class MappedFileTest : public ::testing::Test {
 protected:
+    // A file of patternBytes(size) in the test's folder; its path.
+    std::string patternFile(const std::string& name, std::size_t size) const
+    {
+        const std::string path = m_dir.file(name);
+        writeFileBytes(path, patternBytes(size));
+        return path;
+    }
+
     TempDir m_dir;
 };
 
@@ -138,8 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Offsets, MappedFileRangeTest,
 
 TEST_F(MappedFileTest, RangesPastTheEndAreRefused)
 {
-    const std::string path = m_dir.file("short.bin");
-    writeFileBytes(path, patternBytes(1000));
+    const std::string path = patternFile("short.bin", 1000);
     MappedFile file;
     EXPECT_EQ(file.open(path, 1000, 0), nullptr);
     EXPECT_EQ(file.open(path, 999, 2), nullptr);
@@ -176,8 +183,7 @@ TEST_F(MappedFileTest, WritesThroughAWritableViewReachTheFile)
 
 TEST_F(MappedFileTest, ReadOnlyFileMapsReadOnly)
 {
-    const std::string path = m_dir.file("readonly.bin");
-    writeFileBytes(path, patternBytes(300));
+    const std::string path = patternFile("readonly.bin", 300);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     MappedFile file;
     ASSERT_NE(file.open(path, 0, 0, true), nullptr);
@@ -188,8 +194,7 @@ TEST_F(MappedFileTest, ReadOnlyFileCannotBeMappedWritable)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root opens any file for writing";
-    const std::string path = m_dir.file("readonly.bin");
-    writeFileBytes(path, patternBytes(300));
+    const std::string path = patternFile("readonly.bin", 300);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     MappedFile file;
     EXPECT_EQ(file.open(path, 0, 0, false), nullptr);
@@ -198,10 +203,8 @@ TEST_F(MappedFileTest, ReadOnlyFileCannotBeMappedWritable)
 
 TEST_F(MappedFileTest, OpeningAgainClosesThePreviousFile)
 {
-    const std::string first = m_dir.file("first.bin");
-    const std::string second = m_dir.file("second.bin");
-    writeFileBytes(first, patternBytes(100));
-    writeFileBytes(second, patternBytes(200));
+    const std::string first = patternFile("first.bin", 100);
+    const std::string second = patternFile("second.bin", 200);
 
     MappedFile file;
     ASSERT_NE(file.open(first), nullptr);
@@ -220,8 +223,7 @@ TEST_F(MappedFileTest, OpeningAgainClosesThePreviousFile)
 
 TEST_F(MappedFileTest, UnmapKeepsTheFileAndCloseReleasesIt)
 {
-    const std::string path = m_dir.file("data.bin");
-    writeFileBytes(path, patternBytes(5000));
+    const std::string path = patternFile("data.bin", 5000);
     MappedFile file;
     ASSERT_NE(file.open(path), nullptr);
     file.unmap();
@@ -244,8 +246,7 @@ TEST_F(MappedFileTest, UnmapKeepsTheFileAndCloseReleasesIt)
 
 TEST_F(MappedFileTest, DestructionReleasesTheFile)
 {
-    const std::string path = m_dir.file("data.bin");
-    writeFileBytes(path, patternBytes(64));
+    const std::string path = patternFile("data.bin", 64);
     {
         MappedFile file;
         ASSERT_NE(file.open(path), nullptr);

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -111,14 +110,8 @@ TEST_F(MemoryLimitDeathTest, LargeImageIsNotReadWhole)
     const std::string path = m_dir.file("large.bin");
     FirmwareImageBuilder(Layout::ApplicationOnly).version("6.0.1").writeTo(path);
     // 1 GiB, sparse: only the header and member hold data.
-    {
-        const int file = ::open(path.c_str(), O_WRONLY);
-        ASSERT_GE(file, 0);
-        const bool grown = ::ftruncate(file, off_t{1} << 30) == 0;
-        ::close(file);
-        if (!grown)
-            GTEST_SKIP() << "no sparse files here";
-    }
+    if (!test::resizeSparse(path, std::uint64_t{1} << 30))
+        GTEST_SKIP() << "no sparse files here";
     EXPECT_EXIT(
         {
             if (!limitAddressSpace(64 * MiB))
@@ -139,15 +132,8 @@ TEST_F(MemoryLimitDeathTest, GarbageMemberLengthCostsOneBlock)
     builder.version("6.0.2").headerLength(claimed);
     builder.totalSize(builder.memberOffset() + builder.member().size());
     builder.writeTo(path);
-    {
-        const int file = ::open(path.c_str(), O_WRONLY);
-        ASSERT_GE(file, 0);
-        const bool grown =
-            ::ftruncate(file, static_cast<off_t>(builder.memberOffset() + claimed)) == 0;
-        ::close(file);
-        if (!grown)
-            GTEST_SKIP() << "no sparse files here";
-    }
+    if (!test::resizeSparse(path, builder.memberOffset() + claimed))
+        GTEST_SKIP() << "no sparse files here";
     EXPECT_EXIT(
         {
             // Room for the 4 MiB output, one block and the decoder, not for the claimed member.

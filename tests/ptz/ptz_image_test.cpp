@@ -1,6 +1,7 @@
 #include "core/ptz/ptz_image.h"
 #include "ptz/ptz_test_support.h"
 #include "support/fifo_guard.h"
+#include "support/ptz_image_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -49,14 +50,6 @@ PtzImage imageWith(int used)
     for (int i = 0; i < used; ++i)
         EXPECT_TRUE(image.SetAt(i, test::patternedRecord(100 + i, static_cast<std::uint8_t>(i))));
     return image;
-}
-
-std::uint32_t wordSum(const ByteVector& bytes)
-{
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
-        sum += getLe32(bytes, i);
-    return sum;
 }
 
 TEST(PtzImageSlots, NewImageIsAllFF)
@@ -281,15 +274,12 @@ TEST(PtzImageChecksum, ImageSumsToZero)
         PtzImage image = imageWith(used);
         image.UpdateChecksum();
         const ByteVector bytes(image.Bytes().begin(), image.Bytes().end());
-        EXPECT_EQ(wordSum(bytes), 0u) << used;
+        EXPECT_EQ(test::littleEndianWordSum(bytes), 0u) << used;
     }
 }
 
-class BinFile : public ::testing::Test {
-protected:
-    test::TempDir m_dir;
-    std::string m_path = m_dir.file("image.bin");
-};
+constexpr char ImageFileName[] = "image.bin";
+using BinFile = test::FileInFolder<ImageFileName>;
 
 TEST_F(BinFile, NewImageWritesChecksumAndFF)
 {
@@ -302,7 +292,7 @@ TEST_F(BinFile, NewImageWritesChecksumAndFF)
     expected[3] = 0x00;
     const ByteVector bytes = test::readBytes(m_path);
     EXPECT_EQ(bytes, expected);
-    EXPECT_EQ(wordSum(bytes), 0u);
+    EXPECT_EQ(test::littleEndianWordSum(bytes), 0u);
 }
 
 TEST_F(BinFile, WriteUpdatesTheChecksumAndRoundTrips)
@@ -311,7 +301,7 @@ TEST_F(BinFile, WriteUpdatesTheChecksumAndRoundTrips)
     ASSERT_TRUE(image.WriteFile(m_path));
     const ByteVector bytes = test::readBytes(m_path);
     ASSERT_EQ(bytes.size(), ImageSize);
-    EXPECT_EQ(wordSum(bytes), 0u);
+    EXPECT_EQ(test::littleEndianWordSum(bytes), 0u);
     EXPECT_EQ(getLe32(bytes, slotAt(4)), 104u);
 
     PtzImage loaded;
@@ -348,17 +338,15 @@ void PrintTo(const ReadCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class BinReadInput : public ::testing::TestWithParam<ReadCase> {};
+class BinReadInput : public BinFile, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(BinReadInput, FailureLeavesTheImageAsItWas)
 {
     const ReadCase& c = GetParam();
-    test::TempDir dir;
-    const std::string path = dir.file("in.bin");
-    c.make(path);
+    c.make(m_path);
     PtzImage image = imageWith(3);
     const auto before = image.Bytes();
-    EXPECT_EQ(image.ReadFile(path) != 0, c.result);
+    EXPECT_EQ(image.ReadFile(m_path) != 0, c.result);
     if (c.result) {
         const ByteVector expected = sized(ImageSize);
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.Bytes().begin()));

@@ -177,11 +177,8 @@ TEST(PtzProtocolListOps, GetAndSetRefuseIndicesOutside)
 
 // ---- the .pdb file ----
 
-class PdbFile : public ::testing::Test {
-protected:
-    test::TempDir m_dir;
-    std::string m_path = m_dir.file("protocols.pdb");
-};
+constexpr char DatabaseFileName[] = "protocols.pdb";
+using PdbFile = test::FileInFolder<DatabaseFileName>;
 
 TEST_F(PdbFile, EmptyListSavesTheTwelveHeaderBytes)
 {
@@ -309,17 +306,15 @@ void PrintTo(const BrokenCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class PdbBrokenInput : public ::testing::TestWithParam<BrokenCase> {};
+class PdbBrokenInput : public PdbFile, public ::testing::WithParamInterface<BrokenCase> {};
 
 TEST_P(PdbBrokenInput, ResultAndListState)
 {
     const BrokenCase& c = GetParam();
-    test::TempDir dir;
-    const std::string path = dir.file("in.pdb");
-    c.make(path);
+    c.make(m_path);
 
     PtzProtocolList list = listOf({40, 41});
-    EXPECT_EQ(list.LoadFile(path) != 0, c.result);
+    EXPECT_EQ(list.LoadFile(m_path) != 0, c.result);
     switch (c.after) {
     case After::Unchanged: EXPECT_EQ(numbersOf(list), (std::vector<std::int32_t>{40, 41})); break;
     case After::Empty: EXPECT_EQ(list.GetCount(), 0); break;

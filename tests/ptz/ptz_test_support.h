@@ -4,6 +4,8 @@
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,6 +26,14 @@ PtzProtocol patternedRecord(std::int32_t number, std::uint8_t seed);
 
 void putLe32(ByteVector& bytes, std::size_t offset, std::uint32_t value);
 std::uint32_t getLe32(const ByteVector& bytes, std::size_t offset);
+
+// A test with a folder of its own and the path of one file in it, not made yet. Each file name
+// gives a fixture of its own.
+template <const char* FileName> class FileInFolder : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    std::string m_path = m_dir.file(FileName);
+};
 
 // The largest single operator new request since the last reset (this test program counts them).
 void resetLargestAllocation();

@@ -7,14 +7,13 @@
 #include "core/transfer/wire_words.h"
 #include "sim/demo_files.h"
 #include "sim/simulator.h"
+#include "support/loopback_simulator.h"
 #include "support/transfer_test_support.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -110,8 +109,7 @@ TEST_F(DemoFiles, PtzImageIsValidAndHoldsTheDatabasesThreeProtocols)
 
 sim::SimulatorOptions paced(std::uint64_t bytesPerSecond)
 {
-    sim::SimulatorOptions options;
-    options.port = 0;
+    sim::SimulatorOptions options = test::loopbackOptions();
     options.readBytesPerSecond = bytesPerSecond;
     return options;
 }
@@ -136,12 +134,8 @@ TEST(PacedSimulator, StopEndsAPacedReadInsteadOfWaitingItOut)
     // At 1 KiB/s this payload would take a minute; stop() must not wait for it.
     sim::Simulator simulator(paced(1024));
     ASSERT_TRUE(simulator.start());
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(simulator.port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = test::connectToLoopback(simulator.port());
+    ASSERT_GE(fd, 0);
     const std::uint8_t handshake[] = {0x55, 0xAB, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00}; // 64 KiB
     std::uint8_t answer[8];
     ASSERT_EQ(::send(fd, handshake, 4, MSG_NOSIGNAL), 4);

@@ -1,12 +1,12 @@
 #include "sim/simulator.h"
 #include "support/firmware_image.h"
+#include "support/loopback_simulator.h"
 #include "support/temp_dir.h"
+#include "support/transfer_test_support.h"
 
-#include <arpa/inet.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,13 +27,9 @@ Bytes readBack(const std::string& path)
 // answers whether all of them were the expected ones.
 bool sendSerialNumber(std::uint16_t port, const Bytes& payload)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = test::connectToLoopback(port);
     if (fd < 0)
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto sendBytes = [fd](const Bytes& bytes) {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(bytes.size());
@@ -51,10 +47,9 @@ bool sendSerialNumber(std::uint16_t port, const Bytes& payload)
     };
     const Bytes size{0, 0, 0, static_cast<std::uint8_t>(payload.size())};
     const Bytes ack{0xAB, 0x55, 0xAB, 0x55};
-    const bool ok =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        sendBytes({0x55, 0xAB, 0x00, 0x06}) && receive({0xAB, 0x55, 0x00, 0x06}) &&
-        sendBytes(size) && receive(size) && sendBytes(payload) && receive(ack) && receive(ack);
+    const bool ok = sendBytes({0x55, 0xAB, 0x00, 0x06}) && receive({0xAB, 0x55, 0x00, 0x06}) &&
+                    sendBytes(size) && receive(size) && sendBytes(payload) && receive(ack) &&
+                    receive(ack);
     ::close(fd);
     return ok;
 }
@@ -65,13 +60,10 @@ protected:
     sim::ReceivedTransfer transferOnce(const Bytes& payload,
                                        const std::function<void()>& afterStart = {})
     {
-        sim::SimulatorOptions options;
-        options.host = "127.0.0.1";
-        options.port = 0;
+        sim::SimulatorOptions options = test::loopbackOptions();
         options.saveDirectory = m_dir.path();
         sim::Simulator simulator(options);
-        std::string error;
-        EXPECT_TRUE(simulator.start(&error)) << error;
+        EXPECT_TRUE(test::startSimulator(simulator));
         if (afterStart)
             afterStart();
         EXPECT_TRUE(sendSerialNumber(simulator.port(), payload));

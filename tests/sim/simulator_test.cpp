@@ -1,12 +1,12 @@
 #include "sim/simulator.h"
+#include "support/loopback_simulator.h"
+#include "support/transfer_test_support.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
@@ -25,17 +25,13 @@ using Bytes = std::vector<std::uint8_t>;
 // A plain blocking client, written apart from the worker so the two cannot share a mistake.
 class RawClient {
 public:
-    explicit RawClient(std::uint16_t port)
+    explicit RawClient(std::uint16_t port) { m_fd = test::connectToLoopback(port); }
+    ~RawClient()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    ~RawClient() { ::close(m_fd); }
-    bool connected() const { return m_connected; }
+    bool connected() const { return m_fd >= 0; }
 
     bool send(const Bytes& bytes)
     {
@@ -61,19 +57,11 @@ public:
 
 private:
     int m_fd = -1;
-    bool m_connected = false;
 };
-
-sim::SimulatorOptions loopback()
-{
-    sim::SimulatorOptions options;
-    options.port = 0;
-    return options;
-}
 
 TEST(Simulator, AnswersWithTheRecordersWordsInOrder)
 {
-    sim::Simulator simulator(loopback());
+    sim::Simulator simulator(test::loopbackOptions());
     std::vector<std::string> lines;
     simulator.setLogSink([&lines](const std::string& line) { lines.push_back(line); });
     ASSERT_TRUE(simulator.start());
@@ -133,8 +121,7 @@ TEST(Simulator, ItsWordsOnTheWireAreTheRecordersBytes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        auto options = loopback();
-        options.fault = c.fault;
+        auto options = test::loopbackOptions(c.fault);
         options.minimumVersion = c.minimumVersion;
         sim::Simulator simulator(options);
         ASSERT_TRUE(simulator.start());
@@ -155,21 +142,13 @@ TEST(Simulator, FaultWordsAreTheOnesTheToolMustReject)
         Bytes typeAnswer;
     };
     // The wrong type answer of the integrated image is AB 55 00 02.
-    sim::Simulator wrong([] {
-        auto options = loopback();
-        options.fault = sim::Fault::WrongTypeAnswer;
-        return options;
-    }());
+    sim::Simulator wrong(test::loopbackOptions(sim::Fault::WrongTypeAnswer));
     ASSERT_TRUE(wrong.start());
     RawClient first(wrong.port());
     ASSERT_TRUE(first.send({0x55, 0xAB, 0x00, 0x01}));
     EXPECT_EQ(first.receive4(), (Bytes{0xAB, 0x55, 0x00, 0x02}));
 
-    sim::Simulator offByOne([] {
-        auto options = loopback();
-        options.fault = sim::Fault::SizeEchoOffByOne;
-        return options;
-    }());
+    sim::Simulator offByOne(test::loopbackOptions(sim::Fault::SizeEchoOffByOne));
     ASSERT_TRUE(offByOne.start());
     RawClient second(offByOne.port());
     ASSERT_TRUE(second.send({0x55, 0xAB, 0x00, 0x03}));
@@ -184,7 +163,7 @@ TEST(Simulator, SavesEachPayloadAndServesConnectionsConcurrently)
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string directory = pattern;
     {
-        auto options = loopback();
+        auto options = test::loopbackOptions();
         options.saveDirectory = directory;
         sim::Simulator simulator(options);
         ASSERT_TRUE(simulator.start());
@@ -219,7 +198,7 @@ TEST(Simulator, SavesEachPayloadAndServesConnectionsConcurrently)
 
 TEST(Simulator, StopEndsWaitingConnectionsPromptly)
 {
-    sim::Simulator simulator(loopback());
+    sim::Simulator simulator(test::loopbackOptions());
     ASSERT_TRUE(simulator.start());
     RawClient client(simulator.port());
     ASSERT_TRUE(client.send({0x55, 0xAB, 0x00, 0x08}));

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace tolvane::test {
 
 void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
@@ -34,6 +37,16 @@ std::vector<std::uint8_t> readFileBytes(const std::string& path)
     if (failed)
         throw std::runtime_error("cannot read " + path);
     return bytes;
+}
+
+bool resizeSparse(const std::string& path, std::uint64_t size)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0)
+        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    const bool resized = ::ftruncate(file, static_cast<off_t>(size)) == 0;
+    ::close(file);
+    return resized;
 }
 
 } // namespace tolvane::test

@@ -20,18 +20,6 @@ private:
 
 } // namespace
 
-DownloadDeadlines shortDeadlines()
-{
-    DownloadDeadlines deadlines;
-    deadlines.connect = std::chrono::milliseconds(5'000);
-    deadlines.reply = std::chrono::milliseconds(5'000);
-    deadlines.sendStall = std::chrono::milliseconds(5'000);
-    deadlines.writeMinimum = std::chrono::milliseconds(5'000);
-    deadlines.writePerMiB = std::chrono::milliseconds(1'000);
-    deadlines.completionPause = std::chrono::milliseconds(0);
-    return deadlines;
-}
-
 SimulatorOperator::SimulatorOperator(DownloadDeadlines deadlines) : m_deadlines(deadlines) {}
 
 void SimulatorOperator::showMessage(MessageId id)

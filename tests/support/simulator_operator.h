@@ -2,15 +2,13 @@
 
 #include "core/download/download_operator.h"
 #include "core/transfer/download_job.h"
+#include "support/deadlines.h"
 #include "support/recording_operator.h"
 
 #include <string>
 #include <vector>
 
 namespace tolvane::test {
-
-// Deadlines short enough that a stalled peer costs a test little, long enough for a busy machine.
-DownloadDeadlines shortDeadlines();
 
 // What one transfer run by the SimulatorOperator did.
 struct SimulatedTransfer {
@@ -27,7 +25,7 @@ struct SimulatedTransfer {
 // Jobs aimed anywhere but 127.0.0.1 are refused without connecting.
 class SimulatorOperator : public DownloadOperator {
 public:
-    explicit SimulatorOperator(DownloadDeadlines deadlines = shortDeadlines());
+    explicit SimulatorOperator(DownloadDeadlines deadlines = simulatorDeadlines());
 
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;

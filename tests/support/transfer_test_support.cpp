@@ -9,8 +9,6 @@
 
 namespace tolvane::test {
 
-using namespace std::chrono_literals;
-
 void RecordingObserver::add(std::string event)
 {
     const auto now = Clock::now();
@@ -50,18 +48,6 @@ std::vector<int> RecordingObserver::progressValues() const
     return result;
 }
 
-DownloadDeadlines shortDeadlines()
-{
-    DownloadDeadlines d;
-    d.connect = 2000ms;
-    d.reply = 2000ms;
-    d.sendStall = 2000ms;
-    d.writeMinimum = 2000ms;
-    d.writePerMiB = 100ms;
-    d.completionPause = 10ms;
-    return d;
-}
-
 DownloadJob makeJob(std::uint16_t port, std::uint32_t typeCode,
                     const std::vector<std::uint8_t>& payload)
 {
@@ -83,9 +69,6 @@ std::vector<std::uint8_t> patternPayload(std::size_t size)
     return bytes;
 }
 
-namespace {
-
-// A TCP socket bound to a free loopback port; listening unless backlog is negative.
 int bindLoopback(std::uint16_t& port, int backlog)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -104,12 +87,19 @@ int bindLoopback(std::uint16_t& port, int backlog)
     return fd;
 }
 
-int listenOnLoopback(std::uint16_t& port, int backlog)
+int connectToLoopback(std::uint16_t port)
 {
-    return bindLoopback(port, backlog);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
-
-} // namespace
 
 UnusedPort::UnusedPort()
 {
@@ -123,7 +113,7 @@ UnusedPort::~UnusedPort()
 
 ScriptedPeer::ScriptedPeer(std::vector<Step> script) : m_script(std::move(script))
 {
-    m_listener = listenOnLoopback(m_port, 1);
+    m_listener = bindLoopback(m_port, 1);
     if (::pipe(m_wake) != 0)
         throw std::runtime_error("pipe");
     m_thread = std::thread([this] { serve(); });

@@ -2,6 +2,7 @@
 
 #include "core/transfer/download_job.h"
 #include "core/transfer/download_observer.h"
+#include "support/deadlines.h"
 
 #include <chrono>
 #include <cstdint>
@@ -40,14 +41,18 @@ private:
     std::vector<Event> m_events;
 };
 
-// Deadlines short enough that a stalled peer costs a test a fraction of a second.
-DownloadDeadlines shortDeadlines();
-
 DownloadJob makeJob(std::uint16_t port, std::uint32_t typeCode,
                     const std::vector<std::uint8_t>& payload);
 
 // Bytes that differ from position to position, so a shifted or repeated chunk shows.
 std::vector<std::uint8_t> patternPayload(std::size_t size);
+
+// A TCP socket bound to a free port on 127.0.0.1 (stored in port), listening with that backlog
+// unless it is negative; throws std::runtime_error when that is impossible. The caller closes it.
+int bindLoopback(std::uint16_t& port, int backlog);
+
+// A TCP socket connected to that port on 127.0.0.1, or -1. The caller closes it.
+int connectToLoopback(std::uint16_t port);
 
 // A loopback port on which nothing listens: the socket stays bound, without listening, for the
 // object's lifetime, so a connection to it is refused and no other test can take the port.

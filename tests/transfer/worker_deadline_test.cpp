@@ -12,19 +12,13 @@ TEST(DownloadWorkerDeadline, ConnectGivesUpAtItsDeadline)
 {
     // A listener with a full queue of one unaccepted connection drops further SYNs, so the next
     // connection attempt hangs.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::uint16_t port = 0;
+    const int listener = test::bindLoopback(port, 0);
+    const int filler = test::connectToLoopback(port);
+    ASSERT_GE(filler, 0);
 
     const Bytes payload(8, 1);
-    DownloadJob job = test::makeJob(ntohs(address.sin_port), TypeCode::MacAddress, payload);
+    DownloadJob job = test::makeJob(port, TypeCode::MacAddress, payload);
     job.deadlines.connect = ShortDeadline;
     const Outcome outcome = runJob(job);
     ::close(filler);
@@ -146,47 +140,46 @@ TEST(DownloadWorkerDeadline, SecondAcknowledgementWaitsAtLeastTheMinimum)
     EXPECT_LT(waited, ShortDeadline + Slack);
 }
 
-TEST(DownloadWorkerDeadline, CompletionPauseFollowsStageFive)
+// Stage 5 may end the window that owns the job, so the worker must have read all it needs of the
+// job before posting it: this observer clears the pause of the job it is given as stage 5 comes.
+class JobClobberingObserver : public RecordingObserver {
+public:
+    explicit JobClobberingObserver(DownloadJob* job) : m_job(job) {}
+    void stage(int stage) override
+    {
+        RecordingObserver::stage(stage);
+        if (stage == 5 && m_job != nullptr)
+            m_job->deadlines.completionPause = 0ms;
+    }
+
+private:
+    DownloadJob* m_job;
+};
+
+// A transfer to the simulator with a 300 ms completion pause ends with stage 5, and the pause
+// follows it; with clobberAtStageFive the observer clears the job's pause as stage 5 comes.
+void expectPauseAfterStageFive(std::uint32_t typeCode, const Bytes& payload,
+                               bool clobberAtStageFive)
 {
     sim::Simulator simulator(loopbackOptions());
     ASSERT_TRUE(simulator.start());
-    const Bytes payload(8, 1);
-    DownloadJob job = test::makeJob(simulator.port(), TypeCode::MacAddress, payload);
+    DownloadJob job = test::makeJob(simulator.port(), typeCode, payload);
     job.deadlines.completionPause = 300ms;
-    const Outcome outcome = runJob(job);
+    JobClobberingObserver observer(clobberAtStageFive ? &job : nullptr);
+    const Outcome outcome = runJob(job, observer);
     ASSERT_FALSE(outcome.events.empty());
     EXPECT_EQ(outcome.events.back(), "stage 5");
     EXPECT_GE(outcome.returned - outcome.lastAt("stage 5"), 300ms);
 }
 
-// Stage 5 may end the window that owns the job, so the worker must have read all it needs of the
-// job before posting it.
-class JobClobberingObserver : public RecordingObserver {
-public:
-    explicit JobClobberingObserver(DownloadJob& job) : m_job(job) {}
-    void stage(int stage) override
-    {
-        RecordingObserver::stage(stage);
-        if (stage == 5)
-            m_job.deadlines.completionPause = 0ms;
-    }
-
-private:
-    DownloadJob& m_job;
-};
+TEST(DownloadWorkerDeadline, CompletionPauseFollowsStageFive)
+{
+    expectPauseAfterStageFive(TypeCode::MacAddress, Bytes(8, 1), false);
+}
 
 TEST(DownloadWorkerDeadline, CompletionPauseIsTakenBeforeStageFive)
 {
-    sim::Simulator simulator(loopbackOptions());
-    ASSERT_TRUE(simulator.start());
-    const Bytes payload(4, 2);
-    DownloadJob job = test::makeJob(simulator.port(), TypeCode::SerialNumber, payload);
-    job.deadlines.completionPause = 300ms;
-    JobClobberingObserver observer(job);
-    const Outcome outcome = runJob(job, observer);
-    ASSERT_FALSE(outcome.events.empty());
-    EXPECT_EQ(outcome.events.back(), "stage 5");
-    EXPECT_GE(outcome.returned - outcome.lastAt("stage 5"), 300ms);
+    expectPauseAfterStageFive(TypeCode::SerialNumber, Bytes(4, 2), true);
 }
 
 // --- The recorder's words as literal bytes
@@ -226,17 +219,11 @@ bool writeBytes(int fd, const Bytes& bytes)
 
 TEST(DownloadWorkerDeadline, DefaultJobHoldsTheConnectionForTheClosingPause)
 {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::uint16_t port = 0;
+    const int listener = test::bindLoopback(port, 1);
 
     const Bytes version = {0x00, 0x02, 0x07, 0x03};
-    DownloadJob job = test::makeJob(ntohs(address.sin_port), 0x55AB0009, version);
+    DownloadJob job = test::makeJob(port, 0x55AB0009, version);
     job.deadlines = DownloadDeadlines{};
     Outcome outcome;
     std::thread worker([&] { outcome = runJob(job); });

@@ -6,6 +6,7 @@
 #include "core/transfer/download_worker.h"
 #include "core/transfer/wire_words.h"
 #include "sim/simulator.h"
+#include "support/loopback_simulator.h"
 #include "support/transfer_test_support.h"
 
 #include <arpa/inet.h>
@@ -23,21 +24,13 @@
 namespace tolvane::worker_test {
 
 using namespace std::chrono_literals;
+using test::loopbackOptions;
 using test::RecordingObserver;
 using test::ScriptedPeer;
 using Strings = std::vector<std::string>;
 using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr auto SimulatorWait = 5s;
-
-inline sim::SimulatorOptions loopbackOptions(sim::Fault fault = sim::Fault::None)
-{
-    sim::SimulatorOptions options;
-    options.host = "127.0.0.1";
-    options.port = 0;
-    options.fault = fault;
-    return options;
-}
 
 using Clock = RecordingObserver::Clock;
 

@@ -1,0 +1,33 @@
+#pragma once
+
+// The recorder simulator as the tests run it: on 127.0.0.1 at a port the system picks. For test
+// programs that link the simulator.
+
+#include "sim/simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tolvane::test {
+
+// Options for a simulator on 127.0.0.1 at a port the system picks.
+inline sim::SimulatorOptions loopbackOptions(sim::Fault fault = sim::Fault::None)
+{
+    sim::SimulatorOptions options;
+    options.host = "127.0.0.1";
+    options.port = 0;
+    options.fault = fault;
+    return options;
+}
+
+// Starts the simulator, or says why it could not: for ASSERT_TRUE or EXPECT_TRUE.
+inline ::testing::AssertionResult startSimulator(sim::Simulator& simulator)
+{
+    std::string error;
+    if (simulator.start(&error))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the simulator did not start: " << error;
+}
+
+} // namespace tolvane::test
