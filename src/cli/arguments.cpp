@@ -141,15 +141,23 @@ bool expectCount(const std::vector<std::string>& positional, std::size_t count, 
     return false;
 }
 
+// False, with `missing` as the error, when fewer than count words were given.
+bool haveWords(const std::vector<std::string>& positional, std::size_t count, const char* missing,
+               std::string& error)
+{
+    if (positional.size() >= count)
+        return true;
+    error = missing;
+    return false;
+}
+
 // `download TYPE [IMAGE]`
 bool readDownloadWords(const std::vector<std::string>& positional, CliCommand& command,
                        std::string& error)
 {
     command.kind = CommandKind::Download;
-    if (positional.size() < 2) {
-        error = "download needs a type: app, integrated, ptz or data";
+    if (!haveWords(positional, 2, "download needs a type: app, integrated, ptz or data", error))
         return false;
-    }
     static const std::map<std::string, DownloadType> Types = {
         {"app", DownloadType::ApplicationImage},
         {"integrated", DownloadType::IntegratedImage},
@@ -174,15 +182,11 @@ bool readPtzBuildWords(const std::vector<std::string>& positional, CliCommand& c
                        std::string& error)
 {
     command.kind = CommandKind::PtzBuild;
-    if (positional.size() < 3) {
-        error = "missing database file";
+    if (!haveWords(positional, 3, "missing database file", error))
         return false;
-    }
     command.file = positional[2];
-    if (positional.size() < 4) {
-        error = "missing protocol numbers";
+    if (!haveWords(positional, 4, "missing protocol numbers", error))
         return false;
-    }
     for (std::size_t i = 3; i < positional.size(); ++i) {
         const auto number = parseProtocolNumber(positional[i]);
         if (!number) {
@@ -198,10 +202,8 @@ bool readPtzBuildWords(const std::vector<std::string>& positional, CliCommand& c
 bool readPtzWords(const std::vector<std::string>& positional, CliCommand& command,
                   std::string& error)
 {
-    if (positional.size() < 2) {
-        error = "ptz needs a subcommand: show, verify or build";
+    if (!haveWords(positional, 2, "ptz needs a subcommand: show, verify or build", error))
         return false;
-    }
     const std::string& sub = positional[1];
     if (sub == "show" || sub == "verify") {
         command.kind = sub == "show" ? CommandKind::PtzShow : CommandKind::PtzVerify;

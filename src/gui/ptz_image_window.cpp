@@ -363,10 +363,7 @@ void PtzImageWindow::loadImage()
     if (path.isEmpty())
         return;
     // A file that does not read leaves the image, and the path handed back, as they were.
-    if (m_image.ReadFile(localPath(path)))
-        m_imagePath = path;
-    else
-        tellFailure(MessageId::CannotReadFile, m_image.LastError());
+    keepImagePathIf(m_image.ReadFile(localPath(path)), path, MessageId::CannotReadFile);
     fillTargetList();
 }
 
@@ -374,12 +371,16 @@ void PtzImageWindow::saveImage()
 {
     const QString path = m_prompter.saveFile(this, QStringLiteral("Save to Image"), imageFilter,
                                              QStringLiteral("bin"));
-    if (path.isEmpty())
-        return;
-    if (m_image.WriteFile(localPath(path)))
+    if (!path.isEmpty())
+        keepImagePathIf(m_image.WriteFile(localPath(path)), path, MessageId::CannotSaveFile);
+}
+
+void PtzImageWindow::keepImagePathIf(bool succeeded, const QString& path, MessageId failure)
+{
+    if (succeeded)
         m_imagePath = path;
     else
-        tellFailure(MessageId::CannotSaveFile, m_image.LastError());
+        tellFailure(failure, m_image.LastError());
 }
 
 void PtzImageWindow::accept()

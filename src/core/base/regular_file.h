@@ -27,6 +27,14 @@ public:
 
     // Opens path read-only; false, with errno and errorText(), for anything but a regular file.
     bool open(const std::string& path);
+    // The same, with the reason of a failure written to *errorText.
+    bool open(const std::string& path, std::string* errorText)
+    {
+        const bool opened = open(path);
+        if (!opened && errorText)
+            *errorText = this->errorText();
+        return opened;
+    }
     void close();
     bool isOpen() const { return m_file >= 0; }
 

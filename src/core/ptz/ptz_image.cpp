@@ -148,10 +148,8 @@ int PtzImage::ReadFile(const std::string& path)
 {
     m_lastError.clear();
     RegularFile file;
-    if (!file.open(path)) {
-        m_lastError = file.errorText();
+    if (!file.open(path, &m_lastError))
         return 0;
-    }
     // Into a buffer first: a short file must not leave half of it mixed into the image.
     auto buffer = std::make_unique<std::array<std::uint8_t, FileSize>>();
     const long long got = file.read(buffer->data(), buffer->size());

@@ -113,10 +113,8 @@ int PtzProtocolList::LoadFile(const std::string& path)
 {
     m_lastError.clear();
     RegularFile file;
-    if (!file.open(path)) {
-        m_lastError = file.errorText();
+    if (!file.open(path, &m_lastError))
         return 0;
-    }
     std::array<std::uint8_t, PdbHeaderSize> bytes{};
     const long long got = file.read(bytes.data(), bytes.size());
     if (got != static_cast<long long>(PdbHeaderSize)) {

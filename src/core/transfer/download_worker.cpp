@@ -130,32 +130,37 @@ int DownloadWorker::connectSocket(int socket, std::uint32_t addressNetworkOrder)
     return WorkerError::None;
 }
 
-int DownloadWorker::handshake(int socket)
+int DownloadWorker::exchangeWord(int socket, std::uint32_t sent, std::uint32_t& answer,
+                                 int errorCode, const char* sentName, const char* answerName)
 {
     std::uint8_t word[4];
-    const auto replyDeadline = [this] { return SteadyClock::now() + m_job.deadlines.reply; };
-
-    encodeWord(m_job.typeCode, word);
+    encodeWord(sent, word);
     IoStatus status = sendAll(socket, word, sizeof word, m_job.deadlines.sendStall);
     if (status != IoStatus::Done)
-        return fail(WorkerError::TypeExchange, "sending the type code: " + describe(status));
-    status = receiveExactly(socket, word, sizeof word, replyDeadline());
+        return fail(errorCode, std::string("sending the ") + sentName + ": " + describe(status));
+    status = receiveExactly(socket, word, sizeof word, SteadyClock::now() + m_job.deadlines.reply);
     if (status != IoStatus::Done)
-        return fail(WorkerError::TypeExchange, "receiving the type answer: " + describe(status));
-    const std::uint32_t answer = decodeWord(word);
+        return fail(errorCode,
+                    std::string("receiving the ") + answerName + ": " + describe(status));
+    answer = decodeWord(word);
+    return WorkerError::None;
+}
+
+int DownloadWorker::handshake(int socket)
+{
+    std::uint32_t answer = 0;
+    if (const int code = exchangeWord(socket, m_job.typeCode, answer, WorkerError::TypeExchange,
+                                      "type code", "type answer"))
+        return code;
     if (answer != typeAnswerFor(m_job.typeCode))
         return fail(WorkerError::TypeExchange, "type answer " + wordText(answer) + " instead of " +
                                                    wordText(typeAnswerFor(m_job.typeCode)));
 
     const auto size = static_cast<std::uint32_t>(m_job.payloadSize);
-    encodeWord(size, word);
-    status = sendAll(socket, word, sizeof word, m_job.deadlines.sendStall);
-    if (status != IoStatus::Done)
-        return fail(WorkerError::SizeExchange, "sending the size: " + describe(status));
-    status = receiveExactly(socket, word, sizeof word, replyDeadline());
-    if (status != IoStatus::Done)
-        return fail(WorkerError::SizeExchange, "receiving the size echo: " + describe(status));
-    const std::uint32_t echo = decodeWord(word);
+    std::uint32_t echo = 0;
+    if (const int code =
+            exchangeWord(socket, size, echo, WorkerError::SizeExchange, "size", "size echo"))
+        return code;
     if (echo != size)
         return fail(WorkerError::SizeExchange,
                     "size echo " + std::to_string(echo) + " instead of " + std::to_string(size));

@@ -23,6 +23,9 @@ public:
 
 private:
     int handshake(int socket);
+    // Sends one word and receives the recorder's answer to it; a failure posts errorCode.
+    int exchangeWord(int socket, std::uint32_t sent, std::uint32_t& answer, int errorCode,
+                     const char* sentName, const char* answerName);
     int transfer(int socket);
     int sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
 
