@@ -267,7 +267,9 @@ int runInspectCommand(const CliCommand& command, std::ostream& out, std::ostream
         err << error << "\n";
         return ExitFailure;
     }
-    facts.database = hasDatabaseHeader(file);
+    // 12 + 1796 * N bytes is never 64660: a file the size of a PTZ image is one, whatever its first
+    // bytes (a checksum word may well start with "PD").
+    facts.database = !facts.ptzImageSized && hasDatabaseHeader(file);
     facts.integrated = readVersionQuietly(path, false);
     facts.applicationOnly = readVersionQuietly(path, true);
     facts.kind = kindOf(facts);

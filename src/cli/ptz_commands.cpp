@@ -69,7 +69,9 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
         err << error << "\n";
         return ExitFailure;
     }
-    if (hasDatabaseHeader(file)) {
+    // A file the size of a PTZ image is one, even when its checksum word starts with "PD": no
+    // database has that size.
+    if (file.size() != PtzImage::FileSize && hasDatabaseHeader(file)) {
         PtzProtocolList list;
         if (!loadDatabase(path, list, err))
             return ExitFailure;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,40 @@ TEST(AtomicFile, ReplacesContentAndKeepsPermissions)
     EXPECT_EQ(test::readFileBytes(path), data);
     EXPECT_EQ(modeOf(path), 0640u);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.bin"});
+}
+
+// A FIFO, a folder or a link to nothing is never renamed over: the save is refused, saying why, and
+// the folder holds exactly what it held.
+TEST(AtomicFile, TargetsThatAreNotRegularFilesAreRefused)
+{
+    const struct {
+        const char* name;
+        std::function<bool(const std::string&)> make;
+        const char* says;
+    } cases[] = {
+        {"pipe", [](const std::string& p) { return ::mkfifo(p.c_str(), 0644) == 0; },
+         "is not a regular file"},
+        {"folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0755) == 0; },
+         "is not a regular file"},
+        {"dangling",
+         [](const std::string& p) { return ::symlink("/nonexistent/x", p.c_str()) == 0; },
+         "leads to no file"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(c.make(path)) << c.name;
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        std::string error;
+        EXPECT_FALSE(writeFileAtomically(path, ByteVector{1, 2}, &error)) << c.name;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0) << c.name;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.name;
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{c.name});
+    }
 }
 
 TEST(AtomicFile, NewFileIsNotLeftPrivate)

@@ -203,6 +203,29 @@ TEST_F(FileCommands, ShowListsDatabaseRowsInFileOrder)
     EXPECT_EQ(other.status, 1);
 }
 
+// A valid image whose checksum word begins with the bytes "PD": slot 0 holds protocol 1, "Cam";
+// the other slots are empty (0xFF) but for the last word, which brings the sum to 0.
+TEST_F(FileCommands, AnImageWhoseChecksumStartsWithPDIsStillAnImage)
+{
+    Bytes image(test::PtzImageSize, 0xFF);
+    const Bytes head = {'P', 'D', 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 'C', 'a', 'm', 0x00};
+    std::copy(head.begin(), head.end(), image.begin());
+    std::fill(image.begin() + 12, image.begin() + 4 + 1796, 0x00);
+    // The last word is 0xFFFFFFFF now; lowering it by the sum makes the sum 0.
+    const std::uint32_t last = 0xFFFFFFFFu - test::littleEndianWordSum(image);
+    for (std::size_t b = 0; b < 4; ++b)
+        image[test::PtzImageSize - 4 + b] = static_cast<std::uint8_t>(last >> (8 * b));
+    ASSERT_EQ(test::littleEndianWordSum(image), 0u);
+    test::writeFileBytes(m_dir.file("pd.bin"), image);
+
+    const auto show = test::runTolvaneCli({"ptz", "show", m_dir.file("pd.bin")});
+    EXPECT_EQ(show.status, 0) << show.err;
+    EXPECT_EQ(show.out, "[001]Cam\n");
+    const auto inspect = test::runTolvaneCli({"inspect", m_dir.file("pd.bin")});
+    EXPECT_THAT(inspect.out, HasSubstr("Kind: PTZ image\n"));
+    EXPECT_THAT(inspect.out, Not(HasSubstr("database")));
+}
+
 struct VerifyCase {
     const char* name;
     std::size_t size;

@@ -33,7 +33,8 @@ mode_t currentUmask()
     return mask;
 }
 
-// A link as target is replaced at the file it points to, not turned into a plain file.
+// A link as target is replaced at the file it points to, not turned into a plain file. Empty for
+// a link that leads nowhere: saving there would create a file the operator never named.
 std::string resolveTarget(const std::string& path)
 {
     struct stat st {};
@@ -42,7 +43,7 @@ std::string resolveTarget(const std::string& path)
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved))
         return resolved;
-    return path; // a dangling link: renaming over it is the best we can do
+    return {};
 }
 
 std::string folderOf(const std::string& path)
@@ -82,13 +83,30 @@ bool AtomicFile::fail(const char* what, const std::string& path, int err)
     return false;
 }
 
+bool AtomicFile::refuse(std::string text, int err)
+{
+    m_failed = true;
+    m_errno = err;
+    m_errorText = std::move(text);
+    errno = err;
+    return false;
+}
+
 bool AtomicFile::open()
 {
     if (m_failed || m_file >= 0)
         return false;
     if (m_target.empty())
         return fail("open", "(empty path)", ENOENT);
-    m_target = resolveTarget(m_target);
+    const std::string named = m_target;
+    m_target = resolveTarget(named);
+    if (m_target.empty())
+        return refuse(named + " is a symbolic link that leads to no file", ENOENT);
+    // Renaming over a FIFO, a device or a folder would destroy it rather than save into it.
+    struct stat existing {};
+    if (::stat(m_target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return refuse(m_target + " is not a regular file",
+                      S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
     // rename() needs only the folder to be writable, so it would replace a file the operator made
     // read-only; refuse as writing into that file would.
     if (::access(m_target.c_str(), W_OK) != 0 && errno != ENOENT)

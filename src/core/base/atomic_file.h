@@ -10,7 +10,8 @@ namespace tolvane {
 // Replaces a file as a whole or not at all: the content goes to a temporary file beside the target
 // (mkstemp, same folder so rename stays on one file system), is flushed to disk and then renamed
 // over the target. Until commit() succeeds the target is untouched; a failed or abandoned write
-// removes the temporary file. A symbolic link as target is followed, so the link itself stays.
+// removes the temporary file. A symbolic link as target is followed, so the link itself stays; a
+// target that is not a regular file is refused.
 class AtomicFile {
 public:
     explicit AtomicFile(std::string targetPath);
@@ -18,7 +19,8 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Fails with EACCES, before creating anything, when the target exists and may not be written.
+    // Fails before creating anything when the target exists and may not be written (EACCES), is
+    // not a regular file (EISDIR, EINVAL), or is a symbolic link that leads nowhere (ENOENT).
     bool open();
     // Writes all of data or fails; after a failure every further call fails.
     bool write(const void* data, std::size_t size);
@@ -35,6 +37,7 @@ public:
 
 private:
     bool fail(const char* what, const std::string& path, int err);
+    bool refuse(std::string text, int err); // before anything was created
 
     std::string m_target;
     std::string m_tempPath;
