@@ -1,6 +1,7 @@
 #include "cli/production_record.h"
 
 #include "cli/json.h"
+#include "core/base/regular_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +32,14 @@ std::string optionalString(const std::optional<std::string>& value)
     return value ? jsonString(*value) : "null";
 }
 
+std::string recordFailure(bool forWriting, const std::string& path, const Failure& why)
+{
+    if (why.error == 0)
+        return why.context; // "PATH is not a regular file"
+    return std::string(forWriting ? "cannot open record " : "cannot read record ") + path + ": " +
+           systemErrorText(why.error);
+}
+
 std::string failure(const char* what, const std::string& path)
 {
     const int code = errno;
@@ -54,18 +63,18 @@ public:
     bool open(const std::string& path, bool forWriting, bool* missing, std::string* error)
     {
         m_path = path;
-        const int flags =
-            forWriting ? O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
-        do {
-            m_file = ::open(path.c_str(), flags, 0644);
-        } while (m_file < 0 && errno == EINTR);
+        // Non-blocking and regular files only: a FIFO or a device as record would hang or
+        // never end.
+        const int flags = forWriting ? O_RDWR | O_APPEND | O_CREAT : O_RDONLY;
+        Failure why;
+        m_file = openRegularFile(path, flags, &why);
         if (m_file < 0) {
-            if (!forWriting && errno == ENOENT && missing) {
+            if (!forWriting && why.error == ENOENT && missing) {
                 *missing = true;
                 return false;
             }
             if (error)
-                *error = failure(forWriting ? "cannot open record" : "cannot read record", path);
+                *error = recordFailure(forWriting, path, why);
             return false;
         }
         int locked;
@@ -252,14 +261,12 @@ ProductionRecord::ProductionRecord(std::string path) : m_path(std::move(path)) {
 
 bool ProductionRecord::checkWritable(std::string* error) const
 {
-    int file;
-    do {
-        // Read access too: the MAC check reads the record before a unit is reserved.
-        file = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    } while (file < 0 && errno == EINTR);
+    // Read access too: the MAC check reads the record before a unit is reserved.
+    Failure why;
+    const int file = openRegularFile(m_path, O_RDWR | O_APPEND | O_CREAT, &why);
     if (file < 0) {
         if (error)
-            *error = failure("cannot open record", m_path);
+            *error = recordFailure(true, m_path, why);
         return false;
     }
     ::close(file);

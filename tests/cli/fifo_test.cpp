@@ -3,11 +3,13 @@
 #include "cli/cli_test_support.h"
 #include "sim/simulator.h"
 #include "support/fifo_guard.h"
+#include "support/file_io.h"
 #include "support/loopback_simulator.h"
 #include "support/temp_dir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace tolvane {
 namespace {
@@ -69,8 +71,40 @@ INSTANTIATE_TEST_SUITE_P(
         FifoCase{"TargetsFile",
                  {"download", "app", "app.img", "--targets", "{fifo}"},
                  2,
-                 "tolvane-cli: targets file {fifo} is not a regular file\n"}),
+                 "tolvane-cli: targets file {fifo} is not a regular file\n"},
+        FifoCase{
+            "Record",
+            {"download", "data", "--target", "{target}", "--serial", "1", "--record", "{fifo}"},
+            1,
+            "{fifo} is not a regular file\n"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// A targets file is a short list: a huge one, or a line that never ends, is refused, and what is
+// echoed of a bad line is cut to 200 characters.
+TEST(TargetsFileLimits, AreRefusedWithTheirReason)
+{
+    test::TempDir dir;
+    const std::string huge = dir.file("huge");
+    test::writeFileBytes(huge, {});
+    ASSERT_EQ(::truncate(huge.c_str(), 2 * 1024 * 1024), 0);
+    const std::string endless = dir.file("endless");
+    test::writeFileBytes(endless, Bytes(5000, 'x'));
+    const std::string bad = dir.file("bad");
+    test::writeFileBytes(bad, Bytes(600, 'y'));
+
+    const std::pair<std::string, std::string> cases[] = {
+        {huge, "targets file " + huge + " is larger than 1 MiB\n"},
+        {endless,
+         endless + ":1: a line longer than 1000 bytes: " + std::string(200, 'x') + "...\n"},
+        {bad,
+         bad + ":1: not an IPv4 address with an optional port: " + std::string(200, 'y') + "...\n"},
+    };
+    for (const auto& [file, message] : cases) {
+        const auto run = test::runTolvaneCli({"download", "app", "app.img", "--targets", file});
+        EXPECT_EQ(run.status, 2) << file;
+        EXPECT_THAT(run.err, HasSubstr("tolvane-cli: " + message)) << file;
+    }
+}
 
 } // namespace
 } // namespace tolvane

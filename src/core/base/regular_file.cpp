@@ -24,11 +24,11 @@ int refuse(int file, Failure* failure, Failure reason)
 
 } // namespace
 
-int openRegularFile(const std::string& path, int flags, Failure* failure)
+int openRegularFile(const std::string& path, int flags, Failure* failure, unsigned mode)
 {
     int file = -1;
     do {
-        file = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+        file = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode));
     } while (file < 0 && errno == EINTR);
     if (file < 0)
         return refuse(-1, failure, {errno, "open " + path});
@@ -49,10 +49,10 @@ int openRegularFile(const std::string& path, int flags, Failure* failure)
     return file;
 }
 
-int openRegularFile(const std::string& path, int flags, std::string* errorText)
+int openRegularFile(const std::string& path, int flags, std::string* errorText, unsigned mode)
 {
     Failure failure;
-    const int file = openRegularFile(path, flags, &failure);
+    const int file = openRegularFile(path, flags, &failure, mode);
     if (file < 0 && errorText) {
         const int err = errno;
         *errorText = failure.text();

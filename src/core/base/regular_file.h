@@ -13,8 +13,10 @@ namespace tolvane {
 // and only then switched back to blocking I/O. flags are those of open(2); O_CLOEXEC is added.
 // Returns the descriptor, or -1 with errno set (EISDIR for a folder, EINVAL for any other file
 // that is not regular) and *errorText, when given, saying what failed with the path.
-int openRegularFile(const std::string& path, int flags, Failure* failure);
-int openRegularFile(const std::string& path, int flags, std::string* errorText = nullptr);
+// mode is used when flags hold O_CREAT.
+int openRegularFile(const std::string& path, int flags, Failure* failure, unsigned mode = 0644);
+int openRegularFile(const std::string& path, int flags, std::string* errorText = nullptr,
+                    unsigned mode = 0644);
 
 // A regular file open for reading: the one way the core and its front ends read a file the
 // operator named. Closed on every way out.
