@@ -5,6 +5,8 @@
 #include "cli/image_commands.h"
 #include "cli/ptz_commands.h"
 
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace tolvane::cli {
@@ -21,18 +23,9 @@ ProgressStyle progressStyleFor(const CliCommand& command, const CliSettings& set
     return terminal && fits ? ProgressStyle::Terminal : ProgressStyle::Plain;
 }
 
-} // namespace
-
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           const CliSettings& settings)
+int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
+               const CliSettings& settings)
 {
-    const ParsedArguments parsed = parseArguments(args);
-    if (!parsed.command) {
-        err << "tolvane-cli: " << parsed.error << "\n"
-            << "Try 'tolvane-cli --help' for more information.\n";
-        return ExitUsage;
-    }
-    const CliCommand& command = *parsed.command;
     switch (command.kind) {
     case CommandKind::Help: out << usageText(); return ExitSuccess;
     case CommandKind::Download:
@@ -44,6 +37,29 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     case CommandKind::PtzBuild: return runPtzBuildCommand(command, out, err);
     }
     return ExitUsage;
+}
+
+} // namespace
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliSettings& settings)
+{
+    const ParsedArguments parsed = parseArguments(args);
+    if (!parsed.command) {
+        err << "tolvane-cli: " << parsed.error << "\n"
+            << "Try 'tolvane-cli --help' for more information.\n";
+        return ExitUsage;
+    }
+    const int status = runCommand(*parsed.command, out, err, settings);
+    // A script reads its results from standard output (a version, the next MAC address): a full
+    // disk or a closed pipe there is a failure, not a success with the result lost.
+    if (out.flush(); !out) {
+        const int cause = errno;
+        err << "tolvane-cli: cannot write the results to standard output"
+            << (cause != 0 ? std::string(": ") + std::strerror(cause) : std::string()) << "\n";
+        return status == ExitSuccess ? ExitFailure : status;
+    }
+    return status;
 }
 
 } // namespace tolvane::cli

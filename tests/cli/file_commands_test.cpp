@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <streambuf>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -366,6 +368,31 @@ TEST_F(FileCommands, InspectTellsEachKindOfFile)
     run = test::runTolvaneCli({"inspect", m_dir.file("absent")});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("Can't open the image file."));
+}
+
+// Standard output that takes nothing, as on a full disk.
+class FullDisk : public std::streambuf {
+protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+// Results that cannot be written are a failure, said on stderr, whatever the command.
+TEST_F(FileCommands, ResultsThatCannotBeWrittenFailTheCommand)
+{
+    test::FirmwareImageBuilder().version("3.5.1").writeTo(m_dir.file("full.img"));
+    const std::vector<std::string> commands[] = {{"version", m_dir.file("full.img")},
+                                                 {"inspect", m_dir.file("full.img")},
+                                                 {"ptz", "show", m_database},
+                                                 {"--help"}};
+    for (const auto& args : commands) {
+        FullDisk disk;
+        std::ostream out(&disk);
+        std::ostringstream err;
+        EXPECT_EQ(cli::runCli(args, out, err, {}), 1) << args.front();
+        EXPECT_THAT(err.str(), HasSubstr("cannot write the results to standard output"))
+            << args.front();
+    }
 }
 
 } // namespace
