@@ -287,18 +287,22 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
                                 const DownloadTarget& target)
 {
     RoutineOutcome outcome;
-    MappedFile file;
-    const std::uint8_t* image = file.open(imagePath, 0, 0, true);
-    if (image == nullptr) {
+    // Read rather than mapped: a file cut short while it is checked or sent cannot end the program
+    // with SIGBUS. One byte more than an image holds shows a file that is too long.
+    RegularFile file;
+    std::vector<std::uint8_t> image(PtzImage::FileSize + 1);
+    const long long got = file.open(imagePath) ? file.readAt(0, image.data(), image.size()) : -1;
+    // An empty file is one that cannot be opened as an image, as it cannot be mapped.
+    if (got <= 0) {
         op.showMessage(MessageId::CannotOpenImageFile);
         return outcome;
     }
-    if (!PtzImage::IsValidFile(image, file.viewLength())) {
+    if (!PtzImage::IsValidFile(image.data(), static_cast<std::uint64_t>(got))) {
         op.showMessage(MessageId::InvalidPtzImage);
         return outcome;
     }
-    outcome.succeeded = op.runTransfer(makeJob(TypeCode::PtzImage, target, image, PtzImage::FileSize)) ==
-                        TransferResult::Ok;
+    outcome.succeeded = op.runTransfer(makeJob(TypeCode::PtzImage, target, image.data(),
+                                               PtzImage::FileSize)) == TransferResult::Ok;
     return outcome;
 }
 
