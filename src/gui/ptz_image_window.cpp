@@ -69,11 +69,11 @@ PtzImageWindow::PtzImageWindow(Prompter& prompter, PtzImageWindowMemory& memory,
 
 PtzImageWindow::~PtzImageWindow() = default;
 
-QPushButton* PtzImageWindow::addButton(const ButtonSpec& spec)
+QPushButton* PtzImageWindow::addButton(const ButtonRole& wanted)
 {
-    auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
-    button->setObjectName(QString::fromLatin1(spec.objectName));
-    connect(button, &QPushButton::clicked, this, spec.slot);
+    auto* button = new QPushButton(QString::fromUtf8(wanted.caption), this);
+    button->setObjectName(QString::fromLatin1(wanted.objectName));
+    connect(button, &QPushButton::clicked, this, wanted.slot);
     return button;
 }
 
@@ -101,10 +101,10 @@ void PtzImageWindow::buildControls()
     layout->addLayout(bottom);
 }
 
-QBoxLayout* PtzImageWindow::buttonRow(std::initializer_list<ButtonSpec> buttons)
+QBoxLayout* PtzImageWindow::buttonRow(std::initializer_list<ButtonRole> buttons)
 {
     auto* row = new QHBoxLayout;
-    for (const ButtonSpec& button : buttons)
+    for (const ButtonRole& button : buttons)
         row->addWidget(addButton(button));
     return row;
 }

@@ -56,7 +56,7 @@ public slots:
     void accept() override;
 
 private:
-    struct ButtonSpec {
+    struct ButtonRole {
         const char* caption;
         const char* objectName;
         void (PtzImageWindow::*slot)();
@@ -65,8 +65,8 @@ private:
     QBoxLayout* buildDatabaseSide();
     QBoxLayout* buildMoveButtons();
     QBoxLayout* buildTargetSide();
-    QBoxLayout* buttonRow(std::initializer_list<ButtonSpec> buttons);
-    QPushButton* addButton(const ButtonSpec& spec);
+    QBoxLayout* buttonRow(std::initializer_list<ButtonRole> buttons);
+    QPushButton* addButton(const ButtonRole& wanted);
     std::optional<PtzProtocol> runEditor(const PtzProtocol& record, PtzEditorWindow::Mode mode);
     // The database index of the protocol on the selected row, or -1.
     int selectedDatabaseIndex() const;
