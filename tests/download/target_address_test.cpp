@@ -22,7 +22,7 @@ TEST(TargetAddress, RecorderAddressesInBothForms)
         {"223.255.255.254", "223.255.255.254", "223.255.255.254"},
         {"1.0.0.0", "1.0.0.0", "1.0.0.0"},
         {"127.000.000.001", "127.0.0.1", nullptr}, // leading zeros: octal to some readers
-        {"010.0.0.1", "10.0.0.1", nullptr},
+        {"127.0.0.010", "127.0.0.10", nullptr},
         {" 127.1.2.3\t", "127.1.2.3", nullptr},
         {"0.0.0.0", nullptr, nullptr},         // no host
         {"000.000.000.000", nullptr, nullptr}, // the same, written long
