@@ -1,6 +1,7 @@
 #include "core/transfer/download_worker.h"
 
 #include "core/base/failure.h"
+#include "core/transfer/payload_sender.h"
 #include "core/transfer/socket_io.h"
 #include "core/transfer/wire_words.h"
 
@@ -52,9 +53,8 @@ int DownloadWorker::fail(int code, std::string detail)
     return code;
 }
 
-int DownloadWorker::run()
+int DownloadWorker::checkPayload()
 {
-    m_failureDetail.clear();
     // The size travels as one 32-bit word; anything larger would be announced wrongly.
     if (m_job.payloadSize < 0 || m_job.payloadSize > MaximumPayloadSize)
         return fail(WorkerError::PayloadTooLarge,
@@ -62,6 +62,14 @@ int DownloadWorker::run()
                         std::to_string(MaximumPayloadSize));
     if (m_job.payloadSize > 0 && m_job.payload == nullptr)
         return fail(WorkerError::SendFailure, "no payload bytes given");
+    return WorkerError::None;
+}
+
+int DownloadWorker::run()
+{
+    m_failureDetail.clear();
+    if (const int code = checkPayload())
+        return code;
 
     in_addr address{};
     if (::inet_pton(AF_INET, m_job.targetAddress.c_str(), &address) != 1) {
@@ -76,9 +84,17 @@ int DownloadWorker::run()
 
     if (const int code = connectSocket(socket.get(), address.s_addr))
         return code;
-    if (const int code = handshake(socket.get()))
+    return runConnected(socket.get());
+}
+
+int DownloadWorker::runConnected(int socket)
+{
+    m_failureDetail.clear();
+    if (const int code = checkPayload())
         return code;
-    if (const int code = transfer(socket.get()))
+    if (const int code = handshake(socket))
+        return code;
+    if (const int code = transfer(socket))
         return code;
 
     // Stage 5 may let the window end and free the job, so nothing of it is read after posting.
@@ -226,26 +242,21 @@ int DownloadWorker::sendPayload(const std::uint8_t* payload, std::int64_t size, 
             chunk = static_cast<std::size_t>(sendBuffer);
     }
 
-    std::int64_t sent = 0;
-    while (sent < size) {
-        const auto thisChunk = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(chunk), size - sent));
-        std::size_t accepted = 0;
-        const IoStatus status =
-            sendAll(socket, payload + sent, thisChunk, m_job.deadlines.sendStall, &accepted);
-        if (status == IoStatus::WaitFailed)
-            return fail(WorkerError::SocketFailure, "sending the payload: " + describe(status));
-        if (status != IoStatus::Done) {
-            const std::string why = describe(status);
-            return fail(WorkerError::SendFailure,
-                        "sending the payload after " +
-                            std::to_string(sent + static_cast<std::int64_t>(accepted)) + " of " +
-                            std::to_string(size) + " bytes: " + why);
-        }
-        sent += static_cast<std::int64_t>(thisChunk);
-        m_observer.progress(static_cast<int>(sent * 100 / size));
-    }
-    return WorkerError::None;
+    PayloadSender sender(socket, payload, size, chunk, m_job.deadlines.sendStall,
+                         [this](int percent) { m_observer.progress(percent); });
+    const IoStatus status = sender.run();
+    if (status == IoStatus::Done)
+        return WorkerError::None;
+    const std::string why = describe(status);
+    if (status == IoStatus::WaitFailed)
+        return fail(WorkerError::SocketFailure, "sending the payload: " + why);
+    if (sender.draining())
+        return fail(WorkerError::SendFailure,
+                    "the recorder took " + std::to_string(sender.taken()) + " of " +
+                        std::to_string(size) + " payload bytes: " + why);
+    return fail(WorkerError::SendFailure, "sending the payload after " +
+                                              std::to_string(sender.sent()) + " of " +
+                                              std::to_string(size) + " bytes: " + why);
 }
 
 } // namespace tolvane

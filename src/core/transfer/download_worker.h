@@ -17,6 +17,9 @@ public:
 
     // Connects, then handshake and transfer; returns 0 or the error code that was posted.
     int run();
+    // Handshake and transfer over a socket that is already connected (a socketpair in the fuzz
+    // target and in tests); the socket stays the caller's. Returns as run() does.
+    int runConnected(int socket);
 
     // What failed, with errno text where there is one; empty after success.
     const std::string& failureDetail() const { return m_failureDetail; }
@@ -29,6 +32,7 @@ private:
     int transfer(int socket);
     int sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
 
+    int checkPayload();
     int connectSocket(int socket, std::uint32_t addressNetworkOrder);
     int fail(int code, std::string detail);
 

@@ -1,0 +1,134 @@
+#include "core/transfer/payload_sender.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+namespace tolvane {
+
+namespace {
+
+// How often the queue is looked at while the peer takes the last bytes; the queue gives no
+// wake-up of its own.
+constexpr std::chrono::milliseconds DrainPollInterval{5};
+
+} // namespace
+
+PayloadSender::PayloadSender(int socket, const std::uint8_t* payload, std::int64_t size,
+                             std::size_t chunk, std::chrono::milliseconds stallLimit,
+                             std::function<void(int)> progress)
+    : m_socket(socket), m_payload(payload), m_size(size), m_chunk(std::max<std::size_t>(chunk, 1)),
+      m_stallLimit(stallLimit), m_progress(std::move(progress))
+{
+}
+
+IoStatus PayloadSender::run()
+{
+    if (m_size <= 0)
+        return IoStatus::Done;
+    m_lastReport = SteadyClock::now() - ProgressInterval;
+    m_stallDeadline = SteadyClock::now() + m_stallLimit;
+    while (m_sent < m_size) {
+        const std::int64_t end =
+            std::min<std::int64_t>(m_sent + static_cast<std::int64_t>(m_chunk), m_size);
+        if (const IoStatus status = sendChunk(end); status != IoStatus::Done)
+            return status;
+        report(false);
+    }
+    return drain();
+}
+
+IoStatus PayloadSender::sendChunk(std::int64_t end)
+{
+    while (m_sent < end) {
+        const ssize_t n = ::send(m_socket, m_payload + m_sent, static_cast<std::size_t>(end - m_sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            m_sent += n;
+            m_stallDeadline = SteadyClock::now() + m_stallLimit;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+        // Wake at least every progress interval to tell what the peer has taken meanwhile.
+        const auto tick = std::min(m_stallDeadline, SteadyClock::now() + ProgressInterval);
+        const IoStatus waited = waitFor(m_socket, POLLOUT, tick);
+        if (waited == IoStatus::WaitFailed)
+            return waited;
+        if (waited == IoStatus::TimedOut && SteadyClock::now() >= m_stallDeadline)
+            return IoStatus::TimedOut;
+        report(false);
+    }
+    return IoStatus::Done;
+}
+
+IoStatus PayloadSender::drain()
+{
+    m_draining = true;
+    updateTaken();
+    std::int64_t lastTaken = m_taken;
+    m_stallDeadline = SteadyClock::now() + m_stallLimit;
+    while (m_taken < m_size) {
+        report(false);
+        if (SteadyClock::now() >= m_stallDeadline)
+            return IoStatus::TimedOut;
+        // No events asked for: poll still wakes on an error or a hang-up, and otherwise sleeps.
+        pollfd entry{m_socket, 0, 0};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            m_stallDeadline - SteadyClock::now());
+        const int ready = ::poll(&entry, 1,
+                                 static_cast<int>(std::clamp(left, std::chrono::milliseconds{0},
+                                                             DrainPollInterval)
+                                                      .count()));
+        if (ready < 0 && errno != EINTR)
+            return IoStatus::WaitFailed;
+        if (ready > 0 && (entry.revents & (POLLERR | POLLHUP)) != 0) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
+                errno = error;
+            else
+                errno = ECONNRESET;
+            return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+        }
+        updateTaken();
+        if (m_taken > lastTaken) {
+            lastTaken = m_taken;
+            m_stallDeadline = SteadyClock::now() + m_stallLimit;
+        }
+    }
+    report(true);
+    return IoStatus::Done;
+}
+
+std::int64_t PayloadSender::queued() const
+{
+    int bytes = 0;
+    // Where the kernel cannot tell, what was sent counts as taken.
+    if (::ioctl(m_socket, SIOCOUTQ, &bytes) != 0 || bytes < 0)
+        return 0;
+    return bytes;
+}
+
+void PayloadSender::updateTaken()
+{
+    m_taken = std::clamp<std::int64_t>(m_sent - queued(), m_taken, m_sent);
+}
+
+void PayloadSender::report(bool force)
+{
+    if (!force)
+        updateTaken();
+    const int percent = m_taken == m_size ? 100 : static_cast<int>(m_taken * 100 / m_size);
+    const auto now = SteadyClock::now();
+    if (percent <= m_reported || (!force && percent < 100 && now - m_lastReport < ProgressInterval))
+        return;
+    m_reported = percent;
+    m_lastReport = now;
+    m_progress(percent);
+}
+
+} // namespace tolvane

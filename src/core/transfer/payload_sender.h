@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/transfer/socket_io.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace tolvane {
+
+// Sends a payload in chunks and then waits until the peer has taken every byte, so a reply limit
+// that follows starts only when the recorder holds the whole payload. Progress is the percentage
+// of the payload the peer has taken (sent minus what the kernel still queues), reported when it
+// grows, at most every ProgressInterval, and 100 only once every byte is taken.
+class PayloadSender {
+public:
+    static constexpr std::chrono::milliseconds ProgressInterval{50};
+
+    PayloadSender(int socket, const std::uint8_t* payload, std::int64_t size, std::size_t chunk,
+                  std::chrono::milliseconds stallLimit, std::function<void(int)> progress);
+
+    // Done, or why it stopped: TimedOut when the peer took nothing for the stall limit, Closed or
+    // Failed (errno kept) from the socket, WaitFailed from poll.
+    IoStatus run();
+
+    std::int64_t sent() const { return m_sent; }
+    std::int64_t taken() const { return m_taken; }
+    // Whether it stopped while waiting for the peer to take what was already sent.
+    bool draining() const { return m_draining; }
+
+private:
+    IoStatus sendChunk(std::int64_t end);
+    IoStatus drain();
+    // Bytes sent but not yet taken by the peer.
+    std::int64_t queued() const;
+    void updateTaken();
+    void report(bool force);
+
+    int m_socket;
+    const std::uint8_t* m_payload;
+    std::int64_t m_size;
+    std::size_t m_chunk;
+    std::chrono::milliseconds m_stallLimit;
+    std::function<void(int)> m_progress;
+
+    std::int64_t m_sent = 0;
+    std::int64_t m_taken = 0;
+    bool m_draining = false;
+    int m_reported = 0;
+    SteadyClock::time_point m_stallDeadline;
+    SteadyClock::time_point m_lastReport;
+};
+
+} // namespace tolvane
