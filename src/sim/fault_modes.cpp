@@ -21,14 +21,20 @@ constexpr FaultEntry FaultTable[] = {
     {Fault::SilentAfterConnect, "silent"},
     {Fault::StopReadingMidPayload, "stop-reading"},
     {Fault::CloseMidPayload, "close-mid-payload"},
+    {Fault::ResetMidPayload, "reset-mid-payload"},
+    {Fault::DripAnswers, "drip"},
+    {Fault::HalfCloseAfterSizeEcho, "half-close"},
+    {Fault::GarbageAfterAnswers, "garbage-after-answers"},
 };
 
 // Neither the acknowledgement nor the refusal.
 constexpr std::uint32_t BadAcknowledgementWord = 0xAB55AB00;
+constexpr std::chrono::milliseconds DripPause{30};
 
 bool givesUpMidPayload(Fault fault)
 {
-    return fault == Fault::StopReadingMidPayload || fault == Fault::CloseMidPayload;
+    return fault == Fault::StopReadingMidPayload || fault == Fault::CloseMidPayload ||
+           fault == Fault::ResetMidPayload;
 }
 
 } // namespace
@@ -87,6 +93,8 @@ std::optional<Misstep> midPayload(Fault fault, const std::string& received)
                        "stopped reading after " + received + " (fault)"};
     if (fault == Fault::CloseMidPayload)
         return Misstep{Misstep::Then::Close, std::nullopt, "closed after " + received + " (fault)"};
+    if (fault == Fault::ResetMidPayload)
+        return Misstep{Misstep::Then::Reset, std::nullopt, "reset after " + received + " (fault)"};
     return std::nullopt;
 }
 
@@ -95,6 +103,10 @@ std::optional<Misstep> inAnswer(Fault fault, bool compatibilityCheck)
     if (fault == Fault::BadAcknowledgement)
         return Misstep{Misstep::Then::Drain, BadAcknowledgementWord,
                        "sent a bad acknowledgement (fault)"};
+    // Its sending side is shut, so it cannot answer at all.
+    if (fault == Fault::HalfCloseAfterSizeEcho)
+        return Misstep{Misstep::Then::Drain, std::nullopt,
+                       "half-closed after the size echo (fault)"};
     // A refused compatibility check is an ordinary answer; see refusesCompatibility.
     if (fault == Fault::Refuse && !compatibilityCheck)
         return Misstep{Misstep::Then::Drain, Refusal, "refused (fault)"};
@@ -107,6 +119,23 @@ std::optional<Misstep> afterFirstAcknowledgement(Fault fault)
         return Misstep{Misstep::Then::Close, std::nullopt,
                        "closed after the first acknowledgement (fault)"};
     return std::nullopt;
+}
+
+std::chrono::milliseconds answerDripPause(Fault fault)
+{
+    return fault == Fault::DripAnswers ? DripPause : std::chrono::milliseconds{0};
+}
+
+bool halfClosesAfterSizeEcho(Fault fault)
+{
+    return fault == Fault::HalfCloseAfterSizeEcho;
+}
+
+std::vector<std::uint8_t> bytesAfterLastAnswer(Fault fault)
+{
+    if (fault != Fault::GarbageAfterAnswers)
+        return {};
+    return {0xDE, 0xAD, 0xBE, 0xEF, 0xAB, 0x55, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x00};
 }
 
 std::size_t payloadBytesTaken(Fault fault, std::size_t size)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,10 @@ enum class Fault {
     SilentAfterConnect,    // accepts the connection and never answers
     StopReadingMidPayload, // stops reading half-way through the payload, keeping the connection
     CloseMidPayload,       // closes the connection half-way through the payload
+    ResetMidPayload,       // resets the connection half-way through the payload
+    DripAnswers,           // sends every answer one byte at a time, slowly
+    HalfCloseAfterSizeEcho, // shuts its sending side after the size echo, takes the payload
+    GarbageAfterAnswers,   // sends bytes nobody asked for after its last answer
 };
 
 std::optional<Fault> parseFault(const std::string& name);
@@ -32,6 +37,7 @@ struct Misstep {
         Drain, // waits for the tool to hang up, keeping what still arrives
         Hold,  // keeps the connection without reading until the tool hangs up
         Close, // hangs up at once
+        Reset, // hangs up with a reset
     };
     Then then = Then::Drain;
     std::optional<std::uint32_t> word; // sent in place of the right one
@@ -47,6 +53,13 @@ std::optional<Misstep> inSizeEcho(Fault fault, std::uint32_t size);
 std::optional<Misstep> midPayload(Fault fault, const std::string& received);
 std::optional<Misstep> inAnswer(Fault fault, bool compatibilityCheck);
 std::optional<Misstep> afterFirstAcknowledgement(Fault fault);
+
+// The pause between the bytes of an answer; zero sends each answer whole.
+std::chrono::milliseconds answerDripPause(Fault fault);
+// Whether the recorder stops sending once it has echoed the size.
+bool halfClosesAfterSizeEcho(Fault fault);
+// Bytes sent after the recorder's last answer, if any.
+std::vector<std::uint8_t> bytesAfterLastAnswer(Fault fault);
 
 // Payload bytes the recorder takes in before it goes wrong (all of them when it does not).
 std::size_t payloadBytesTaken(Fault fault, std::size_t size);

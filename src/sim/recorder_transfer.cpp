@@ -45,15 +45,18 @@ private:
         if (wentWrong(afterConnect(fault())) ||
             wentWrong(inTypeAnswer(fault(), m_transfer.typeCode)))
             return false;
-        return ok(m_session.writeWord(typeAnswerFor(m_transfer.typeCode)),
-                  "before the type answer");
+        return ok(say(typeAnswerFor(m_transfer.typeCode)), "before the type answer");
     }
 
     bool exchangeSize()
     {
-        return ok(m_session.readWord(m_transfer.announcedSize), "before the size") &&
-               !wentWrong(inSizeEcho(fault(), m_transfer.announcedSize)) &&
-               ok(m_session.writeWord(m_transfer.announcedSize), "before the size echo");
+        if (!ok(m_session.readWord(m_transfer.announcedSize), "before the size") ||
+            wentWrong(inSizeEcho(fault(), m_transfer.announcedSize)) ||
+            !ok(say(m_transfer.announcedSize), "before the size echo"))
+            return false;
+        if (halfClosesAfterSizeEcho(fault()))
+            m_session.shutdownWrite();
+        return true;
     }
 
     bool takePayload()
@@ -74,16 +77,28 @@ private:
             return;
         if (compatibilityCheck) {
             const bool refuse = refusesCompatibility(fault()) || refusesVersion();
-            if (ok(m_session.writeWord(refuse ? Refusal : Acknowledgement),
-                   "before the compatibility answer"))
-                endAfterDrain(refuse ? "refused" : "ok");
+            if (ok(say(refuse ? Refusal : Acknowledgement), "before the compatibility answer"))
+                endAfterLastAnswer(refuse ? "refused" : "ok");
             return;
         }
-        if (ok(m_session.writeWord(Acknowledgement), "before the first acknowledgement") &&
+        if (ok(say(Acknowledgement), "before the first acknowledgement") &&
             !wentWrong(afterFirstAcknowledgement(fault())) &&
             ok(m_session.pause(m_options.writeTime), "while writing") &&
-            ok(m_session.writeWord(Acknowledgement), "before the second acknowledgement"))
-            endAfterDrain("ok");
+            ok(say(Acknowledgement), "before the second acknowledgement"))
+            endAfterLastAnswer("ok");
+    }
+
+    Session::Io say(std::uint32_t word)
+    {
+        return m_session.writeWord(word, answerDripPause(fault()));
+    }
+
+    void endAfterLastAnswer(std::string outcome)
+    {
+        const auto extra = bytesAfterLastAnswer(fault());
+        if (!extra.empty() && m_session.writeBytes(extra.data(), extra.size()) == Io::Ok)
+            outcome += ", then " + std::to_string(extra.size()) + " stray bytes (fault)";
+        endAfterDrain(std::move(outcome));
     }
 
     bool refusesVersion() const
@@ -111,6 +126,10 @@ private:
             end(misstep->outcome);
             break;
         case Misstep::Then::Close: end(misstep->outcome); break;
+        case Misstep::Then::Reset:
+            m_session.reset();
+            end(misstep->outcome);
+            break;
         }
         return true;
     }

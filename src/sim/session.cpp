@@ -108,17 +108,28 @@ Session::Io Session::readIntoAtRate(std::vector<std::uint8_t>& out, std::size_t 
     return Io::Ok;
 }
 
-Session::Io Session::writeWord(std::uint32_t word)
+Session::Io Session::writeWord(std::uint32_t word, std::chrono::milliseconds dripPause)
 {
     std::uint8_t bytes[4];
     storeBe32(bytes, word);
+    return writeBytes(bytes, sizeof bytes, dripPause);
+}
+
+Session::Io Session::writeBytes(const std::uint8_t* data, std::size_t size,
+                                std::chrono::milliseconds dripPause)
+{
+    const bool drip = dripPause.count() > 0;
     std::size_t done = 0;
-    while (done < sizeof bytes) {
+    while (done < size) {
+        if (drip && done > 0) {
+            if (const Io paused = pause(dripPause); paused != Io::Ok)
+                return paused;
+        }
         const Io ready = waitFor(POLLOUT);
         if (ready != Io::Ok)
             return ready;
-        const ssize_t n =
-            ::send(m_fd.get(), bytes + done, sizeof bytes - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(m_fd.get(), data + done, drip ? 1 : size - done,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (isTransient(errno))
                 continue;
@@ -127,6 +138,18 @@ Session::Io Session::writeWord(std::uint32_t word)
         done += static_cast<std::size_t>(n);
     }
     return Io::Ok;
+}
+
+void Session::reset()
+{
+    const linger abort{1, 0};
+    ::setsockopt(m_fd.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    m_fd.reset();
+}
+
+void Session::shutdownWrite()
+{
+    ::shutdown(m_fd.get(), SHUT_WR);
 }
 
 Session::Io Session::drain(std::vector<std::uint8_t>& out)

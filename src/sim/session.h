@@ -35,7 +35,10 @@ public:
     // Like readInto, but on average no faster than bytesPerSecond (0: no limit).
     Io readIntoAtRate(std::vector<std::uint8_t>& out, std::size_t count,
                       std::uint64_t bytesPerSecond);
-    Io writeWord(std::uint32_t word);
+    // A pause above zero sends the word one byte at a time with that pause between the bytes.
+    Io writeWord(std::uint32_t word, std::chrono::milliseconds dripPause = {});
+    Io writeBytes(const std::uint8_t* data, std::size_t size,
+                  std::chrono::milliseconds dripPause = {});
     // Reads until the peer closes or the simulator stops; keeps what arrives (up to a limit).
     Io drain(std::vector<std::uint8_t>& out);
     // Holds the connection without reading until the peer hangs up or the simulator stops.
@@ -44,6 +47,10 @@ public:
     Io pause(std::chrono::milliseconds duration);
     Io pauseUntil(std::chrono::steady_clock::time_point deadline);
     void close() { m_fd.reset(); }
+    // Closes so that the peer sees a reset instead of an orderly end.
+    void reset();
+    // Ends the recorder's sending side while it goes on reading.
+    void shutdownWrite();
 
 private:
     Io waitFor(short events);
