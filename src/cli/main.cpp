@@ -9,6 +9,8 @@ int main(int argc, char** argv)
 {
     // A recorder closing the connection must show as a failed send, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    // A save at the file-size limit must fail with its message (EFBIG), not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     tolvane::cli::CliSettings settings;
     settings.terminal = ::isatty(STDERR_FILENO) == 1;

@@ -141,22 +141,34 @@ public:
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0) {
-                if (error)
-                    *error = failure("cannot write record", m_path);
-                return false;
+                if (written == 0)
+                    errno = EIO;
+                return undoAppend(info.st_size, "cannot write record", error);
             }
             data += written;
             left -= static_cast<std::size_t>(written);
         }
-        if (::fsync(m_file) != 0) {
-            if (error)
-                *error = failure("cannot flush record", m_path);
-            return false;
-        }
+        if (::fsync(m_file) != 0)
+            return undoAppend(info.st_size, "cannot flush record", error);
         return true;
     }
 
 private:
+    // A failed append (a full disk, the file-size limit) may have written part of the line; cut
+    // the record back to its length before, so no partial line stays. errno holds the cause.
+    bool undoAppend(off_t lengthBefore, const char* what, std::string* error)
+    {
+        const std::string why = failure(what, m_path);
+        int cut;
+        do {
+            cut = ::ftruncate(m_file, lengthBefore);
+        } while (cut != 0 && errno == EINTR);
+        if (error)
+            *error =
+                cut == 0 ? why : why + "; a partial line may remain (" + std::strerror(errno) + ")";
+        return false;
+    }
+
     std::string m_path;
     int m_file = -1;
 };

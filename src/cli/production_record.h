@@ -41,8 +41,10 @@ std::string recordLine(const RecordEntry& entry);
 
 // An append-only file of JSON lines, one per unit and outcome. Each line goes out in a single
 // write() on a descriptor opened with O_APPEND and is fsync'ed, so a crash loses at most the line
-// in progress. Every access holds flock() on the file, so processes (and threads) sharing a record
-// never interleave lines and a MAC check and its reservation happen as one step.
+// in progress. A failed append (a full disk, the file-size limit) is cut back to the record's
+// length before it, so it leaves no partial line. Every access holds flock() on the file, so
+// processes (and threads) sharing a record never interleave lines and a MAC check and its
+// reservation happen as one step.
 //
 // A MAC address counts as used when a line for it has result "ok", or when a "pending" line for it
 // has no later line with another result for the same unit (the transfer may have reached the

@@ -240,6 +240,8 @@ int runSimulator(const SimulatorOptions& options)
 
 int main(int argc, char** argv)
 {
+    // Demo files written at the file-size limit must fail with a message, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     Arguments arguments;
     if (const auto status = parseArguments(argc, argv, arguments))
         return *status;

@@ -23,18 +23,22 @@ mode_t modeOf(const std::string& path)
     return st.st_mode & 07777;
 }
 
+constexpr AtomicFile::Temporary BothTemporaries[] = {AtomicFile::Temporary::Unnamed,
+                                                     AtomicFile::Temporary::Named};
+
 TEST(AtomicFile, ReplacesContentAndKeepsPermissions)
 {
-    test::TempDir dir;
-    const std::string path = dir.file("a.bin");
-    test::writeFileBytes(path, ByteVector(100, 0xAA));
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    const ByteVector data = {1, 2, 3};
-    std::string error;
-    ASSERT_TRUE(writeFileAtomically(path, data, &error)) << error;
-    EXPECT_EQ(test::readFileBytes(path), data);
-    EXPECT_EQ(modeOf(path), 0640u);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.bin"});
+    for (const auto temporary : BothTemporaries) {
+        test::TempDir dir;
+        const std::string path = dir.file("a.bin");
+        test::writeFileBytes(path, ByteVector(100, 0xAA));
+        ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+        AtomicFile file(path, temporary);
+        ASSERT_TRUE(file.open() && file.write("\1\2\3", 3) && file.commit()) << file.errorText();
+        EXPECT_EQ(test::readFileBytes(path), (ByteVector{1, 2, 3}));
+        EXPECT_EQ(modeOf(path), 0640u);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.bin"});
+    }
 }
 
 // A FIFO, a folder or a link to nothing is never renamed over: the save is refused, saying why, and
@@ -96,19 +100,23 @@ TEST(AtomicFile, LinkIsFollowedAndKept)
     EXPECT_EQ(test::readFileBytes(real), (ByteVector{7, 7}));
 }
 
+// The unnamed temporary file shows nowhere while it is written; the named one is hidden beside
+// the target. Neither outlives an abandoned write.
 TEST(AtomicFile, AbandonedWriteLeavesTargetAndNoTemporary)
 {
-    test::TempDir dir;
-    const std::string path = dir.file("keep.bin");
-    test::writeFileBytes(path, ByteVector{5, 6});
-    {
-        AtomicFile file(path);
-        ASSERT_TRUE(file.open());
-        EXPECT_EQ(dir.entries().size(), 2u);
-        ASSERT_TRUE(file.write("xyz", 3));
+    for (const auto temporary : BothTemporaries) {
+        test::TempDir dir;
+        const std::string path = dir.file("keep.bin");
+        test::writeFileBytes(path, ByteVector{5, 6});
+        {
+            AtomicFile file(path, temporary);
+            ASSERT_TRUE(file.open());
+            EXPECT_EQ(dir.entries().size(), temporary == AtomicFile::Temporary::Named ? 2u : 1u);
+            ASSERT_TRUE(file.write("xyz", 3));
+        }
+        EXPECT_EQ(test::readFileBytes(path), (ByteVector{5, 6}));
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bin"});
     }
-    EXPECT_EQ(test::readFileBytes(path), (ByteVector{5, 6}));
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.bin"});
 }
 
 TEST(AtomicFile, ErrorCarriesErrnoAndPath)

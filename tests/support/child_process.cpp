@@ -28,6 +28,26 @@ int runWithFileSizeLimit(std::size_t limit, const std::function<int()>& body)
     return WEXITSTATUS(status);
 }
 
+bool killAtFileSizeLimit(std::size_t limit, const std::function<void()>& body)
+{
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        std::signal(SIGXFSZ, [](int) { ::raise(SIGSTOP); });
+        const rlimit small{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &small) == 0)
+            body();
+        ::_exit(0);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status))
+        return false;
+    ::kill(child, SIGKILL);
+    return ::waitpid(child, &status, 0) == child && WIFSIGNALED(status);
+}
+
 int runAsOrdinaryUser(const std::function<int()>& body)
 {
     std::fflush(nullptr);

@@ -1,5 +1,6 @@
 #include "core/base/atomic_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -64,19 +65,22 @@ std::string baseNameOf(const std::string& path)
 
 } // namespace
 
-AtomicFile::AtomicFile(std::string targetPath) : m_target(std::move(targetPath)) {}
+AtomicFile::AtomicFile(std::string targetPath, Temporary temporary)
+    : m_target(std::move(targetPath)), m_temporary(temporary)
+{
+}
 
 AtomicFile::~AtomicFile()
 {
     discard();
 }
 
-bool AtomicFile::fail(const char* what, const std::string& path, int err)
+bool AtomicFile::fail(const char* what, int err)
 {
     if (!m_failed) {
         m_failed = true;
         m_errno = err;
-        m_errorText = std::string(what) + " " + path + ": " + std::strerror(err);
+        m_errorText = std::string(what) + " " + m_target + ": " + std::strerror(err);
     }
     discard();
     errno = err; // callers that only look at errno still see the cause, not the cleanup's
@@ -97,7 +101,7 @@ bool AtomicFile::open()
     if (m_failed || m_file >= 0)
         return false;
     if (m_target.empty())
-        return fail("open", "(empty path)", ENOENT);
+        return refuse(std::string("open (empty path): ") + std::strerror(ENOENT), ENOENT);
     const std::string named = m_target;
     m_target = resolveTarget(named);
     if (m_target.empty())
@@ -110,25 +114,61 @@ bool AtomicFile::open()
     // rename() needs only the folder to be writable, so it would replace a file the operator made
     // read-only; refuse as writing into that file would.
     if (::access(m_target.c_str(), W_OK) != 0 && errno != ENOENT)
-        return fail("open", m_target, errno);
+        return fail("open", errno);
 
-    // Hidden, so a file dialog open at the same time does not offer it.
-    std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target) + ".XXXXXX";
-    const int file = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (file < 0)
-        return fail("create temporary file", pattern, errno);
-    m_file = file;
-    m_tempPath = pattern;
+    const std::string folder = folderOf(m_target);
+    if (m_temporary == Temporary::Unnamed) {
+        m_file = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        // EOPNOTSUPP: the file system has no unnamed files; EISDIR, EINVAL: the kernel does not
+        // know O_TMPFILE.
+        if (m_file < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return fail("create", errno);
+    }
+    if (m_file < 0 && !createNamed(folder))
+        return false;
 
-    // mkstemp makes the file 0600; the result should look like any other file the user saves, and
+    // The result should look like any other file the user saves (not mkstemp's 0600), and
     // replacing a file should keep its permissions.
     struct stat st {};
     mode_t mode = 0666 & ~currentUmask();
     if (::stat(m_target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         mode = st.st_mode & 07777;
     if (::fchmod(m_file, mode) != 0)
-        return fail("set permissions of", m_tempPath, errno);
+        return fail("set permissions for", errno);
     return true;
+}
+
+bool AtomicFile::createNamed(const std::string& folder)
+{
+    // Hidden, so a file dialog open at the same time does not offer it.
+    std::string pattern = folder + "/." + baseNameOf(m_target) + ".XXXXXX";
+    const int file = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (file < 0)
+        return fail("create", errno);
+    m_file = file;
+    m_tempPath = pattern;
+    return true;
+}
+
+bool AtomicFile::nameUnnamedFile(const std::string& folder)
+{
+    // linkat() gives a name only where none is taken; a clash (another save, or anything
+    // planted there) just means trying the next name.
+    static std::atomic<unsigned> counter{0};
+    const std::string self = "/proc/self/fd/" + std::to_string(m_file);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%x-%x", static_cast<unsigned>(::getpid()),
+                      counter.fetch_add(1));
+        std::string name = folder + "/." + baseNameOf(m_target) + suffix;
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_tempPath = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST)
+            return fail("name the new content of", errno);
+    }
+    return fail("name the new content of", EEXIST);
 }
 
 bool AtomicFile::write(const void* data, std::size_t size)
@@ -141,10 +181,10 @@ bool AtomicFile::write(const void* data, std::size_t size)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return fail("write", m_tempPath, errno);
+            return fail("write", errno);
         }
         if (written == 0)
-            return fail("write", m_tempPath, EIO);
+            return fail("write", EIO);
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
@@ -156,12 +196,16 @@ bool AtomicFile::commit()
     if (m_failed || m_file < 0)
         return false;
     if (::fsync(m_file) != 0)
-        return fail("fsync", m_tempPath, errno);
+        return fail("flush", errno);
+    // The name comes only now and the rename follows at once, so a process killed before this
+    // point leaves nothing behind.
+    if (m_tempPath.empty() && !nameUnnamedFile(folderOf(m_target)))
+        return false;
     const int file = std::exchange(m_file, -1);
     if (::close(file) != 0)
-        return fail("close", m_tempPath, errno);
+        return fail("close", errno);
     if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0)
-        return fail("rename over", m_target, errno);
+        return fail("replace", errno);
     m_tempPath.clear();
 
     // The rename lives in the folder: without this a crash may bring back the old file. The new
@@ -177,6 +221,7 @@ bool AtomicFile::commit()
 
 void AtomicFile::discard()
 {
+    // An unnamed file goes with its descriptor.
     if (m_file >= 0)
         ::close(std::exchange(m_file, -1));
     if (!m_tempPath.empty()) {

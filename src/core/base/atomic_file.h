@@ -7,14 +7,21 @@
 
 namespace tolvane {
 
-// Replaces a file as a whole or not at all: the content goes to a temporary file beside the target
-// (mkstemp, same folder so rename stays on one file system), is flushed to disk and then renamed
-// over the target. Until commit() succeeds the target is untouched; a failed or abandoned write
-// removes the temporary file. A symbolic link as target is followed, so the link itself stays; a
-// target that is not a regular file is refused.
+// Replaces a file as a whole or not at all. The content goes to a file beside the target (same
+// folder, so the rename stays on one file system) that has no name while it is written (O_TMPFILE),
+// is flushed to disk, then linked under a hidden temporary name and renamed over the target at
+// once. A process killed while writing so leaves nothing behind. Where the file system has no
+// unnamed files the temporary file is named from the start (mkstemp) and removed on failure.
+// Until commit() succeeds the target is untouched. A symbolic link as target is followed, so the
+// link itself stays; a target that is not a regular file is refused.
 class AtomicFile {
 public:
-    explicit AtomicFile(std::string targetPath);
+    enum class Temporary {
+        Unnamed, // O_TMPFILE, named only at commit; falls back to Named where unsupported
+        Named,   // mkstemp from the start, as where the file system has no unnamed files
+    };
+
+    explicit AtomicFile(std::string targetPath, Temporary temporary = Temporary::Unnamed);
     ~AtomicFile(); // discards an uncommitted temporary file
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -24,22 +31,27 @@ public:
     bool open();
     // Writes all of data or fails; after a failure every further call fails.
     bool write(const void* data, std::size_t size);
-    // fsync, rename over the target, fsync the folder (best effort: the rename is done by then).
+    // fsync, name the file, rename it over the target, fsync the folder (best effort: the rename
+    // is done by then).
     bool commit();
     void discard();
 
-    // errno of the first failure (0 when none) and what was being done, e.g.
-    // "write /data/a.pdb.Xk3v9Q: File too large".
+    // errno of the first failure (0 when none) and what was being done to which target, e.g.
+    // "write /data/a.pdb: File too large".
     int errorNumber() const { return m_errno; }
     const std::string& errorText() const { return m_errorText; }
-    // The temporary file's path while one exists.
+    // The temporary file's path while it has one: from open() for a named temporary file, only
+    // inside commit() for an unnamed one.
     const std::string& temporaryPath() const { return m_tempPath; }
 
 private:
-    bool fail(const char* what, const std::string& path, int err);
+    bool fail(const char* what, int err);
     bool refuse(std::string text, int err); // before anything was created
+    bool createNamed(const std::string& folder);
+    bool nameUnnamedFile(const std::string& folder);
 
     std::string m_target;
+    Temporary m_temporary;
     std::string m_tempPath;
     int m_file = -1;
     bool m_failed = false;

@@ -60,6 +60,8 @@ TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& targe
 }
 
 // Maps the chosen file read-only; shows 126 for a file too large to announce, 114 otherwise.
+// Nothing here reads the mapping: only the kernel does, copying it into the socket, and a file cut
+// short meanwhile makes that send fail with EFAULT (error 7) where a read would raise SIGBUS.
 const std::uint8_t* mapForSending(DownloadOperator& op, MappedFile& file, const std::string& path)
 {
     const std::uint8_t* bytes = file.open(path, 0, 0, true);
@@ -152,6 +154,24 @@ private:
     int m_file = -1;
 };
 
+// Writes the chosen fields of the unit's identity into the copy through its descriptor, not
+// through the mapping: a copy cut short meanwhile then fails here instead of raising SIGBUS.
+bool patchIdentity(int file, const UnitIdentity& identity, MacPair mac)
+{
+    if (!identity.sendMac && !identity.sendSerial)
+        return true;
+    std::array<std::uint8_t, IdentityAreaSize> area{};
+    if (::pread(file, area.data(), area.size(), IdentityAreaOffset) !=
+        static_cast<ssize_t>(area.size()))
+        return false;
+    if (identity.sendMac)
+        writeIdentityMac(area.data(), mac);
+    if (identity.sendSerial)
+        writeIdentitySerial(area.data(), identity.serialNumber);
+    return ::pwrite(file, area.data(), area.size(), IdentityAreaOffset) ==
+           static_cast<ssize_t>(area.size());
+}
+
 RoutineOutcome sendMacAndSerial(DownloadOperator& op, const DownloadTarget& target,
                                 const UnitIdentity& identity)
 {
@@ -226,9 +246,9 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
     // Declared before the mapping, so the mapping is closed before the copy is deleted.
     TemporaryCopy copy;
     MappedFile file;
-    std::uint8_t* image = nullptr;
+    const std::uint8_t* image = nullptr;
     if (copy.create(imagePath))
-        image = file.map(copy.release(), 0, 0, false);
+        image = file.map(copy.release(), 0, 0, true);
     if (image == nullptr) {
         op.showMessage(MessageId::CannotOpenImageFile);
         return outcome;
@@ -245,12 +265,12 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
     }
 
     MacPair pair;
-    if (identity.sendMac) {
+    if (identity.sendMac)
         pair = splitMacAddress(identity.macText);
-        writeIdentityMac(image + IdentityAreaOffset, pair);
+    if (!patchIdentity(file.descriptor(), identity, pair)) {
+        op.showMessage(MessageId::CannotOpenImageFile);
+        return outcome;
     }
-    if (identity.sendSerial)
-        writeIdentitySerial(image + IdentityAreaOffset, identity.serialNumber);
 
     // The version is read from the chosen file, never from the copy.
     const std::int32_t version = readImageVersion(imagePath, false, op.diagnostics());
