@@ -95,6 +95,13 @@ UpgradeWindow::UpgradeWindow(Prompter& prompter, QWidget* parent)
 
 UpgradeWindow::~UpgradeWindow() = default;
 
+void UpgradeWindow::setProductionRecord(record::ProductionRecord* record)
+{
+    m_record = record;
+    m_typeRadios[static_cast<int>(DownloadType::IntegratedImage)]->setEnabled(record != nullptr);
+    m_typeRadios[static_cast<int>(DownloadType::IndividualData)]->setEnabled(record != nullptr);
+}
+
 void UpgradeWindow::buildControls()
 {
     m_titleLine = named(new QLabel(this), "titleLine");
@@ -339,10 +346,14 @@ void UpgradeWindow::download()
 {
     if (!readFields())
         return;
-    WindowDownloadOperator op(m_prompter, this);
+    MessageTap prompter(m_prompter);
+    WindowDownloadOperator op(prompter, this);
     if (m_deadlines)
         op.setDeadlines(*m_deadlines);
-    const RoutineOutcome outcome = m_runDownload(m_downloadType, downloadInputs(), op);
+    const RoutineOutcome outcome =
+        m_record ? runRecordedDownload(*m_record, m_runDownload, m_downloadType, downloadInputs(),
+                                       op, prompter, this)
+                 : m_runDownload(m_downloadType, downloadInputs(), op);
     if (outcome.advancedMac) {
         m_macAddress = QString::fromStdString(*outcome.advancedMac);
         writeFields();

@@ -3,6 +3,7 @@
 #include "core/download/download_routines.h"
 #include "core/transfer/download_job.h"
 #include "gui/ptz_image_window.h"
+#include "gui/recorded_download.h"
 
 #include <QDialog>
 #include <QString>
@@ -23,10 +24,9 @@ class QRadioButton;
 namespace tolvane {
 
 class Prompter;
-
-// Runs one download; runDownload unless a test replaces it.
-using DownloadRunner =
-    std::function<RoutineOutcome(DownloadType, const DownloadInputs&, DownloadOperator&)>;
+namespace record {
+class ProductionRecord;
+}
 
 // The main window: target, download type, image path and unit identity, and Download.
 class UpgradeWindow : public QDialog {
@@ -35,7 +35,12 @@ public:
     explicit UpgradeWindow(Prompter& prompter, QWidget* parent = nullptr);
     ~UpgradeWindow() override;
 
+    // Runs download routines through runner; runDownload unless a test replaces it.
     void setDownloadRunner(DownloadRunner runner) { m_runDownload = std::move(runner); }
+    // Keeps every download in the production record and checks each MAC address against it
+    // before it is sent. A bench with a record provisions units, so the integrated image and the
+    // individual data can be chosen too. The record must outlive the window.
+    void setProductionRecord(record::ProductionRecord* record);
     // Time limits for every transfer Download starts.
     void setDownloadDeadlines(const DownloadDeadlines& deadlines) { m_deadlines = deadlines; }
     // Replaces the PTZ image creator that "Editing PTZ Data" opens; the replacement answers the
@@ -76,6 +81,7 @@ private:
 
     Prompter& m_prompter;
     DownloadRunner m_runDownload = runDownload;
+    record::ProductionRecord* m_record = nullptr;
     std::optional<DownloadDeadlines> m_deadlines;
     std::function<std::optional<QString>()> m_ptzEditor;
     PtzImageWindowMemory m_ptzMemory;

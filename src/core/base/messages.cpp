@@ -41,6 +41,9 @@ std::string_view messageText(MessageId id)
     case MessageId::PtzImageFull:
         return "The PTZ image is full: it holds 36 protocols. Take one out before adding another.";
     case MessageId::EnterInteger: return "Please enter an integer.";
+    case MessageId::MacAlreadyUsed:
+        return "This MAC address is already used. It was not sent to the DVR.";
+    case MessageId::CannotWriteRecord: return "Can't write the production record.";
     }
     return {};
 }

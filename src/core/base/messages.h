@@ -35,6 +35,8 @@ enum class MessageId : int {
     CannotSaveFile = 129,
     PtzImageFull = 130,
     EnterInteger = 131,
+    MacAlreadyUsed = 132,
+    CannotWriteRecord = 133,
 };
 
 // The exact text of a numbered message.

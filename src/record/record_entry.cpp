@@ -1,0 +1,187 @@
+#include "record/record_entry.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+namespace tolvane::record {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json optionalText(const std::optional<std::string>& value)
+{
+    return value ? Json(*value) : Json(nullptr);
+}
+
+// A text field of a JSON object; nothing when it is null or absent, `bad` when it is not text.
+std::optional<std::string> textField(const Json& object, const char* name, bool& bad)
+{
+    const auto field = object.find(name);
+    if (field == object.end() || field->is_null())
+        return std::nullopt;
+    if (!field->is_string()) {
+        bad = true;
+        return std::nullopt;
+    }
+    return field->get<std::string>();
+}
+
+std::string csvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string durationText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+} // namespace
+
+std::string newUnitId()
+{
+    std::random_device source;
+    char text[33];
+    for (int i = 0; i < 4; ++i)
+        std::snprintf(text + 8 * i, 9, "%08x", static_cast<unsigned>(source()));
+    return text;
+}
+
+std::string isoUtcTime(std::chrono::system_clock::time_point time)
+{
+    const auto since = time.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds);
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    std::tm parts{};
+    ::gmtime_r(&whole, &parts);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  static_cast<int>(millis.count()));
+    return text;
+}
+
+std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string_view text)
+{
+    if (text.size() != 24)
+        return std::nullopt;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0, used = 0;
+    const std::string copy(text);
+    if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &year, &month, &day, &hour,
+                    &minute, &second, &millis, &used) != 7 ||
+        used != 24)
+        return std::nullopt;
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                              std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 60)
+        return std::nullopt;
+    return sys_days(date) + hours(hour) + minutes(minute) + seconds(second) +
+           milliseconds(millis);
+}
+
+std::string recordLine(const RecordEntry& entry)
+{
+    Json object;
+    object["time"] = isoUtcTime(entry.time);
+    object["target"] = entry.target;
+    object["type"] = entry.type;
+    object["file"] = optionalText(entry.file);
+    object["sha256"] = optionalText(entry.sha256);
+    object["version"] = optionalText(entry.version);
+    object["mac"] = optionalText(entry.mac);
+    object["serial"] = entry.serial ? Json(*entry.serial) : Json(nullptr);
+    object["unit"] = entry.unit;
+    object["result"] = entry.result;
+    object["message"] = entry.message;
+    // Milliseconds, written as such: a reader sees 1.250, not 1.2500000000000002.
+    object["duration_s"] = std::round(entry.durationSeconds * 1000) / 1000;
+    // Invalid UTF-8 in a file name or a message is replaced rather than ending the program.
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* why)
+{
+    const Json object = Json::parse(line.begin(), line.end(), nullptr, false);
+    const auto fail = [why](const char* text) -> std::optional<RecordEntry> {
+        if (why)
+            *why = text;
+        return std::nullopt;
+    };
+    if (object.is_discarded())
+        return fail("not JSON");
+    if (!object.is_object())
+        return fail("not a JSON object");
+    bool bad = false;
+    RecordEntry entry;
+    const auto time = textField(object, "time", bad);
+    const auto parsedTime = time ? parseIsoUtcTime(*time) : std::nullopt;
+    if (!parsedTime)
+        return fail("no time of the form 2026-12-08T06:19:37.123Z");
+    entry.time = *parsedTime;
+    entry.target = textField(object, "target", bad).value_or("");
+    entry.type = textField(object, "type", bad).value_or("");
+    entry.file = textField(object, "file", bad);
+    entry.sha256 = textField(object, "sha256", bad);
+    entry.version = textField(object, "version", bad);
+    entry.mac = textField(object, "mac", bad);
+    entry.unit = textField(object, "unit", bad).value_or("");
+    entry.result = textField(object, "result", bad).value_or("");
+    entry.message = textField(object, "message", bad).value_or("");
+    if (bad)
+        return fail("a field that should be text is not");
+    if (entry.unit.empty() || entry.result.empty())
+        return fail("no unit or no result");
+    if (const auto serial = object.find("serial"); serial != object.end() && !serial->is_null()) {
+        if (!serial->is_number_unsigned() || serial->get<std::uint64_t>() > 0xFFFFFFFFu)
+            return fail("a serial number that is not 0 to 4294967295");
+        entry.serial = serial->get<std::uint32_t>();
+    }
+    if (const auto duration = object.find("duration_s");
+        duration != object.end() && duration->is_number())
+        entry.durationSeconds = duration->get<double>();
+    return entry;
+}
+
+std::string csvHeader()
+{
+    return "time,target,type,file,sha256,version,mac,serial,unit,result,message,duration_s\r\n";
+}
+
+std::string csvRow(const RecordEntry& entry)
+{
+    const std::string fields[] = {isoUtcTime(entry.time),
+                                  entry.target,
+                                  entry.type,
+                                  entry.file.value_or(""),
+                                  entry.sha256.value_or(""),
+                                  entry.version.value_or(""),
+                                  entry.mac.value_or(""),
+                                  entry.serial ? std::to_string(*entry.serial) : "",
+                                  entry.unit,
+                                  entry.result,
+                                  entry.message,
+                                  durationText(entry.durationSeconds)};
+    std::string row;
+    for (const auto& field : fields)
+        row += (&field == fields ? "" : ",") + csvField(field);
+    return row + "\r\n";
+}
+
+} // namespace tolvane::record

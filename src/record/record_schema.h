@@ -1,0 +1,33 @@
+#pragma once
+
+namespace tolvane::record {
+
+// The version of the record's layout; a later program that changes it upgrades older records.
+inline constexpr int SchemaVersion = 1;
+
+// One row per unit and outcome. mac_in_use marks the one row that holds a MAC address: an "ok"
+// row, or a "pending" row whose unit has no outcome yet. The unique index makes the database
+// itself refuse a second holder.
+inline constexpr const char* SqliteSchema = R"(
+CREATE TABLE units (
+    id INTEGER PRIMARY KEY,
+    time TEXT NOT NULL,
+    target TEXT NOT NULL,
+    type TEXT NOT NULL,
+    file TEXT,
+    sha256 TEXT,
+    version TEXT,
+    mac TEXT,
+    serial INTEGER,
+    unit TEXT NOT NULL,
+    result TEXT NOT NULL,
+    message TEXT NOT NULL,
+    duration_s REAL NOT NULL,
+    mac_in_use INTEGER NOT NULL DEFAULT 0 CHECK (mac_in_use IN (0, 1))
+);
+CREATE UNIQUE INDEX units_used_mac ON units (mac) WHERE mac_in_use = 1;
+CREATE INDEX units_unit ON units (unit);
+CREATE INDEX units_time ON units (time);
+)";
+
+} // namespace tolvane::record

@@ -1,0 +1,62 @@
+// The main window with a production record: each MAC address goes out once.
+
+#include "record/production_record.h"
+#include "upgrade_window_fixture.h"
+
+#include <sqlite3.h>
+
+namespace tolvane::upgrade_window_test {
+namespace {
+
+// The record's rows as "MAC result", read the way any SQLite client would.
+QStringList recordRows(const std::string& path)
+{
+    QStringList rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* query = nullptr;
+        sqlite3_prepare_v2(db, "SELECT coalesce(mac, '-'), result FROM units ORDER BY id", -1,
+                           &query, nullptr);
+        while (query && sqlite3_step(query) == SQLITE_ROW)
+            rows << QStringLiteral("%1 %2").arg(
+                reinterpret_cast<const char*>(sqlite3_column_text(query, 0)),
+                reinterpret_cast<const char*>(sqlite3_column_text(query, 1)));
+        sqlite3_finalize(query);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+TEST_F(UpgradeWindowTest, RecordedBenchSendsEachMacOnce)
+{
+    const std::string path = m_dir.file("units.db");
+    std::string error;
+    const auto record = record::openProductionRecord(path, &error);
+    ASSERT_TRUE(record) << error;
+    m_window->setProductionRecord(record.get());
+    EXPECT_TRUE(radio(static_cast<int>(DownloadType::IndividualData))->isEnabled());
+
+    pointAtSimulator();
+    radio(static_cast<int>(DownloadType::IndividualData))->click();
+    box("autoIncreaseBox")->setChecked(false);
+    edit("macEdit")->setText(QStringLiteral("0012ab000001"));
+    edit("serialEdit")->setText(QStringLiteral("7"));
+    pressDownload();
+    ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
+    EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join('\n').toStdString();
+    EXPECT_EQ(recordRows(path),
+              (QStringList{"0012AB000001 pending", "0012AB000001 ok"}));
+
+    // The same unit identity again: refused before anything is sent.
+    pressDownload();
+    ASSERT_EQ(m_prompter.messages.size(), 1);
+    EXPECT_TRUE(m_prompter.messages[0].startsWith(
+        QStringLiteral("This MAC address is already used. It was not sent to the DVR.")));
+    EXPECT_TRUE(m_prompter.messages[0].contains(QStringLiteral("0012AB000001")));
+    EXPECT_FALSE(m_sim->waitForTransfers(2, 200ms));
+    EXPECT_EQ(recordRows(path),
+              (QStringList{"0012AB000001 pending", "0012AB000001 ok", "0012AB000001 refused"}));
+}
+
+} // namespace
+} // namespace tolvane::upgrade_window_test

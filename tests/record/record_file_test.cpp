@@ -1,0 +1,180 @@
+// The record's file: what it refuses to open, and what goes in and out of it.
+
+#include "record/record_entry.h"
+#include "record_test_support.h"
+#include "support/child_process.h"
+#include "support/file_io.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace tolvane::record_test {
+namespace {
+
+// Runs SQL on a database file the way another program would.
+void runSql(const std::string& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+        << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+struct BadRecordCase {
+    const char* name;
+    std::function<void(const std::string& path)> prepare;
+    const char* said; // part of the message
+};
+
+void PrintTo(const BadRecordCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+const BadRecordCase BadRecordCases[] = {
+    {"TextFile",
+     [](const std::string& path) { test::writeFileBytes(path, {'h', 'e', 'l', 'l', 'o', '\n'}); },
+     "is not a Tolvane production record"},
+    {"AnotherProgramsDatabase",
+     [](const std::string& path) { runSql(path, "CREATE TABLE contacts (name TEXT);"); },
+     "is not a Tolvane production record"},
+    {"NewerSchema",
+     [](const std::string& path) {
+         runSql(path, "CREATE TABLE units (id INTEGER);PRAGMA application_id = 1414483030;"
+                      "PRAGMA user_version = 2;");
+     },
+     "schema version 2"},
+    {"Folder", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
+     "is not a regular file"},
+};
+
+class BadRecord : public RecordFixture, public ::testing::WithParamInterface<BadRecordCase> {};
+
+TEST_P(BadRecord, IsRefusedAndLeftAsItWas)
+{
+    GetParam().prepare(path);
+    struct stat before {};
+    ::stat(path.c_str(), &before);
+    const auto bytes = S_ISREG(before.st_mode) ? test::readFileBytes(path) : std::vector<std::uint8_t>{};
+
+    std::string error;
+    EXPECT_FALSE(openProductionRecord(path, &error));
+    EXPECT_NE(error.find(GetParam().said), std::string::npos) << error;
+    if (S_ISREG(before.st_mode)) {
+        EXPECT_EQ(test::readFileBytes(path), bytes);
+    }
+    EXPECT_EQ(dir.entryCount(), 1u) << "no journal or WAL file left beside it";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadRecord, ::testing::ValuesIn(BadRecordCases),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(RecordFixture, JsonLinesPathIsSentToImport)
+{
+    std::string error;
+    EXPECT_FALSE(openProductionRecord(dir.file("units.jsonl"), &error));
+    EXPECT_NE(error.find("record import"), std::string::npos) << error;
+    EXPECT_EQ(dir.entryCount(), 0u);
+}
+
+TEST_F(RecordFixture, LockedReadOnlyAndFullRecordsWriteNothing)
+{
+    ASSERT_TRUE(open());
+    {
+        // Another program holds the write lock longer than this one waits.
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        std::string error;
+        EXPECT_FALSE(openProductionRecord(path, &error, {std::chrono::milliseconds(100)}));
+        EXPECT_NE(error.find("locked"), std::string::npos) << error;
+        sqlite3_close(other);
+    }
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const int readOnly = test::runAsOrdinaryUser([&] {
+        std::string error;
+        return !openProductionRecord(path, &error) && error.find("read-only") != std::string::npos
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(readOnly, 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+
+    // The disk fills as the reservation is written: it fails, and no row is left.
+    auto record = open();
+    ASSERT_TRUE(record);
+    record.reset();
+    const int full = test::runWithFileSizeLimit(0, [&] {
+        std::string error;
+        auto limited = openProductionRecord(path, &error);
+        if (!limited)
+            return error.empty() ? 1 : 0;
+        const auto reservation = limited->reserveMac(unitRow("u1", "0012AB000001", "pending"), false);
+        return reservation.status == Reservation::Status::Failed && !reservation.error.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(full, 0);
+    auto after = open();
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->rows({}, nullptr)->empty());
+}
+
+TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
+{
+    // An earlier JSON-lines record, written by hand: u1 succeeded, u2 failed, and u3 got u1's MAC.
+    const std::string lines =
+        R"({"time":"2026-12-08T06:00:00.000Z","target":"127.0.0.1:5000","type":"data","file":null,"sha256":null,"version":null,"mac":"0012AB000001","serial":7,"unit":"u1","result":"pending","message":"","duration_s":0.0})"
+        "\n"
+        R"({"time":"2026-12-08T06:00:01.250Z","target":"127.0.0.1:5000","type":"data","file":null,"sha256":null,"version":null,"mac":"0012AB000001","serial":7,"unit":"u1","result":"ok","message":"","duration_s":1.25})"
+        "\n"
+        R"({"time":"2026-12-08T06:00:02.000Z","target":"127.0.0.1:5001","type":"app","file":"a,\"b\".bin","sha256":"ab","version":"3.5.1","mac":null,"serial":null,"unit":"u2","result":"failed","message":"Can't connect","duration_s":0.5})"
+        "\n"
+        R"({"time":"2026-12-08T06:00:03.000Z","target":"127.0.0.1:5002","type":"data","file":null,"sha256":null,"version":null,"mac":"0012AB000001","serial":null,"unit":"u3","result":"ok","message":"","duration_s":1.0})"
+        "\n";
+    std::vector<RecordEntry> parsed;
+    std::size_t start = 0;
+    for (std::size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string why;
+        const auto entry = parseRecordLine(std::string_view(lines).substr(start, end - start), &why);
+        ASSERT_TRUE(entry) << why;
+        parsed.push_back(*entry);
+    }
+
+    auto record = open();
+    ASSERT_TRUE(record);
+    std::string error;
+    const auto report = record->importRows(parsed, &error);
+    ASSERT_TRUE(report) << error;
+    EXPECT_EQ(report->rows, 4u);
+    ASSERT_EQ(report->duplicates.size(), 1u);
+    EXPECT_NE(report->duplicates[0].find("u3"), std::string::npos);
+    EXPECT_NE(report->duplicates[0].find("u1"), std::string::npos);
+
+    const auto rows = record->rows({}, &error);
+    ASSERT_TRUE(rows) << error;
+    std::string exported;
+    for (const auto& row : *rows)
+        exported += recordLine(row);
+    EXPECT_EQ(exported, lines);
+    EXPECT_EQ(csvRow((*rows)[2]), "2026-12-08T06:00:02.000Z,127.0.0.1:5001,app,\"a,\"\"b\"\".bin\","
+                                  "ab,3.5.1,,,u2,failed,Can't connect,0.500\r\n");
+
+    RecordFilter filter;
+    filter.mac = "0012AB000001";
+    filter.since = parseIsoUtcTime("2026-12-08T06:00:01.250Z");
+    const auto selected = record->rows(filter, &error);
+    ASSERT_TRUE(selected) << error;
+    ASSERT_EQ(selected->size(), 2u);
+    EXPECT_EQ((*selected)[0].unit, "u1");
+    EXPECT_EQ((*selected)[1].unit, "u3");
+    // u1 holds the MAC, not the duplicate.
+    EXPECT_EQ(record->reserveMac(unitRow("u4", "0012AB000001", "pending"), false).holder->unit, "u1");
+}
+
+} // namespace
+} // namespace tolvane::record_test
