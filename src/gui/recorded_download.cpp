@@ -68,8 +68,8 @@ RoutineOutcome runRecordedDownload(record::ProductionRecord& record, const Downl
                                    DownloadOperator& op, MessageTap& prompter, QWidget* parent)
 {
     const auto tell = [&](MessageId id, const std::string& detail) {
-        prompter.showMessage(parent,
-                             messageQString(id) + QStringLiteral("\n\n") + QString::fromStdString(detail));
+        prompter.showMessage(parent, messageQString(id) + QStringLiteral("\n\n") +
+                                         QString::fromStdString(detail));
     };
     const auto started = std::chrono::steady_clock::now();
     record::UnitRecord unit(record, unitFields(type, inputs));

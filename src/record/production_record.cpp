@@ -14,9 +14,8 @@ bool endsWith(const std::string& text, const std::string& suffix)
 
 } // namespace
 
-std::unique_ptr<ProductionRecord> openProductionRecord(const std::string& location,
-                                                       std::string* error,
-                                                       const RecordOptions& options)
+std::unique_ptr<ProductionRecord>
+openProductionRecord(const std::string& location, std::string* error, const RecordOptions& options)
 {
     if (endsWith(location, ".jsonl")) {
         if (error)

@@ -20,8 +20,8 @@ struct Reservation {
 
 // Which rows to read back; empty fields select everything.
 struct RecordFilter {
-    std::optional<std::string> mac;                                // twelve upper-case hex digits
-    std::optional<std::chrono::system_clock::time_point> since;   // rows at or after
+    std::optional<std::string> mac;                             // twelve upper-case hex digits
+    std::optional<std::chrono::system_clock::time_point> since; // rows at or after
 };
 
 struct ImportReport {

@@ -88,12 +88,12 @@ std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string
         used != 24)
         return std::nullopt;
     using namespace std::chrono;
-    const year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+    const year_month_day date{std::chrono::year(year),
+                              std::chrono::month(static_cast<unsigned>(month)),
                               std::chrono::day(static_cast<unsigned>(day))};
     if (!date.ok() || hour > 23 || minute > 59 || second > 60)
         return std::nullopt;
-    return sys_days(date) + hours(hour) + minutes(minute) + seconds(second) +
-           milliseconds(millis);
+    return sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
 }
 
 std::string recordLine(const RecordEntry& entry)

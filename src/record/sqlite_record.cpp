@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -15,7 +17,34 @@ namespace {
 // Marks the file as Tolvane's, so another program's database is never taken for a record.
 constexpr int ApplicationId = 0x544F4C56; // "TOLV"
 
-// One prepared statement, finalised on every way out.
+// Statements prepared once and kept for the life of the connection: a batch or an import runs
+// the same few statements many times.
+class StatementCache {
+public:
+    explicit StatementCache(sqlite3* db) : m_db(db) {}
+    ~StatementCache()
+    {
+        for (auto& [sql, statement] : m_statements)
+            sqlite3_finalize(statement);
+    }
+    StatementCache(const StatementCache&) = delete;
+    StatementCache& operator=(const StatementCache&) = delete;
+
+    sqlite3_stmt* get(const std::string& sql)
+    {
+        auto& statement = m_statements[sql];
+        if (!statement && sqlite3_prepare_v3(m_db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                                             &statement, nullptr) != SQLITE_OK)
+            statement = nullptr;
+        return statement;
+    }
+
+private:
+    sqlite3* m_db;
+    std::map<std::string, sqlite3_stmt*> m_statements;
+};
+
+// One prepared statement, finalised (or, when it came from the cache, reset) on every way out.
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql)
@@ -23,7 +52,19 @@ public:
         if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
             m_statement = nullptr;
     }
-    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(StatementCache& cache, const std::string& sql)
+        : m_statement(cache.get(sql)), m_cached(true)
+    {
+    }
+    ~Statement()
+    {
+        if (!m_cached) {
+            sqlite3_finalize(m_statement);
+        } else if (m_statement) {
+            sqlite3_reset(m_statement);
+            sqlite3_clear_bindings(m_statement);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -54,19 +95,28 @@ public:
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_statement, column); }
     double real(int column) const { return sqlite3_column_double(m_statement, column); }
-    bool isNull(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_NULL; }
+    bool isNull(int column) const
+    {
+        return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
+    }
 
 private:
     sqlite3_stmt* m_statement = nullptr;
+    bool m_cached = false;
 };
 
 class SqliteRecord : public ProductionRecord {
 public:
     SqliteRecord(std::string path, sqlite3* db, bool readOnly)
-        : m_path(std::move(path)), m_db(db), m_readOnly(readOnly)
+        : m_path(std::move(path)), m_db(db), m_readOnly(readOnly),
+          m_cache(std::make_unique<StatementCache>(db))
     {
     }
-    ~SqliteRecord() override { sqlite3_close_v2(m_db); }
+    ~SqliteRecord() override
+    {
+        m_cache.reset();
+        sqlite3_close_v2(m_db);
+    }
 
     const std::string& location() const override { return m_path; }
 
@@ -103,6 +153,7 @@ private:
     std::string m_path;
     sqlite3* m_db;
     bool m_readOnly;
+    std::unique_ptr<StatementCache> m_cache;
     std::mutex m_mutex;
 };
 
@@ -161,7 +212,8 @@ bool SqliteRecord::prepare(std::string* error)
     if (*schema > SchemaVersion) {
         if (error)
             *error = m_path + " holds a production record of schema version " +
-                     std::to_string(*schema) + ", written by a newer Tolvane; this one reads up to " +
+                     std::to_string(*schema) +
+                     ", written by a newer Tolvane; this one reads up to " +
                      std::to_string(SchemaVersion);
         return false;
     }
@@ -192,8 +244,8 @@ constexpr const char* Columns =
 RecordEntry readRow(const Statement& row)
 {
     RecordEntry entry;
-    entry.time = parseIsoUtcTime(row.text(0).value_or("")).value_or(
-        std::chrono::system_clock::time_point{});
+    entry.time =
+        parseIsoUtcTime(row.text(0).value_or("")).value_or(std::chrono::system_clock::time_point{});
     entry.target = row.text(1).value_or("");
     entry.type = row.text(2).value_or("");
     entry.file = row.text(3);
@@ -211,9 +263,8 @@ RecordEntry readRow(const Statement& row)
 
 std::optional<RecordEntry> SqliteRecord::macHolder(const std::string& mac, bool& queryFailed)
 {
-    Statement query(m_db, (std::string("SELECT ") + Columns +
-                           " FROM units WHERE mac = ?1 AND mac_in_use = 1")
-                              .c_str());
+    Statement query(*m_cache, std::string("SELECT ") + Columns +
+                                  " FROM units WHERE mac = ?1 AND mac_in_use = 1");
     query.bind(1, mac);
     const int status = query.ok() ? query.step() : SQLITE_ERROR;
     queryFailed = status != SQLITE_ROW && status != SQLITE_DONE;
@@ -224,10 +275,9 @@ std::optional<RecordEntry> SqliteRecord::macHolder(const std::string& mac, bool&
 
 bool SqliteRecord::insert(const RecordEntry& entry, bool macInUse)
 {
-    Statement statement(m_db, (std::string("INSERT INTO units (") + Columns +
-                               ", mac_in_use) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
-                               "?11, ?12, ?13)")
-                                  .c_str());
+    Statement statement(*m_cache, std::string("INSERT INTO units (") + Columns +
+                                      ", mac_in_use) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+                                      "?10, ?11, ?12, ?13)");
     if (!statement.ok())
         return false;
     statement.bind(1, isoUtcTime(entry.time));
@@ -249,8 +299,8 @@ bool SqliteRecord::insert(const RecordEntry& entry, bool macInUse)
 
 bool SqliteRecord::releasePending(const std::string& unit)
 {
-    Statement statement(
-        m_db, "UPDATE units SET mac_in_use = 0 WHERE unit = ?1 AND result = 'pending'");
+    Statement statement(*m_cache,
+                        "UPDATE units SET mac_in_use = 0 WHERE unit = ?1 AND result = 'pending'");
     if (!statement.ok())
         return false;
     statement.bind(1, unit);
@@ -368,8 +418,8 @@ std::unique_ptr<ProductionRecord> openSqliteRecord(const std::string& path, std:
         return nullptr;
     }
     sqlite3* db = nullptr;
-    const int mode = options.readOnly ? SQLITE_OPEN_READONLY
-                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int mode =
+        options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const int opened = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (opened != SQLITE_OK) {
         if (error) {

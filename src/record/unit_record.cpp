@@ -33,9 +33,8 @@ bool UnitRecord::finish(const std::string& result, const std::string& message, d
 std::string macUsedText(const std::string& mac, const RecordEntry& holder,
                         const std::string& location)
 {
-    return "MAC address " + mac + " is already used by unit " + holder.unit + ": " +
-           holder.result + " on " + holder.target + " at " + isoUtcTime(holder.time) + " in " +
-           location;
+    return "MAC address " + mac + " is already used by unit " + holder.unit + ": " + holder.result +
+           " on " + holder.target + " at " + isoUtcTime(holder.time) + " in " + location;
 }
 
 } // namespace tolvane::record

@@ -12,18 +12,18 @@ namespace tolvane::sim {
 // Every way a recorder can fail the tool.
 enum class Fault {
     None,
-    WrongTypeAnswer,       // answers the type code with a wrong word
-    SizeEchoOffByOne,      // echoes size + 1
-    Refuse,                // answers with the refusal word instead of the (first) acknowledgement
-    CloseAfterFirstAck,    // closes the connection after the first acknowledgement
-    BadAcknowledgement,    // answers with a word that is neither acknowledgement nor refusal
-    SilentAfterConnect,    // accepts the connection and never answers
-    StopReadingMidPayload, // stops reading half-way through the payload, keeping the connection
-    CloseMidPayload,       // closes the connection half-way through the payload
-    ResetMidPayload,       // resets the connection half-way through the payload
-    DripAnswers,           // sends every answer one byte at a time, slowly
+    WrongTypeAnswer,        // answers the type code with a wrong word
+    SizeEchoOffByOne,       // echoes size + 1
+    Refuse,                 // answers with the refusal word instead of the (first) acknowledgement
+    CloseAfterFirstAck,     // closes the connection after the first acknowledgement
+    BadAcknowledgement,     // answers with a word that is neither acknowledgement nor refusal
+    SilentAfterConnect,     // accepts the connection and never answers
+    StopReadingMidPayload,  // stops reading half-way through the payload, keeping the connection
+    CloseMidPayload,        // closes the connection half-way through the payload
+    ResetMidPayload,        // resets the connection half-way through the payload
+    DripAnswers,            // sends every answer one byte at a time, slowly
     HalfCloseAfterSizeEcho, // shuts its sending side after the size echo, takes the payload
-    GarbageAfterAnswers,   // sends bytes nobody asked for after its last answer
+    GarbageAfterAnswers,    // sends bytes nobody asked for after its last answer
 };
 
 std::optional<Fault> parseFault(const std::string& name);

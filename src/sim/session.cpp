@@ -128,8 +128,8 @@ Session::Io Session::writeBytes(const std::uint8_t* data, std::size_t size,
         const Io ready = waitFor(POLLOUT);
         if (ready != Io::Ok)
             return ready;
-        const ssize_t n = ::send(m_fd.get(), data + done, drip ? 1 : size - done,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n =
+            ::send(m_fd.get(), data + done, drip ? 1 : size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (isTransient(errno))
                 continue;

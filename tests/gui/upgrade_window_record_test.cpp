@@ -44,8 +44,7 @@ TEST_F(UpgradeWindowTest, RecordedBenchSendsEachMacOnce)
     pressDownload();
     ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join('\n').toStdString();
-    EXPECT_EQ(recordRows(path),
-              (QStringList{"0012AB000001 pending", "0012AB000001 ok"}));
+    EXPECT_EQ(recordRows(path), (QStringList{"0012AB000001 pending", "0012AB000001 ok"}));
 
     // The same unit identity again: refused before anything is sent.
     pressDownload();

@@ -38,7 +38,9 @@ void PrintTo(const BadRecordCase& c, std::ostream* out)
 
 const BadRecordCase BadRecordCases[] = {
     {"TextFile",
-     [](const std::string& path) { test::writeFileBytes(path, {'h', 'e', 'l', 'l', 'o', '\n'}); },
+     [](const std::string& path) {
+         test::writeFileBytes(path, {'h', 'e', 'l', 'l', 'o', '\n'});
+     },
      "is not a Tolvane production record"},
     {"AnotherProgramsDatabase",
      [](const std::string& path) { runSql(path, "CREATE TABLE contacts (name TEXT);"); },
@@ -60,7 +62,8 @@ TEST_P(BadRecord, IsRefusedAndLeftAsItWas)
     GetParam().prepare(path);
     struct stat before {};
     ::stat(path.c_str(), &before);
-    const auto bytes = S_ISREG(before.st_mode) ? test::readFileBytes(path) : std::vector<std::uint8_t>{};
+    const auto bytes =
+        S_ISREG(before.st_mode) ? test::readFileBytes(path) : std::vector<std::uint8_t>{};
 
     std::string error;
     EXPECT_FALSE(openProductionRecord(path, &error));
@@ -115,8 +118,10 @@ TEST_F(RecordFixture, LockedReadOnlyAndFullRecordsWriteNothing)
         auto limited = openProductionRecord(path, &error);
         if (!limited)
             return error.empty() ? 1 : 0;
-        const auto reservation = limited->reserveMac(unitRow("u1", "0012AB000001", "pending"), false);
-        return reservation.status == Reservation::Status::Failed && !reservation.error.empty() ? 0 : 1;
+        const auto reservation =
+            limited->reserveMac(unitRow("u1", "0012AB000001", "pending"), false);
+        return reservation.status == Reservation::Status::Failed && !reservation.error.empty() ? 0
+                                                                                               : 1;
     });
     EXPECT_EQ(full, 0);
     auto after = open();
@@ -140,7 +145,8 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
     std::size_t start = 0;
     for (std::size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1) {
         std::string why;
-        const auto entry = parseRecordLine(std::string_view(lines).substr(start, end - start), &why);
+        const auto entry =
+            parseRecordLine(std::string_view(lines).substr(start, end - start), &why);
         ASSERT_TRUE(entry) << why;
         parsed.push_back(*entry);
     }
@@ -173,7 +179,8 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
     EXPECT_EQ((*selected)[0].unit, "u1");
     EXPECT_EQ((*selected)[1].unit, "u3");
     // u1 holds the MAC, not the duplicate.
-    EXPECT_EQ(record->reserveMac(unitRow("u4", "0012AB000001", "pending"), false).holder->unit, "u1");
+    EXPECT_EQ(record->reserveMac(unitRow("u4", "0012AB000001", "pending"), false).holder->unit,
+              "u1");
 }
 
 } // namespace

@@ -29,7 +29,8 @@ void PrintTo(const RuleCase& c, std::ostream* out)
 
 const RuleCase RuleCases[] = {
     {"PendingUnitBlocksItsMac",
-     {{Step::Reserve, "u1", "0012AB000001", "", ""}, {Step::Reserve, "u2", "0012AB000001", "", "u1"}}},
+     {{Step::Reserve, "u1", "0012AB000001", "", ""},
+      {Step::Reserve, "u2", "0012AB000001", "", "u1"}}},
     {"FailedUnitFreesItsMac",
      {{Step::Reserve, "u1", "0012AB000001", "", ""},
       {Step::Outcome, "u1", "0012AB000001", "failed", ""},
@@ -101,9 +102,8 @@ TEST_F(RecordFixture, ProcessesRacingForOneMacHaveOneWinner)
             // Every racer waits at the gate with its record open, then all reserve at once.
             if (!record || ::read(gate[0], &go, 1) != 0)
                 ::_exit(3);
-            const auto reservation =
-                record->reserveMac(unitRow("racer" + std::to_string(i), "0012AB0000FF", "pending"),
-                                   false);
+            const auto reservation = record->reserveMac(
+                unitRow("racer" + std::to_string(i), "0012AB0000FF", "pending"), false);
             ::_exit(reservation.status == Reservation::Status::Reserved ? 0
                     : reservation.status == Reservation::Status::Used   ? 1
                                                                         : 2);

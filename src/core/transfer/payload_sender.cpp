@@ -44,8 +44,9 @@ IoStatus PayloadSender::run()
 IoStatus PayloadSender::sendChunk(std::int64_t end)
 {
     while (m_sent < end) {
-        const ssize_t n = ::send(m_socket, m_payload + m_sent, static_cast<std::size_t>(end - m_sent),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n =
+            ::send(m_socket, m_payload + m_sent, static_cast<std::size_t>(end - m_sent),
+                   MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             m_sent += n;
             m_stallDeadline = SteadyClock::now() + m_stallLimit;
@@ -77,12 +78,12 @@ IoStatus PayloadSender::drain()
             return IoStatus::TimedOut;
         // No events asked for: poll still wakes on an error or a hang-up, and otherwise sleeps.
         pollfd entry{m_socket, 0, 0};
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            m_stallDeadline - SteadyClock::now());
-        const int ready = ::poll(&entry, 1,
-                                 static_cast<int>(std::clamp(left, std::chrono::milliseconds{0},
-                                                             DrainPollInterval)
-                                                      .count()));
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(m_stallDeadline - SteadyClock::now());
+        const int ready =
+            ::poll(&entry, 1,
+                   static_cast<int>(
+                       std::clamp(left, std::chrono::milliseconds{0}, DrainPollInterval).count()));
         if (ready < 0 && errno != EINTR)
             return IoStatus::WaitFailed;
         if (ready > 0 && (entry.revents & (POLLERR | POLLHUP)) != 0) {
