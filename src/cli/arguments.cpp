@@ -3,24 +3,114 @@
 #include "cli/targets.h"
 #include "core/image/mac_address.h"
 
-#include <algorithm>
+#include <CLI/CLI.hpp>
+
 #include <map>
 #include <set>
-#include <string_view>
 
 namespace tolvane::cli {
 
 namespace {
 
-const std::set<std::string_view> ValueOptions = {"--target", "--targets", "--jobs",  "--record",
-                                                 "--mac",    "--serial",  "--output"};
-const std::set<std::string_view> FlagOptions = {"--quiet", "--allow-reused-mac", "--auto-increase",
-                                                "--app-only", "--help"};
+// The program or a command word that only leads to others.
+struct CommandGroup {
+    const char* word;      // "" for the program
+    const char* missing;   // when none of its commands follows
+    const char* unknownIs; // what an unknown next word is
+};
 
-struct RawArguments {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options; // in the order given
-    bool help = false;
+const CommandGroup Program = {"", "no command given", "command"};
+const CommandGroup Groups[] = {
+    {"download", "download needs a type: app, integrated, ptz or data", "download type"},
+    {"ptz", "ptz needs a subcommand: show, verify or build", "ptz subcommand"},
+    {"record", "record needs a subcommand: show, export or import", "record subcommand"},
+};
+
+// One command: its words, its operands (all must be given; NUMBER takes every word left) and
+// the options that apply to it.
+struct CommandRule {
+    const char* group; // "" for a command of one word
+    const char* word;
+    CommandKind kind;
+    std::optional<DownloadType> downloadType;
+    std::vector<const char*> operands;
+    std::vector<const char*> valueOptions;
+    std::vector<const char*> flags;
+    std::vector<const char*> requiredOptions;
+};
+
+const std::vector<const char*> SendOptions = {"--target", "--targets", "--jobs", "--record"};
+const std::vector<const char*> IdentityOptions = {"--target", "--targets", "--jobs",
+                                                  "--record", "--mac",     "--serial"};
+const std::vector<const char*> IdentityFlags = {"--quiet", "--auto-increase", "--allow-reused-mac",
+                                                "--skip-used-macs"};
+
+// clang-format off
+const CommandRule Rules[] = {
+    {"download", "app", CommandKind::Download, DownloadType::ApplicationImage,
+     {"IMAGE"}, SendOptions, {"--quiet"}, {}},
+    {"download", "integrated", CommandKind::Download, DownloadType::IntegratedImage,
+     {"IMAGE"}, IdentityOptions, IdentityFlags, {}},
+    {"download", "ptz", CommandKind::Download, DownloadType::PtzImage,
+     {"FILE"}, SendOptions, {"--quiet"}, {}},
+    {"download", "data", CommandKind::Download, DownloadType::IndividualData,
+     {}, IdentityOptions, IdentityFlags, {}},
+    {"", "version", CommandKind::Version, {}, {"IMAGE"}, {}, {"--app-only"}, {}},
+    {"", "inspect", CommandKind::Inspect, {}, {"IMAGE"}, {}, {}, {}},
+    {"ptz", "show", CommandKind::PtzShow, {}, {"FILE"}, {}, {}, {}},
+    {"ptz", "verify", CommandKind::PtzVerify, {}, {"FILE"}, {}, {}, {}},
+    {"ptz", "build", CommandKind::PtzBuild, {}, {"DB.pdb", "NUMBER"}, {}, {}, {"--output"}},
+    {"record", "show", CommandKind::RecordShow, {}, {"RECORD"}, {"--mac", "--since"}, {}, {}},
+    {"record", "export", CommandKind::RecordExport, {}, {"RECORD"}, {}, {}, {"--format"}},
+    {"record", "import", CommandKind::RecordImport, {}, {"FILE.jsonl"}, {}, {}, {"--into"}},
+    {"", "help", CommandKind::Help, {}, {}, {}, {}, {}},
+};
+// clang-format on
+
+// The commands as CLI11 subcommands. CLI11 splits the words; their values are read and checked
+// afterwards, in the order given.
+struct CommandTree {
+    CLI::App root{"", "tolvane-cli"};
+    std::map<const CLI::App*, const CommandRule*> rules;
+    std::map<const CLI::App*, const CommandGroup*> groups;
+
+    CommandTree()
+    {
+        // Inherited by every subcommand: words no command takes are left for our own messages,
+        // and a command word read once is not taken again (a file may be called "data").
+        root.allow_extras();
+        root.require_subcommand(0, 1);
+        groups[&root] = &Program;
+        for (const CommandGroup& group : Groups)
+            groups[root.add_subcommand(group.word)] = &group;
+        for (const CommandRule& rule : Rules) {
+            CLI::App* parent = *rule.group ? root.get_subcommand(rule.group) : &root;
+            CLI::App* app = parent->add_subcommand(rule.word);
+            rules[app] = &rule;
+            // Every value is kept as written, a repeated option's too, for applyValues.
+            for (const std::string name : rule.operands) {
+                CLI::Option* operand = app->add_option(name)->required();
+                if (name == "NUMBER")
+                    operand->expected(-1)->take_all();
+            }
+            for (const char* name : rule.valueOptions)
+                app->add_option(name)->take_all();
+            for (const char* name : rule.requiredOptions)
+                app->add_option(name)->take_all()->required();
+            for (const char* name : rule.flags)
+                app->add_flag(name)->take_all();
+        }
+    }
+
+    // The option of that name in any command.
+    const CLI::Option* findOption(const std::string& name) const
+    {
+        for (const auto& [app, rule] : rules) {
+            if (const CLI::Option* option = app->get_option_no_throw(name))
+                return option;
+        }
+        return nullptr;
+    }
 };
 
 bool looksLikeOption(const std::string& arg)
@@ -29,51 +119,57 @@ bool looksLikeOption(const std::string& arg)
     return arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
 }
 
-std::optional<RawArguments> split(const std::vector<std::string>& args, std::string& error)
+std::string optionName(const std::string& arg)
 {
-    RawArguments raw;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || !looksLikeOption(arg)) {
-            raw.positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            raw.help = true;
-            continue;
-        }
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (const auto equals = arg.find('='); equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        }
-        if (ValueOptions.count(name)) {
-            if (!value) {
-                if (i + 1 >= args.size()) {
-                    error = "option " + name + " needs a value";
-                    return std::nullopt;
-                }
-                value = args[++i];
-            }
-            raw.options.emplace_back(name, *value);
-        } else if (FlagOptions.count(name)) {
-            if (value) {
-                error = "option " + name + " takes no value";
-                return std::nullopt;
-            }
-            raw.options.emplace_back(name, std::string());
-        } else {
-            error = "unknown option " + arg;
-            return std::nullopt;
-        }
+    return arg.substr(0, arg.find('='));
+}
+
+bool isFlag(const CLI::Option& option)
+{
+    return option.get_expected_max() == 0;
+}
+
+// CLI11 reads "--record=" as "--record" and takes the next word as its value; the empty value
+// written is refused here instead.
+std::optional<std::string> emptyValueError(const CommandTree& tree,
+                                           const std::vector<std::string>& args)
+{
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            break;
+        const std::string name = optionName(arg);
+        const CLI::Option* option = tree.findOption(name);
+        if (arg.starts_with("--") && arg.size() == name.size() + 1 && option)
+            return "option " + name + (isFlag(*option) ? " takes no value" : " needs a value");
     }
-    return raw;
+    return std::nullopt;
+}
+
+std::string commandWords(const std::vector<CLI::App*>& chain)
+{
+    std::string words;
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        words += (i > 1 ? " " : "") + chain[i]->get_name();
+    return words;
+}
+
+// Why a word CLI11 left over at chain[level] is wrong.
+std::string leftOverError(const CommandTree& tree, const std::vector<CLI::App*>& chain,
+                          std::size_t level, const std::string& arg)
+{
+    const auto group = tree.groups.find(chain[level]);
+    const bool isGroup = group != tree.groups.end();
+    if (!looksLikeOption(arg)) {
+        return isGroup ? std::string("unknown ") + group->second->unknownIs + " " + arg
+                       : "unexpected argument " + arg;
+    }
+    const std::string name = optionName(arg);
+    if (!tree.findOption(name))
+        return "unknown option " + arg;
+    if (level + 1 < chain.size())
+        return "option " + name + " must follow the command words " + commandWords(chain);
+    return isGroup ? group->second->missing
+                   : "option " + name + " does not apply to " + commandWords(chain);
 }
 
 std::optional<std::uint64_t> parseUnsigned(const std::string& text, std::uint64_t maximum)
@@ -101,153 +197,37 @@ std::optional<std::int32_t> parseProtocolNumber(const std::string& text)
                                               : static_cast<std::int64_t>(*magnitude));
 }
 
-// Which options each command accepts.
-std::set<std::string_view> allowedOptions(const CliCommand& command)
+// "YYYY-MM-DD" (its midnight) or "YYYY-MM-DDTHH:MM:SS" with an optional "Z", all UTC, written
+// as the production record writes its times so that the two compare as text.
+std::optional<std::string> parseSince(const std::string& text)
 {
-    switch (command.kind) {
-    case CommandKind::Download: {
-        std::set<std::string_view> allowed = {"--target", "--targets", "--jobs", "--quiet",
-                                              "--record"};
-        if (command.downloadType == DownloadType::IntegratedImage ||
-            command.downloadType == DownloadType::IndividualData) {
-            allowed.insert({"--mac", "--serial", "--auto-increase", "--allow-reused-mac"});
-        }
-        return allowed;
+    static const std::string Shape = "dddd-dd-ddTdd:dd:dd";
+    std::string time = text.size() == 10 ? text + "T00:00:00" : text;
+    if (time.size() == Shape.size() + 1 && time.back() == 'Z')
+        time.pop_back();
+    if (time.size() != Shape.size())
+        return std::nullopt;
+    for (std::size_t i = 0; i < Shape.size(); ++i) {
+        const bool digit = time[i] >= '0' && time[i] <= '9';
+        if (Shape[i] == 'd' ? !digit : time[i] != Shape[i])
+            return std::nullopt;
     }
-    case CommandKind::Version: return {"--app-only"};
-    case CommandKind::PtzBuild: return {"--output"};
-    default: return {};
-    }
+    const auto number = [&](std::size_t at, std::size_t length) {
+        return std::stoi(time.substr(at, length));
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    static const int DaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 ||
+        day > DaysIn[month - 1] + (month == 2 && leap ? 1 : 0))
+        return std::nullopt;
+    if (number(11, 2) > 23 || number(14, 2) > 59 || number(17, 2) > 59)
+        return std::nullopt;
+    return time + ".000Z";
 }
 
-std::string commandName(const CliCommand& command, const std::vector<std::string>& positional)
-{
-    std::string name = positional.empty() ? std::string() : positional[0];
-    if (command.kind == CommandKind::Download || command.kind == CommandKind::PtzShow ||
-        command.kind == CommandKind::PtzVerify || command.kind == CommandKind::PtzBuild) {
-        name += " " + positional[1];
-    }
-    return name;
-}
-
-// Fails with the reason unless exactly `count` positional arguments were given.
-bool expectCount(const std::vector<std::string>& positional, std::size_t count, const char* what,
-                 std::string& error)
-{
-    if (positional.size() == count)
-        return true;
-    error = positional.size() < count ? std::string("missing ") + what
-                                      : "unexpected argument " + positional[count];
-    return false;
-}
-
-// False, with `missing` as the error, when fewer than count words were given.
-bool haveWords(const std::vector<std::string>& positional, std::size_t count, const char* missing,
-               std::string& error)
-{
-    if (positional.size() >= count)
-        return true;
-    error = missing;
-    return false;
-}
-
-// `download TYPE [IMAGE]`
-bool readDownloadWords(const std::vector<std::string>& positional, CliCommand& command,
-                       std::string& error)
-{
-    command.kind = CommandKind::Download;
-    if (!haveWords(positional, 2, "download needs a type: app, integrated, ptz or data", error))
-        return false;
-    static const std::map<std::string, DownloadType> Types = {
-        {"app", DownloadType::ApplicationImage},
-        {"integrated", DownloadType::IntegratedImage},
-        {"ptz", DownloadType::PtzImage},
-        {"data", DownloadType::IndividualData}};
-    const auto type = Types.find(positional[1]);
-    if (type == Types.end()) {
-        error = "unknown download type " + positional[1];
-        return false;
-    }
-    command.downloadType = type->second;
-    if (command.downloadType == DownloadType::IndividualData)
-        return expectCount(positional, 2, "", error);
-    if (!expectCount(positional, 3, "image file", error))
-        return false;
-    command.file = positional[2];
-    return true;
-}
-
-// `ptz build DB.pdb NUMBER...`
-bool readPtzBuildWords(const std::vector<std::string>& positional, CliCommand& command,
-                       std::string& error)
-{
-    command.kind = CommandKind::PtzBuild;
-    if (!haveWords(positional, 3, "missing database file", error))
-        return false;
-    command.file = positional[2];
-    if (!haveWords(positional, 4, "missing protocol numbers", error))
-        return false;
-    for (std::size_t i = 3; i < positional.size(); ++i) {
-        const auto number = parseProtocolNumber(positional[i]);
-        if (!number) {
-            error = "not a protocol number: " + positional[i];
-            return false;
-        }
-        command.protocolNumbers.push_back(*number);
-    }
-    return true;
-}
-
-// `ptz show|verify|build ...`
-bool readPtzWords(const std::vector<std::string>& positional, CliCommand& command,
-                  std::string& error)
-{
-    if (!haveWords(positional, 2, "ptz needs a subcommand: show, verify or build", error))
-        return false;
-    const std::string& sub = positional[1];
-    if (sub == "show" || sub == "verify") {
-        command.kind = sub == "show" ? CommandKind::PtzShow : CommandKind::PtzVerify;
-        if (!expectCount(positional, 3, "file", error))
-            return false;
-        command.file = positional[2];
-        return true;
-    }
-    if (sub == "build")
-        return readPtzBuildWords(positional, command, error);
-    error = "unknown ptz subcommand " + sub;
-    return false;
-}
-
-// Reads the command words and their positional arguments.
-bool readCommandWords(const std::vector<std::string>& positional, CliCommand& command,
-                      std::string& error)
-{
-    if (positional.empty()) {
-        error = "no command given";
-        return false;
-    }
-    const std::string& word = positional[0];
-    if (word == "download")
-        return readDownloadWords(positional, command, error);
-    if (word == "version" || word == "inspect") {
-        command.kind = word == "version" ? CommandKind::Version : CommandKind::Inspect;
-        if (!expectCount(positional, 2, "image file", error))
-            return false;
-        command.file = positional[1];
-        return true;
-    }
-    if (word == "ptz")
-        return readPtzWords(positional, command, error);
-    if (word == "help") {
-        command.kind = CommandKind::Help;
-        return true;
-    }
-    error = "unknown command " + word;
-    return false;
-}
-
-bool applyOption(const std::string& name, const std::string& value, CliCommand& command,
-                 std::string& error)
+bool applyValue(const std::string& name, const std::string& value, CliCommand& command,
+                std::string& error)
 {
     if (name == "--target") {
         std::string why;
@@ -275,6 +255,19 @@ bool applyOption(const std::string& name, const std::string& value, CliCommand& 
             return false;
         }
         command.recordPath = value;
+    } else if (name == "RECORD" || name == "--into") {
+        if (value.empty()) {
+            error = name + " needs a file name or a connection string";
+            return false;
+        }
+        command.recordPath = value;
+    } else if (name == "NUMBER") {
+        const auto number = parseProtocolNumber(value);
+        if (!number) {
+            error = "not a protocol number: " + value;
+            return false;
+        }
+        command.protocolNumbers.push_back(*number);
     } else if (name == "--mac") {
         if (!isValidMacText(value)) {
             error = "--mac takes twelve hex digits, not " + value;
@@ -294,14 +287,56 @@ bool applyOption(const std::string& name, const std::string& value, CliCommand& 
             return false;
         }
         command.outputPath = value;
+    } else if (name == "--since") {
+        command.since = parseSince(value);
+        if (!command.since) {
+            error = "--since takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS[Z] in UTC, not " + value;
+            return false;
+        }
+    } else if (name == "--format") {
+        if (value != "jsonl" && value != "csv") {
+            error = "--format takes jsonl or csv, not " + value;
+            return false;
+        }
+        command.recordFormat = value == "csv" ? RecordFormat::Csv : RecordFormat::Jsonl;
     } else if (name == "--quiet") {
         command.quiet = true;
     } else if (name == "--allow-reused-mac") {
         command.allowReusedMac = true;
     } else if (name == "--auto-increase") {
         command.autoIncrease = true;
+    } else if (name == "--skip-used-macs") {
+        command.skipUsedMacs = true;
     } else if (name == "--app-only") {
         command.applicationOnly = true;
+    } else if (!name.starts_with("-")) {
+        command.file = value; // IMAGE, FILE, DB.pdb or FILE.jsonl
+    }
+    return true;
+}
+
+// The operands and options in the order given; a repeated option is refused unless it adds
+// targets.
+bool applyValues(const CLI::App& app, CliCommand& command, std::string& error)
+{
+    std::set<std::string> seen;
+    std::map<const CLI::Option*, std::size_t> used;
+    for (const CLI::Option* option : app.parse_order()) {
+        const std::string name = option->get_name();
+        const std::string& value = option->results()[used[option]++];
+        const bool repeatable =
+            option->get_positional() || name == "--target" || name == "--targets";
+        if (!repeatable && !seen.insert(name).second) {
+            error = "option " + name + " given twice";
+            return false;
+        }
+        // CLI11 gives a flag "true" unless it was written "--flag=VALUE".
+        if (isFlag(*option) && value != "true") {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        if (!applyValue(name, value, command, error))
+            return false;
     }
     return true;
 }
@@ -343,44 +378,60 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
 {
     ParsedArguments result;
     std::string& error = result.error;
-    const auto raw = split(args, error);
-    if (!raw)
+    CommandTree tree;
+    if (const auto emptyValue = emptyValueError(tree, args)) {
+        error = *emptyValue;
         return result;
+    }
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 reads from the back
+    try {
+        tree.root.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return {CliCommand{}, ""}; // Help
+    } catch (const CLI::ParseError& cliError) {
+        // Every option takes one value or none: a mismatch is an option at the very end.
+        const bool valueMissing = dynamic_cast<const CLI::ArgumentMismatch*>(&cliError) &&
+                                  tree.findOption(optionName(args.back()));
+        error =
+            valueMissing ? "option " + optionName(args.back()) + " needs a value" : cliError.what();
+        return result;
+    }
+
+    // The command words read, from the root on.
+    std::vector<CLI::App*> chain = {&tree.root};
+    for (;;) {
+        const auto next =
+            chain.back()->get_subcommands([](CLI::App* sub) { return sub->parsed(); });
+        if (next.empty())
+            break;
+        chain.push_back(next.front());
+    }
+    const auto rule = tree.rules.find(chain.back());
+    const bool found = rule != tree.rules.end();
+    if (chain.size() == 1 && tree.root.remaining_size() == 0)
+        return {CliCommand{}, ""}; // no command at all: Help
+    if (found && rule->second->kind == CommandKind::Help)
+        return {CliCommand{}, ""}; // whatever follows
+    for (std::size_t level = 0; level < chain.size(); ++level) {
+        for (const std::string& arg : chain[level]->remaining()) {
+            if (arg != "--") {
+                error = leftOverError(tree, chain, level, arg);
+                return result;
+            }
+        }
+    }
+    if (!found) {
+        error = tree.groups.at(chain.back())->missing;
+        return result;
+    }
+
     CliCommand command;
-    if (raw->help || (raw->positional.empty() && raw->options.empty())) {
-        result.command = command; // Help
+    command.kind = rule->second->kind;
+    command.downloadType = rule->second->downloadType.value_or(command.downloadType);
+    if (!applyValues(*chain.back(), command, error))
         return result;
-    }
-    if (!readCommandWords(raw->positional, command, error))
-        return result;
-    if (command.kind == CommandKind::Help) {
-        result.command = command;
-        return result;
-    }
-
-    const auto allowed = allowedOptions(command);
-    std::set<std::string> seen;
-    for (const auto& [name, value] : raw->options) {
-        if (!allowed.count(name)) {
-            error =
-                "option " + name + " does not apply to " + commandName(command, raw->positional);
-            return result;
-        }
-        // A repeated single-valued option would silently drop the first value.
-        if (name != "--target" && name != "--targets" && !seen.insert(name).second) {
-            error = "option " + name + " given twice";
-            return result;
-        }
-        if (!applyOption(name, value, command, error))
-            return result;
-    }
-
     if (command.kind == CommandKind::Download && !checkDownload(command, error))
         return result;
-    if (command.kind == CommandKind::PtzBuild && command.outputPath.empty()) {
-        error = "ptz build needs --output OUT.bin";
-        return result;
-    }
     result.command = command;
     return result;
 }
@@ -408,6 +459,9 @@ const char* usageText()
   tolvane-cli ptz show FILE
   tolvane-cli ptz verify FILE
   tolvane-cli ptz build DB.pdb NUMBER... --output OUT.bin
+  tolvane-cli record show RECORD [--mac HEX12] [--since TIME]
+  tolvane-cli record export RECORD --format jsonl|csv
+  tolvane-cli record import FILE.jsonl --into RECORD
 
 Download options:
   --target HOST[:PORT]  a recorder (IPv4 address; port 5000 unless given); may be repeated
@@ -422,6 +476,15 @@ Download options:
                         consecutive addresses in the order given
   --serial N            the serial number to send
   --auto-increase       print the MAC address the next unit should get
+  --skip-used-macs      with --auto-increase, go on with the next free MAC address when one is used
+
+Record options:
+  RECORD                the production record: the file --record writes
+  --mac HEX12           only the units sent this MAC address (twelve hex digits)
+  --since TIME          only the lines written from TIME on: YYYY-MM-DD (its midnight) or
+                        YYYY-MM-DDTHH:MM:SS, in UTC
+  --format jsonl|csv    export as JSON lines or as comma-separated values
+  --into RECORD         the record the lines of FILE.jsonl are added to
 
 Exit status: 0 when everything succeeded, 1 when a download or check failed, 2 for a usage error.
 )";

@@ -9,7 +9,20 @@
 
 namespace tolvane::cli {
 
-enum class CommandKind { Help, Download, Version, Inspect, PtzShow, PtzVerify, PtzBuild };
+enum class CommandKind {
+    Help,
+    Download,
+    Version,
+    Inspect,
+    PtzShow,
+    PtzVerify,
+    PtzBuild,
+    RecordShow,
+    RecordExport,
+    RecordImport
+};
+
+enum class RecordFormat { Jsonl, Csv };
 
 inline constexpr int DefaultJobs = 4;
 inline constexpr int MaximumJobs = 256;
@@ -18,18 +31,21 @@ inline constexpr int MaximumJobs = 256;
 struct CliCommand {
     CommandKind kind = CommandKind::Help;
     DownloadType downloadType = DownloadType::ApplicationImage;
-    std::string file; // IMAGE, FILE or DB.pdb
+    std::string file; // IMAGE, FILE, DB.pdb or FILE.jsonl
     std::vector<DownloadTarget> targets;
     int jobs = DefaultJobs;
     bool quiet = false;
-    std::optional<std::string> recordPath;
+    std::optional<std::string> recordPath; // a file, or later a connection string
     bool allowReusedMac = false;
     bool autoIncrease = false;
+    bool skipUsedMacs = false;
     std::optional<std::string> mac; // twelve upper-case hex digits
     std::optional<std::uint32_t> serial;
     bool applicationOnly = false;
     std::vector<std::int32_t> protocolNumbers;
     std::string outputPath;
+    std::optional<std::string> since; // "YYYY-MM-DDTHH:MM:SS.000Z", UTC
+    RecordFormat recordFormat = RecordFormat::Jsonl;
 };
 
 struct ParsedArguments {

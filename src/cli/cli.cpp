@@ -4,6 +4,7 @@
 #include "cli/download_command.h"
 #include "cli/image_commands.h"
 #include "cli/ptz_commands.h"
+#include "cli/record_commands.h"
 
 #include <cerrno>
 #include <cstring>
@@ -35,6 +36,9 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
     case CommandKind::PtzShow: return runPtzShowCommand(command, out, err);
     case CommandKind::PtzVerify: return runPtzVerifyCommand(command, out, err);
     case CommandKind::PtzBuild: return runPtzBuildCommand(command, out, err);
+    case CommandKind::RecordShow: return runRecordShowCommand(command, out, err);
+    case CommandKind::RecordExport: return runRecordExportCommand(command, out, err);
+    case CommandKind::RecordImport: return runRecordImportCommand(command, out, err);
     }
     return ExitUsage;
 }

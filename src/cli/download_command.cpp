@@ -2,11 +2,11 @@
 
 #include "cli/batch_runner.h"
 #include "cli/cli_operator.h"
-#include "cli/production_record.h"
-#include "cli/sha256.h"
 #include "cli/targets.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
+#include "record/sha256.h"
+#include "record/unit_record.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +18,13 @@
 namespace tolvane::cli {
 
 namespace {
+
+using record::ProductionRecord;
+using record::RecordEntry;
+using record::Reservation;
+using record::ResultFailed;
+using record::ResultOk;
+using record::ResultRefused;
 
 struct UnitReport {
     std::string target;
@@ -95,8 +102,8 @@ UnitIdentity unitIdentity(const DownloadRun& run, std::size_t index)
     return identity;
 }
 
-// Every line of this unit carries the same fields; the result and timing change.
-RecordEntry unitEntry(const DownloadRun& run, const UnitReport& report)
+// Every row of this unit carries the same fields; the result and timing change.
+RecordEntry unitFields(const DownloadRun& run, const UnitReport& report)
 {
     RecordEntry entry;
     entry.target = report.target;
@@ -110,41 +117,31 @@ RecordEntry unitEntry(const DownloadRun& run, const UnitReport& report)
     return entry;
 }
 
-// The MAC is checked and marked pending in one step under the record's lock, so no other run
-// (another thread or process) can take it before this unit's line is in. False when the MAC
-// must not be sent.
-bool reserveMac(const DownloadRun& run, const RecordEntry& entry, const std::string& mac,
+// The MAC is checked and marked pending in one transaction, so no other run (another thread or
+// process) can take it before this unit's row is in. False when the MAC must not be sent.
+bool reserveMac(const DownloadRun& run, record::UnitRecord& unit, const std::string& mac,
                 CliOperator& op)
 {
-    RecordEntry pending = entry;
-    pending.time = std::chrono::system_clock::now();
-    pending.result = ResultPending;
-    std::string error;
-    const auto reserved = run.record->reserveMac(pending, run.command.allowReusedMac, &error);
-    if (!reserved) {
-        op.showText(error + "; MAC address " + mac + " not sent.");
+    const Reservation reservation = unit.reserve(run.command.allowReusedMac);
+    switch (reservation.status) {
+    case Reservation::Status::Reserved: return true;
+    case Reservation::Status::Used:
+        op.showText(record::macUsedText(mac, *reservation.holder, run.record->location()) +
+                    "; not sent (--allow-reused-mac sends it).");
         return false;
+    case Reservation::Status::Failed: break;
     }
-    if (!*reserved) {
-        op.showText("MAC address " + mac + " is already recorded in " + run.record->path() +
-                    " as written to a unit, or as sent by a download that did not finish; not "
-                    "sent (--allow-reused-mac sends it).");
-        return false;
-    }
-    return true;
+    op.showText(reservation.error + "; MAC address " + mac + " not sent.");
+    return false;
 }
 
-void recordOutcome(const DownloadRun& run, std::size_t index, RecordEntry entry,
+void recordOutcome(const DownloadRun& run, std::size_t index, record::UnitRecord& unit,
                    const RoutineOutcome& outcome, UnitReport& report)
 {
-    entry.time = std::chrono::system_clock::now();
-    if (outcome.version)
-        entry.version = formatVersion(*outcome.version);
-    entry.result = report.result;
-    entry.message = report.message;
-    entry.durationSeconds = report.seconds;
+    const auto version =
+        outcome.version ? std::optional(formatVersion(*outcome.version)) : std::nullopt;
     std::string error;
-    if (!run.record->append(entry, &error)) {
+    if (!unit.finish(report.result, report.message, report.seconds, version, &error)) {
         run.board.message(index, error);
         report.recordFailed = true;
     }
@@ -161,15 +158,15 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
                                 unitIdentity(run, index)};
     if (run.command.mac)
         report.mac = inputs.identity.macText;
-    RecordEntry entry = run.record ? unitEntry(run, report) : RecordEntry{};
+    std::optional<record::UnitRecord> unit;
+    if (run.record)
+        unit.emplace(*run.record, unitFields(run, report));
 
     RoutineOutcome outcome;
     bool refused = false;
     try {
-        if (run.record)
-            entry.unit = newUnitId();
-        if (report.mac && run.record)
-            refused = !reserveMac(run, entry, *report.mac, op);
+        if (report.mac && unit)
+            refused = !reserveMac(run, *unit, *report.mac, op);
         if (!refused)
             outcome = runDownload(run.command.downloadType, inputs, op);
     } catch (const std::exception& e) {
@@ -183,8 +180,8 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
     report.message = op.lastMessage();
     report.advancedMac = outcome.advancedMac;
     run.board.finished(index, outcome.succeeded);
-    if (run.record)
-        recordOutcome(run, index, std::move(entry), outcome, report);
+    if (unit)
+        recordOutcome(run, index, *unit, outcome, report);
     return report;
 }
 
@@ -198,10 +195,10 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
 
     std::unique_ptr<ProductionRecord> record;
     if (command.recordPath) {
-        record = std::make_unique<ProductionRecord>(*command.recordPath);
         std::string error;
-        if (!record->checkWritable(&error)) {
-            err << error << "\n";
+        record = record::openProductionRecord(*command.recordPath, &error);
+        if (!record) {
+            err << "tolvane-cli: " << error << "\n";
             return ExitFailure;
         }
     }
@@ -209,7 +206,7 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     // The record names the file by its digest; an unreadable file is reported by the routine.
     std::optional<std::string> fileDigest;
     if (command.downloadType != DownloadType::IndividualData && record)
-        fileDigest = sha256OfFile(command.file);
+        fileDigest = record::sha256OfFile(command.file);
 
     std::vector<std::string> labels;
     for (const auto& target : command.targets)

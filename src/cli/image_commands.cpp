@@ -3,7 +3,7 @@
 #include "cli/cli.h"
 #include "cli/file_bytes.h"
 #include "cli/ptz_commands.h"
-#include "cli/sha256.h"
+#include "record/sha256.h"
 #include "cli/terminal_text.h"
 #include "core/base/messages.h"
 #include "core/image/identity_area.h"
@@ -130,7 +130,7 @@ FileKind kindOf(const FileFacts& facts)
 
 bool readDigest(const std::string& path, FileFacts& facts, std::string& error)
 {
-    const auto digest = sha256OfFile(path, &error);
+    const auto digest = record::sha256OfFile(path, &error);
     if (digest)
         facts.digest = *digest;
     return digest.has_value();

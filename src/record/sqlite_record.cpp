@@ -146,9 +146,15 @@ private:
     std::string describeError() const;
 
     std::optional<int> pragmaNumber(const char* pragma, std::string* error);
+    // Whether the file holds no database yet; nothing, with *error, when it is not a record
+    // this program can use.
+    std::optional<bool> checkLayout(std::string* error);
     std::optional<RecordEntry> macHolder(const std::string& mac, bool& queryFailed);
     bool insert(const RecordEntry& entry, bool macInUse);
     bool releasePending(const std::string& unit);
+    // Hands a MAC that nobody holds to the first row that still counts: an "ok" row, or a
+    // "pending" row whose unit has no outcome yet.
+    bool rehold(const std::string& mac);
 
     std::string m_path;
     sqlite3* m_db;
@@ -194,20 +200,19 @@ std::optional<int> SqliteRecord::pragmaNumber(const char* pragma, std::string* e
     return static_cast<int>(statement.integer(0));
 }
 
-bool SqliteRecord::prepare(std::string* error)
+std::optional<bool> SqliteRecord::checkLayout(std::string* error)
 {
-    // Read before anything is written, so another program's database is left as it was.
     const auto applicationId = pragmaNumber("PRAGMA application_id", error);
     const auto schema = applicationId ? pragmaNumber("PRAGMA user_version", error) : std::nullopt;
     const auto tables =
         schema ? pragmaNumber("SELECT count(*) FROM sqlite_master", error) : std::nullopt;
     if (!tables)
-        return false;
+        return std::nullopt;
     const bool empty = *applicationId == 0 && *schema == 0 && *tables == 0;
     if ((!empty || m_readOnly) && *applicationId != ApplicationId) {
         if (error)
             *error = m_path + " is not a Tolvane production record";
-        return false;
+        return std::nullopt;
     }
     if (*schema > SchemaVersion) {
         if (error)
@@ -215,14 +220,26 @@ bool SqliteRecord::prepare(std::string* error)
                      std::to_string(*schema) +
                      ", written by a newer Tolvane; this one reads up to " +
                      std::to_string(SchemaVersion);
-        return false;
+        return std::nullopt;
     }
+    return empty;
+}
+
+bool SqliteRecord::prepare(std::string* error)
+{
     if (m_readOnly)
-        return true;
-    // Taking the write lock proves the record can be written before anything is sent.
+        return checkLayout(error).has_value();
+    // Under the write lock, so two programs opening a new record never both create it; taking
+    // the lock also proves the record can be written before anything is sent. Nothing is written
+    // to a database that is not a record.
     if (!begin(error))
         return false;
-    if (empty) {
+    const auto empty = checkLayout(error);
+    if (!empty) {
+        rollback();
+        return false;
+    }
+    if (*empty) {
         const std::string create = std::string(SqliteSchema) +
                                    "PRAGMA application_id = " + std::to_string(ApplicationId) +
                                    ";PRAGMA user_version = " + std::to_string(SchemaVersion) + ";";
@@ -307,6 +324,21 @@ bool SqliteRecord::releasePending(const std::string& unit)
     return statement.step() == SQLITE_DONE;
 }
 
+bool SqliteRecord::rehold(const std::string& mac)
+{
+    Statement statement(*m_cache, R"(
+        UPDATE units SET mac_in_use = 1 WHERE id = (
+            SELECT id FROM units AS row WHERE row.mac = ?1 AND (row.result = 'ok' OR
+                (row.result = 'pending' AND NOT EXISTS (SELECT 1 FROM units AS later
+                    WHERE later.unit = row.unit AND later.result != 'pending')))
+            ORDER BY id LIMIT 1)
+        AND NOT EXISTS (SELECT 1 FROM units WHERE mac = ?1 AND mac_in_use = 1))");
+    if (!statement.ok())
+        return false;
+    statement.bind(1, mac);
+    return statement.step() == SQLITE_DONE;
+}
+
 Reservation SqliteRecord::reserveMac(const RecordEntry& pending, bool allowReused)
 {
     std::lock_guard lock(m_mutex);
@@ -340,7 +372,8 @@ bool SqliteRecord::writeOutcome(const RecordEntry& outcome, std::string* error)
     bool queryFailed = false;
     const bool holds = outcome.result == ResultOk && outcome.mac &&
                        !macHolder(*outcome.mac, queryFailed) && !queryFailed;
-    if (queryFailed || !insert(outcome, holds) || !commit(error))
+    if (queryFailed || !insert(outcome, holds) || (outcome.mac && !rehold(*outcome.mac)) ||
+        !commit(error))
         return abandon(false, error);
     return true;
 }
@@ -396,7 +429,7 @@ std::optional<ImportReport> SqliteRecord::importRows(const std::vector<RecordEnt
                                             ") is already held by unit " + holder->unit + " (" +
                                             isoUtcTime(holder->time) + ", " + holder->target + ")");
         }
-        if (!insert(row, holds))
+        if (!insert(row, holds) || (row.mac && !pending && !rehold(*row.mac)))
             return abandon(std::optional<ImportReport>(), error);
         ++report.rows;
     }

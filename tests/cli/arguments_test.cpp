@@ -62,7 +62,22 @@ INSTANTIATE_TEST_SUITE_P(
         Args{"ptz", "build", "db.pdb", "--output", "out.bin"}, // no numbers
         Args{"ptz", "build", "db.pdb", "1", "two", "--output", "out.bin"},
         Args{"ptz", "build", "db.pdb", "2147483648", "--output", "out.bin"},
-        Args{"ptz", "build", "db.pdb", "1", "--output", "a.bin", "--output", "b.bin"}));
+        Args{"ptz", "build", "db.pdb", "1", "--output", "a.bin", "--output", "b.bin"},
+        Args{"download", "app", "x.bin", "--target", "127.0.0.1", "--skip-used-macs"},
+        Args{"record"}, Args{"record", "list", "r.jsonl"}, Args{"record", "show"},
+        Args{"record", "show", ""}, Args{"record", "show", "r.jsonl", "--mac", "0012AB34CD5"},
+        Args{"record", "show", "r.jsonl", "--since", "2023-02-29"}, // not a leap year
+        Args{"record", "show", "r.jsonl", "--since", "2024-04-31"},
+        Args{"record", "show", "r.jsonl", "--since", "2024-05-01T24:00:00"},
+        Args{"record", "show", "r.jsonl", "--since", "2024-05-01 10:00:00"},
+        Args{"record", "show", "r.jsonl", "--since", "2024-05-01T10:00:00+02:00"},
+        Args{"record", "show", "r.jsonl", "--since", "2024-5-1"},
+        Args{"record", "show", "r.jsonl", "--format", "csv"},
+        Args{"record", "export", "r.jsonl"}, // no --format
+        Args{"record", "export", "r.jsonl", "--format", "xml"},
+        Args{"record", "import", "new.jsonl"}, // no --into
+        Args{"record", "import", "new.jsonl", "--into", ""},
+        Args{"record", "import", "new.jsonl", "r.jsonl"}));
 
 TEST(Help, PrintsUsageOnStdoutAndSucceeds)
 {
@@ -81,10 +96,11 @@ TEST(ParseArguments, CarriesCheckedValues)
         std::ofstream file(dir.file("targets"));
         file << "127.0.0.1:7002\n# spare\n127.0.0.1:7003\n";
     }
-    const auto parsed = parseArguments(
-        {"download", "integrated", "img.bin", "--target=127.0.0.1:7001", "--targets",
-         dir.file("targets"), "--mac", "00a0ff12bc3d", "--serial=4294967295", "--auto-increase",
-         "--jobs", "2", "--record", "rec.jsonl", "--quiet", "--allow-reused-mac"});
+    const auto parsed =
+        parseArguments({"download", "integrated", "img.bin", "--target=127.0.0.1:7001", "--targets",
+                        dir.file("targets"), "--mac", "00a0ff12bc3d", "--serial=4294967295",
+                        "--auto-increase", "--jobs", "2", "--record", "rec.jsonl", "--quiet",
+                        "--allow-reused-mac", "--skip-used-macs"});
     ASSERT_TRUE(parsed.command) << parsed.error;
     const CliCommand& command = *parsed.command;
     EXPECT_EQ(command.kind, CommandKind::Download);
@@ -97,7 +113,8 @@ TEST(ParseArguments, CarriesCheckedValues)
     EXPECT_EQ(command.serial, 4294967295u);
     EXPECT_EQ(command.jobs, 2);
     EXPECT_EQ(command.recordPath, "rec.jsonl");
-    EXPECT_TRUE(command.quiet && command.autoIncrease && command.allowReusedMac);
+    EXPECT_TRUE(command.quiet && command.autoIncrease && command.allowReusedMac &&
+                command.skipUsedMacs);
 
     const auto build =
         parseArguments({"ptz", "build", "db.pdb", "7", "-3", "0", "--output", "o.bin"});
@@ -108,7 +125,69 @@ TEST(ParseArguments, CarriesCheckedValues)
     ASSERT_TRUE(defaults.command);
     EXPECT_EQ(defaults.command->jobs, DefaultJobs);
     EXPECT_EQ(defaults.command->targets[0].port, 5000);
+
+    const auto ended = parseArguments({"version", "--", "--odd.bin"});
+    ASSERT_TRUE(ended.command) << ended.error;
+    EXPECT_EQ(ended.command->file, "--odd.bin");
 }
+
+struct RecordForm {
+    Args args;
+    CommandKind kind;
+    std::string record;
+    std::string file;
+    std::optional<std::string> mac = std::nullopt;
+    std::optional<std::string> since = std::nullopt;
+    RecordFormat format = RecordFormat::Jsonl;
+};
+
+class RecordForms : public ::testing::TestWithParam<RecordForm> {};
+
+TEST_P(RecordForms, CarryTheirValues)
+{
+    const RecordForm& form = GetParam();
+    const auto parsed = parseArguments(form.args);
+    ASSERT_TRUE(parsed.command) << parsed.error;
+    EXPECT_EQ(parsed.command->kind, form.kind);
+    EXPECT_EQ(parsed.command->recordPath, form.record);
+    EXPECT_EQ(parsed.command->file, form.file);
+    EXPECT_EQ(parsed.command->mac, form.mac);
+    EXPECT_EQ(parsed.command->since, form.since);
+    EXPECT_EQ(parsed.command->recordFormat, form.format);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecordForms,
+    ::testing::Values(
+        RecordForm{{"record", "show", "r.jsonl"}, CommandKind::RecordShow, "r.jsonl", ""},
+        RecordForm{{"record", "show", "postgresql://maker@db/units", "--mac", "00a0ff12bc3d",
+                    "--since", "2024-02-29"},
+                   CommandKind::RecordShow,
+                   "postgresql://maker@db/units",
+                   "",
+                   "00A0FF12BC3D",
+                   "2024-02-29T00:00:00.000Z"},
+        RecordForm{{"record", "show", "r.jsonl", "--since=2000-12-31T23:59:59Z"},
+                   CommandKind::RecordShow,
+                   "r.jsonl",
+                   "",
+                   std::nullopt,
+                   "2000-12-31T23:59:59.000Z"},
+        RecordForm{{"record", "export", "r.jsonl", "--format", "csv"},
+                   CommandKind::RecordExport,
+                   "r.jsonl",
+                   "",
+                   std::nullopt,
+                   std::nullopt,
+                   RecordFormat::Csv},
+        RecordForm{{"record", "export", "r.jsonl", "--format=jsonl"},
+                   CommandKind::RecordExport,
+                   "r.jsonl",
+                   ""},
+        RecordForm{{"record", "import", "new.jsonl", "--into", "r.jsonl"},
+                   CommandKind::RecordImport,
+                   "r.jsonl",
+                   "new.jsonl"}));
 
 } // namespace
 } // namespace tolvane::cli

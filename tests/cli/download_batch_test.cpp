@@ -1,6 +1,6 @@
 // Batches of units and the production record end to end: the command line against in-process
-// simulators on 127.0.0.1, with the record read back by Qt's JSON reader and its digest checked
-// with Qt's SHA-256.
+// simulators on 127.0.0.1, with the record read back through SQLite's own interface and its digest
+// checked with Qt's SHA-256.
 #include "cli/cli_test_support.h"
 #include "support/firmware_image.h"
 
@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <fstream>
@@ -101,23 +103,51 @@ TEST_F(CliDownload, BatchOfImagesAllSucceedingExitsZero)
     }
 }
 
+// The record's rows, oldest first, each as an object of its columns (NULL as null).
 std::vector<QJsonObject> recordLines(const std::string& path)
 {
-    std::vector<QJsonObject> lines;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        QJsonParseError error{};
-        const auto document = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
-        lines.push_back(document.object());
+    std::vector<QJsonObject> rows;
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT time, target, type, file, sha256, version, mac, serial, unit, "
+                       "result, message, duration_s FROM units ORDER BY id",
+                       -1, &query, nullptr);
+    while (query && sqlite3_step(query) == SQLITE_ROW) {
+        QJsonObject row;
+        for (int column = 0; column < sqlite3_column_count(query); ++column) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(query, column));
+            switch (sqlite3_column_type(query, column)) {
+            case SQLITE_NULL: row[name] = QJsonValue::Null; break;
+            case SQLITE_INTEGER: row[name] = sqlite3_column_int64(query, column); break;
+            case SQLITE_FLOAT: row[name] = sqlite3_column_double(query, column); break;
+            default:
+                row[name] = QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(query, column)));
+            }
+        }
+        rows.push_back(row);
     }
-    return lines;
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return rows;
+}
+
+// Moves JSON lines, written as an earlier Tolvane wrote its record, into the record.
+void importLines(const std::string& record, const std::string& lines, const std::string& scratch)
+{
+    {
+        std::ofstream file(scratch, std::ios::trunc);
+        file << lines;
+    }
+    const auto run = test::runTolvaneCli({"record", "import", scratch, "--into", record});
+    ASSERT_EQ(run.status, 0) << run.err;
 }
 
 TEST_F(CliDownload, RecordRefusesAMacAlreadyWrittenUnlessAllowed)
 {
-    const std::string record = m_dir.file("production.jsonl");
+    const std::string record = m_dir.file("production.db");
     auto simulator = startSimulator();
     const Args args = {"download", "data",         "--target", simulator->address(),
                        "--mac",    "0012AB34CD56", "--serial", "5",
@@ -130,7 +160,7 @@ TEST_F(CliDownload, RecordRefusesAMacAlreadyWrittenUnlessAllowed)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_THAT(run.err, HasSubstr("0012AB34CD56"));
-    EXPECT_THAT(run.err, HasSubstr("already recorded"));
+    EXPECT_THAT(run.err, HasSubstr("is already used by unit"));
     EXPECT_FALSE(simulator->waitForTransfers(2, std::chrono::milliseconds(200)));
 
     // A lower-case MAC is the same address.
@@ -169,26 +199,20 @@ const char* const PendingLine =
 
 TEST_F(CliDownload, PendingLineWithoutOutcomeRefusesTheMacUntilTheOutcomeFollows)
 {
-    const std::string record = m_dir.file("production.jsonl");
-    {
-        std::ofstream file(record);
-        file << PendingLine << "\n";
-    }
+    const std::string record = m_dir.file("production.db");
+    importLines(record, std::string(PendingLine) + "\n", m_dir.file("old.jsonl"));
     auto simulator = startSimulator();
     const Args args = {"download",           "data",  "--target",
                        simulator->address(), "--mac", "0012AB34CD56",
                        "--record",           record,  "--quiet"};
     auto run = test::runTolvaneCli(args);
     EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("0012AB34CD56 is already recorded"));
+    EXPECT_THAT(run.err, HasSubstr("0012AB34CD56 is already used by unit 3f1c"));
     expectNothingReceived(*simulator);
 
-    // The same unit's outcome line, written later, shows the transfer ended without success.
-    {
-        std::ofstream file(record, std::ios::app);
-        file << R"({"mac":"0012AB34CD56","unit":"3f1c","result":"failed"})"
-             << "\n";
-    }
+    // The same unit's outcome, written later, shows the transfer ended without success.
+    importLines(record, R"({"mac":"0012AB34CD56","unit":"3f1c","result":"failed"})" "\n",
+                m_dir.file("old.jsonl"));
     run = test::runTolvaneCli(args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(received(*simulator, 1).size(), 1u);
@@ -196,7 +220,7 @@ TEST_F(CliDownload, PendingLineWithoutOutcomeRefusesTheMacUntilTheOutcomeFollows
 
 TEST_F(CliDownload, TwoRunsSharingARecordNeverSendTheSameMacTwice)
 {
-    const std::string record = m_dir.file("production.jsonl");
+    const std::string record = m_dir.file("production.db");
     std::vector<std::unique_ptr<sim::Simulator>> simulators;
     simulators.push_back(startSimulator());
     simulators.push_back(startSimulator());
@@ -216,7 +240,7 @@ TEST_F(CliDownload, TwoRunsSharingARecordNeverSendTheSameMacTwice)
     const std::size_t sender = runs[0].status == 0 ? 0 : 1;
     EXPECT_EQ(received(*simulators[sender], 1).size(), 1u);
     expectNothingReceived(*simulators[1 - sender]);
-    EXPECT_THAT(runs[1 - sender].err, HasSubstr("already recorded"));
+    EXPECT_THAT(runs[1 - sender].err, HasSubstr("is already used by unit"));
 
     const auto lines = recordLines(record);
     ASSERT_EQ(lines.size(), 3u);
@@ -226,58 +250,44 @@ TEST_F(CliDownload, TwoRunsSharingARecordNeverSendTheSameMacTwice)
     EXPECT_EQ(results, (std::multiset<QString>{"pending", "ok", "refused"}));
 }
 
-// Whether another descriptor waits for an flock() on the file, as /proc/locks shows it.
-bool someoneWaitsForLock(const std::string& path)
+TEST_F(CliDownload, MacCheckWaitsForAnotherProgramHoldingTheRecord)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return false;
-    std::ifstream locks("/proc/locks");
-    const std::string inode = ":" + std::to_string(info.st_ino) + " ";
-    for (std::string line; std::getline(locks, line);) {
-        if (line.find("-> FLOCK") != std::string::npos && line.find(inode) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
-TEST_F(CliDownload, MacCheckWaitsForAnotherProcessHoldingTheRecordLock)
-{
-    const std::string record = m_dir.file("production.jsonl");
+    const std::string record = m_dir.file("production.db");
+    importLines(record, "", m_dir.file("empty.jsonl"));
     auto simulator = startSimulator();
-    const int held = ::open(record.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    // Another program takes the MAC in a transaction that it holds for a while.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(record.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "BEGIN IMMEDIATE; INSERT INTO units (time, target, type, mac, unit, "
+                           "result, message, duration_s, mac_in_use) VALUES "
+                           "('2026-12-08T06:00:00.000Z', '127.0.0.1:5000', 'data', "
+                           "'0012AB34CD56', '3f1c', 'pending', '', 0, 1)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
 
     test::CliRun run;
     std::jthread runner([&] {
         run = test::runTolvaneCli({"download", "data", "--target", simulator->address(), "--mac",
                                    "0012AB34CD56", "--record", record, "--quiet"});
     });
-    // Another writer takes the MAC while the run waits for the lock.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!someoneWaitsForLock(record) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    EXPECT_TRUE(someoneWaitsForLock(record)) << "the MAC check does not take the record's lock";
-    const std::string line = std::string(PendingLine) + "\n";
-    ASSERT_EQ(::write(held, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    ::flock(held, LOCK_UN);
-    ::close(held);
+    // Long enough that the run meets the held record, well inside its 10 s wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
     runner.join();
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("already recorded"));
+    EXPECT_THAT(run.err, HasSubstr("is already used by unit 3f1c"));
     expectNothingReceived(*simulator);
 }
 
 TEST_F(CliDownload, BatchSkipsOnlyTheUnitWhoseMacWasWrittenBefore)
 {
-    const std::string record = m_dir.file("production.jsonl");
-    {
-        std::ofstream file(record);
-        file << R"({"time":"2026-01-01T00:00:00.000Z","mac":"0012AB34CD57","result":"ok"})"
-             << "\n";
-    }
+    const std::string record = m_dir.file("production.db");
+    importLines(record,
+                R"({"time":"2026-01-01T00:00:00.000Z","mac":"0012AB34CD57","result":"ok"})" "\n",
+                m_dir.file("old.jsonl"));
     auto first = startSimulator();
     auto second = startSimulator();
     const auto run = test::runTolvaneCli({"download", "data", "--target", first->address(),
@@ -302,7 +312,7 @@ TEST_F(CliDownload, RecordLinesHoldEveryField)
     const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
     auto good = startSimulator();
     auto refusing = startSimulator(sim::Fault::None, 0x04000000);
-    const std::string record = m_dir.file("production.jsonl");
+    const std::string record = m_dir.file("production.db");
     const auto run =
         test::runTolvaneCli({"download", "app", image, "--target", good->address(), "--target",
                              refusing->address(), "--record", record, "--quiet"});
@@ -337,7 +347,7 @@ TEST_F(CliDownload, UnwritableRecordStopsBeforeAnythingIsSent)
     auto simulator = startSimulator();
     const auto run =
         test::runTolvaneCli({"download", "data", "--target", simulator->address(), "--serial", "1",
-                             "--record", m_dir.file("no-such-folder/record.jsonl")});
+                             "--record", m_dir.file("no-such-folder/record.db")});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("cannot open record"));
     expectNothingReceived(*simulator);

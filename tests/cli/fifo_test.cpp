@@ -48,7 +48,7 @@ TEST_P(FifoGiven, IsRefusedAtOnceAndNothingIsSent)
     std::vector<std::string> args;
     for (const auto& arg : GetParam().args) {
         args.push_back(filled(filled(filled(arg, "{fifo}", fifo), "{target}", simulator.address()),
-                              "{record}", dir.file("record.jsonl")));
+                              "{record}", dir.file("record.db")));
     }
     const auto run = test::callOnFifo(fifo, [&] { return test::runTolvaneCli(args); });
     ASSERT_TRUE(run);

@@ -1,6 +1,5 @@
-// Every file the programs write, under every fault a save meets: the old file keeps its bytes, no
+// Every file the programs save whole, under every fault a save meets: the old file keeps its bytes, no
 // file is left beside it, and a save that fails says which file and why.
-#include "cli/production_record.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 #include "support/child_process.h"
@@ -30,7 +29,6 @@ struct Save {
     const char* name;
     const char* file;
     std::function<std::string(const std::string& path)> run; // the error text; empty when saved
-    bool appends; // written in place: what a kill cuts off cannot be taken back
 };
 
 const Save Saves[] = {
@@ -39,25 +37,12 @@ const Save Saves[] = {
          PtzProtocolList list;
          list.Grow(5); // 12 + 5 * 1796 = 8992 bytes
          return list.SaveFile(path) ? std::string() : list.LastError();
-     },
-     false},
+     }},
     {"Bin", "image.bin",
      [](const std::string& path) {
          PtzImage image; // 64660 bytes
          return image.WriteFile(path) ? std::string() : image.LastError();
-     },
-     false},
-    {"Record", "record.jsonl",
-     [](const std::string& path) {
-         RecordEntry entry; // a line of about 200 bytes
-         entry.target = "127.0.0.1:5000";
-         entry.type = "data";
-         entry.unit = "unit-1";
-         entry.result = ResultOk;
-         std::string error;
-         return ProductionRecord(path).append(entry, &error) ? std::string() : error;
-     },
-     true},
+     }},
 };
 
 enum class Fault { SizeLimit, MissingFolder, Directory, Fifo, KilledMidWrite };
@@ -128,15 +113,7 @@ TEST_P(SaveUnderFault, LeavesTheOldFileAndSaysWhy)
     EXPECT_EQ(after.st_mode, before.st_mode);
     if (!S_ISREG(after.st_mode))
         return;
-    const Bytes now = test::readFileBytes(path);
-    if (save.appends && fault == Fault::KilledMidWrite) {
-        // The old lines stay whole; the cut line has no end, so the next starts on its own line.
-        ASSERT_GE(now.size(), OldBytes.size());
-        EXPECT_TRUE(std::equal(OldBytes.begin(), OldBytes.end(), now.begin()));
-        EXPECT_EQ(std::find(now.begin() + OldBytes.size(), now.end(), '\n'), now.end());
-    } else {
-        EXPECT_EQ(now, OldBytes);
-    }
+    EXPECT_EQ(test::readFileBytes(path), OldBytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -85,7 +85,7 @@ TEST_F(RecordFixture, JsonLinesPathIsSentToImport)
     EXPECT_EQ(dir.entryCount(), 0u);
 }
 
-TEST_F(RecordFixture, LockedReadOnlyAndFullRecordsWriteNothing)
+TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
 {
     ASSERT_TRUE(open());
     {
@@ -127,6 +127,22 @@ TEST_F(RecordFixture, LockedReadOnlyAndFullRecordsWriteNothing)
     auto after = open();
     ASSERT_TRUE(after);
     EXPECT_TRUE(after->rows({}, nullptr)->empty());
+    ASSERT_EQ(after->reserveMac(unitRow("u1", "0012AB000001", "pending"), false).status,
+              Reservation::Status::Reserved);
+    after.reset();
+
+    // Killed in the middle of writing a reservation: the record keeps the rows it had.
+    EXPECT_TRUE(test::killAtFileSizeLimit(4096, [&] {
+        std::string error;
+        if (auto killed = openProductionRecord(path, &error))
+            killed->reserveMac(unitRow("u2", "0012AB000002", "pending"), false);
+    }));
+    auto survived = open();
+    ASSERT_TRUE(survived);
+    const auto rows = survived->rows({}, nullptr);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ((*rows)[0].unit, "u1");
 }
 
 TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)

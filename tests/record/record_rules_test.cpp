@@ -53,6 +53,11 @@ const RuleCase RuleCases[] = {
       {Step::ReserveReused, "u2", "0012AB000001", "", ""},
       {Step::Outcome, "u2", "0012AB000001", "ok", ""},
       {Step::Reserve, "u3", "0012AB000001", "", "u1"}}},
+    {"ReusedPendingTakesOverWhenTheFirstFails",
+     {{Step::Reserve, "u1", "0012AB000001", "", ""},
+      {Step::ReserveReused, "u2", "0012AB000001", "", ""},
+      {Step::Outcome, "u1", "0012AB000001", "failed", ""},
+      {Step::Reserve, "u3", "0012AB000001", "", "u2"}}},
 };
 
 class RecordRules : public RecordFixture, public ::testing::WithParamInterface<RuleCase> {};

@@ -105,8 +105,9 @@ TEST_P(HostileRecorder, EndsWithOneResultInTime)
     const Strings expectedEnd = {c.result == 0 ? "stage 5" : "error " + std::to_string(c.result)};
     ASSERT_FALSE(outcome.events.empty());
     EXPECT_EQ(Strings{outcome.events.back()}, expectedEnd);
-    const auto errors = std::count_if(outcome.events.begin(), outcome.events.end(),
-                                      [](const auto& event) { return event.rfind("error", 0) == 0; });
+    const auto errors =
+        std::count_if(outcome.events.begin(), outcome.events.end(),
+                      [](const auto& event) { return event.rfind("error", 0) == 0; });
     EXPECT_EQ(errors, c.result == 0 ? 0 : 1);
     EXPECT_LT(outcome.elapsed, c.takes + Slack);
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);

@@ -1,0 +1,147 @@
+#include "cli/record_commands.h"
+
+#include "cli/cli.h"
+#include "cli/file_bytes.h"
+#include "record/json_lines.h"
+#include "record/production_record.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace tolvane::cli {
+
+namespace {
+
+using namespace tolvane::record;
+
+std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err)
+{
+    std::string error;
+    RecordOptions options;
+    options.readOnly = true;
+    auto store = openProductionRecord(command.recordPath.value_or(""), &error, options);
+    if (!store)
+        err << "tolvane-cli: " << error << "\n";
+    return store;
+}
+
+std::optional<std::vector<RecordEntry>> selectedRows(const CliCommand& command,
+                                                     ProductionRecord& store, std::ostream& err)
+{
+    RecordFilter filter;
+    filter.mac = command.mac;
+    if (command.since)
+        filter.since = parseIsoUtcTime(*command.since);
+    std::string error;
+    auto rows = store.rows(filter, &error);
+    if (!rows)
+        err << "tolvane-cli: " << error << "\n";
+    return rows;
+}
+
+std::string padded(std::string text, std::size_t width)
+{
+    if (text.size() < width)
+        text.append(width - text.size(), ' ');
+    return text;
+}
+
+// The rows of a JSON-lines record; lines that are not rows are left out with a warning, but a
+// file with no row at all is not a record.
+std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& path,
+                                                          std::ostream& err)
+{
+    RegularFile file;
+    std::string error;
+    if (!openOperatorFile(file, path, &error)) {
+        err << "tolvane-cli: " << error << "\n";
+        return std::nullopt;
+    }
+    std::string content;
+    if (!forEachBlock(
+            file,
+            [&content](const std::uint8_t* block, std::size_t size) {
+                content.append(reinterpret_cast<const char*>(block), size);
+                return true;
+            },
+            &error)) {
+        err << "tolvane-cli: " << error << "\n";
+        return std::nullopt;
+    }
+    JsonLinesRecord lines = readJsonLines(content);
+    constexpr std::size_t ShownSkips = 20;
+    for (std::size_t i = 0; i < std::min(lines.skipped.size(), ShownSkips); ++i)
+        err << "tolvane-cli: " << path << " " << lines.skipped[i] << "; left out\n";
+    if (lines.skipped.size() > ShownSkips)
+        err << "tolvane-cli: " << path << ": " << lines.skipped.size() - ShownSkips
+            << " more lines left out\n";
+    if (lines.entries.empty() && !lines.skipped.empty()) {
+        err << "tolvane-cli: " << path << " is not a JSON-lines production record; nothing imported\n";
+        return std::nullopt;
+    }
+    return std::move(lines.entries);
+}
+
+} // namespace
+
+int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const auto store = openForReading(command, err);
+    const auto rows = store ? selectedRows(command, *store, err) : std::nullopt;
+    if (!rows)
+        return ExitFailure;
+    std::size_t targetWidth = 6;
+    for (const auto& row : *rows)
+        targetWidth = std::max(targetWidth, row.target.size());
+    out << padded("TIME", 24) << "  " << padded("TARGET", targetWidth) << "  "
+        << padded("TYPE", 10) << "  " << padded("MAC", 12) << "  " << padded("SERIAL", 10) << "  "
+        << padded("RESULT", 8) << "  MESSAGE\n";
+    for (const auto& row : *rows) {
+        out << isoUtcTime(row.time) << "  " << padded(row.target, targetWidth) << "  "
+            << padded(row.type, 10) << "  " << padded(row.mac.value_or("-"), 12) << "  "
+            << padded(row.serial ? std::to_string(*row.serial) : "-", 10) << "  "
+            << padded(row.result, 8) << "  " << (row.message.empty() ? "-" : row.message) << "\n";
+    }
+    out << rows->size() << (rows->size() == 1 ? " row.\n" : " rows.\n");
+    return ExitSuccess;
+}
+
+int runRecordExportCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const auto store = openForReading(command, err);
+    const auto rows = store ? selectedRows(command, *store, err) : std::nullopt;
+    if (!rows)
+        return ExitFailure;
+    const bool csv = command.recordFormat == RecordFormat::Csv;
+    if (csv)
+        out << csvHeader();
+    for (const auto& row : *rows)
+        out << (csv ? csvRow(row) : recordLine(row));
+    return ExitSuccess;
+}
+
+int runRecordImportCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const auto entries = readJsonLinesFile(command.file, err);
+    if (!entries)
+        return ExitFailure;
+    std::string error;
+    const auto store = openProductionRecord(command.recordPath.value_or(""), &error);
+    const auto report = store ? store->importRows(*entries, &error) : std::nullopt;
+    if (!report) {
+        err << "tolvane-cli: " << error << "; nothing imported\n";
+        return ExitFailure;
+    }
+    for (const auto& duplicate : report->duplicates)
+        err << "tolvane-cli: duplicate: " << duplicate << "\n";
+    out << "Imported " << report->rows << " rows from " << command.file << " into "
+        << store->location() << ".\n";
+    if (report->duplicates.empty())
+        return ExitSuccess;
+    err << "tolvane-cli: " << report->duplicates.size()
+        << " imported rows name a MAC address that another unit already holds; the first "
+           "holder keeps it\n";
+    return ExitFailure;
+}
+
+} // namespace tolvane::cli

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "cli/arguments.h"
+
+#include <ostream>
+
+namespace tolvane::cli {
+
+// `record show RECORD [--mac HEX12] [--since TIME]`: the record's lines, filtered.
+int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
+// `record export RECORD --format jsonl|csv`: the whole record on out.
+int runRecordExportCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
+// `record import FILE.jsonl --into RECORD`: the lines of a JSON-lines record added to RECORD.
+int runRecordImportCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
+
+} // namespace tolvane::cli
