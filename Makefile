@@ -1,11 +1,15 @@
 # The two commands a new user needs:
 #   make run   builds Tolvane and opens it against the built-in recorder simulator
 #   make test  builds Tolvane and runs every test
+# And for hostile input:
+#   make fuzz SECONDS=N  builds the fuzz targets with clang and runs each for N seconds
 BUILD ?= build
 CMAKE_FLAGS ?=
 BUILD_TYPE ?= RelWithDebInfo
+FUZZ_BUILD ?= build-fuzz
+SECONDS ?= 60
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test fuzz clean
 
 all: build
 
@@ -20,6 +24,13 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --timeout 300 -j 2
+
+# A build folder of its own: clang, the targets only, every library with the fuzzer's coverage.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTOLVANE_FUZZ=ON -DTOLVANE_BUILD_TESTS=OFF -DTOLVANE_WERROR=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target fuzzers
+	@fuzz/run-fuzzers $(FUZZ_BUILD) $(SECONDS)
 
 run: build
 	@scripts/run-with-simulator $(BUILD)/bin

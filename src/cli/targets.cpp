@@ -2,8 +2,6 @@
 
 #include "cli/file_bytes.h"
 
-#include <array>
-
 namespace tolvane::cli {
 
 namespace {
@@ -52,6 +50,11 @@ bool readLine(std::string_view line, int lineNumber, const std::string& path,
     return true;
 }
 
+std::string tooLarge(const std::string& name)
+{
+    return std::string(Role) + name + " is larger than 1 MiB";
+}
+
 bool refuseLongLine(const std::string& path, int lineNumber, std::string_view line,
                     std::string* error)
 {
@@ -71,42 +74,51 @@ std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& pa
         return std::nullopt;
     if (file.size() > LargestFile) {
         if (error)
-            *error = std::string(Role) + path + " is larger than 1 MiB";
+            *error = tooLarge(path);
         return std::nullopt;
     }
-    std::vector<DownloadTarget> targets;
-    std::string line;
-    int lineNumber = 0;
-    std::uint64_t total = 0;
+    std::string text;
     const bool read = forEachBlock(
         file,
         [&](const std::uint8_t* block, std::size_t size) {
             // A file that grows while it is read is held to the same limit.
-            total += size;
-            if (total > LargestFile) {
+            if (text.size() + size > LargestFile) {
                 if (error)
-                    *error = std::string(Role) + path + " is larger than 1 MiB";
+                    *error = tooLarge(path);
                 return false;
             }
-            for (std::size_t i = 0; i < size; ++i) {
-                if (block[i] != '\n') {
-                    line.push_back(static_cast<char>(block[i]));
-                    if (line.size() > LongestLine)
-                        return refuseLongLine(path, lineNumber + 1, line, error);
-                } else if (!readLine(line, ++lineNumber, path, targets, error)) {
-                    return false;
-                } else {
-                    line.clear();
-                }
-            }
+            text.append(reinterpret_cast<const char*>(block), size);
             return true;
         },
         error, Role);
     if (!read)
         return std::nullopt;
-    // The last line may lack its newline.
-    if (!line.empty() && !readLine(line, ++lineNumber, path, targets, error))
+    return readTargetsText(text, path, error);
+}
+
+std::optional<std::vector<DownloadTarget>>
+readTargetsText(std::string_view text, const std::string& name, std::string* error)
+{
+    if (text.size() > LargestFile) {
+        if (error)
+            *error = tooLarge(name);
         return std::nullopt;
+    }
+    std::vector<DownloadTarget> targets;
+    int lineNumber = 0;
+    while (!text.empty()) {
+        // The last line may lack its newline.
+        const auto newline = text.find('\n');
+        const std::string_view line = text.substr(0, newline);
+        ++lineNumber;
+        if (line.size() > LongestLine) {
+            refuseLongLine(name, lineNumber, line, error);
+            return std::nullopt;
+        }
+        if (!readLine(line, lineNumber, name, targets, error))
+            return std::nullopt;
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+    }
     return targets;
 }
 

@@ -17,5 +17,8 @@ using tolvane::targetText;
 // nullopt with the reason (the line number for a bad address) in *error.
 std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& path,
                                                            std::string* error);
+// The same over the text of a targets file, named `name` in *error.
+std::optional<std::vector<DownloadTarget>>
+readTargetsText(std::string_view text, const std::string& name, std::string* error);
 
 } // namespace tolvane::cli

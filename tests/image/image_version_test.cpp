@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -284,6 +285,18 @@ protected:
     TempDir m_dir;
 };
 
+// The number readImageVersion gives for a result.
+std::int32_t asNumber(const Result<std::int32_t>& result)
+{
+    if (result)
+        return *result;
+    switch (result.failure().message.value_or(MessageId::InvalidData)) {
+    case MessageId::NoImageFile: return VersionImageInvalid;
+    case MessageId::OutOfMemoryReadingImage: return VersionOutOfMemory;
+    default: return VersionFileUnreadable;
+    }
+}
+
 TEST_P(ImageVersionTest, ReadsTheVersionOrFails)
 {
     const VersionCase& c = GetParam();
@@ -292,6 +305,14 @@ TEST_P(ImageVersionTest, ReadsTheVersionOrFails)
     std::ostringstream diagnostics;
     EXPECT_EQ(readImageVersion(path, c.applicationOnly, diagnostics), c.expected);
     EXPECT_EQ(diagnostics.str(), c.diagnostics);
+
+    // The same bytes handed over in memory read the same; a missing file has none to hand over.
+    if (!std::filesystem::exists(path))
+        return;
+    const std::vector<std::uint8_t> bytes = test::readFileBytes(path);
+    std::ostringstream fromBytes;
+    EXPECT_EQ(asNumber(readVersion(bytes, c.applicationOnly, fromBytes)), c.expected);
+    EXPECT_EQ(fromBytes.str(), c.diagnostics);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, ImageVersionTest, ::testing::ValuesIn(versionCases()),

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 
 namespace tolvane {
@@ -354,6 +356,14 @@ TEST_P(BinReadInput, FailureLeavesTheImageAsItWas)
         EXPECT_TRUE(image.Bytes() == before);
         EXPECT_FALSE(image.LastError().empty());
     }
+
+    // The file's bytes handed over in memory read the same.
+    if (!std::filesystem::is_regular_file(m_path))
+        return;
+    PtzImage fromBytes = imageWith(3);
+    EXPECT_EQ(fromBytes.ReadBytes(test::readBytes(m_path)) != 0, c.result);
+    EXPECT_TRUE(fromBytes.Bytes() == image.Bytes());
+    EXPECT_EQ(fromBytes.LastError().empty(), image.LastError().empty());
 }
 
 auto binOf(std::size_t n)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace tolvane {
@@ -218,8 +219,9 @@ TEST_F(PdbFile, RoundTrip)
         loaded.GetAt(i, b);
         EXPECT_EQ(a.toBytes(), b.toBytes()) << i;
     }
-    // Saving again gives the same file.
+    // Saving again gives the same file, and the bytes a save writes are those of SaveBytes.
     const ByteVector first = test::readBytes(m_path);
+    EXPECT_EQ(saved.SaveBytes(), first);
     ASSERT_TRUE(loaded.SaveFile(m_path));
     EXPECT_EQ(test::readBytes(m_path), first);
 }
@@ -323,6 +325,14 @@ TEST_P(PdbBrokenInput, ResultAndListState)
     if (!c.result) {
         EXPECT_FALSE(list.LastError().empty());
     }
+
+    // The file's bytes handed over in memory load the same.
+    if (!std::filesystem::is_regular_file(m_path))
+        return;
+    PtzProtocolList fromBytes = listOf({40, 41});
+    EXPECT_EQ(fromBytes.LoadBytes(test::readBytes(m_path)) != 0, c.result);
+    EXPECT_EQ(fromBytes.SaveBytes(), list.SaveBytes());
+    EXPECT_EQ(fromBytes.LastError().empty(), list.LastError().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

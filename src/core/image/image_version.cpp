@@ -3,6 +3,7 @@
 #include "core/base/byte_order.h"
 #include "core/base/regular_file.h"
 
+#include <sys/mman.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -27,20 +28,54 @@ constexpr std::string_view VersionTag = "$version: ";
 
 constexpr const char* FormatViolated = "invalid compressed data--format violated\n";
 
-// Reads exactly size bytes at offset; false on an error or an early end of file.
-bool readAt(RegularFile& file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
-{
-    return file.readAt(offset, buffer, size) == static_cast<long long>(size);
-}
+// Where the image's bytes come from: an open file, or bytes already in memory.
+class ImageSource {
+public:
+    virtual ~ImageSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Exactly count bytes at offset; false on a read error or an early end.
+    virtual bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) = 0;
+};
 
-// Bytes of the gzip member, read from the file a block at a time, so a member length that is
+class FileSource final : public ImageSource {
+public:
+    explicit FileSource(RegularFile& file) : m_file(file) {}
+    std::uint64_t size() const override { return m_file.size(); }
+    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) override
+    {
+        return m_file.readAt(offset, out, count) == static_cast<long long>(count);
+    }
+
+private:
+    RegularFile& m_file;
+};
+
+class SpanSource final : public ImageSource {
+public:
+    explicit SpanSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    std::uint64_t size() const override { return m_bytes.size(); }
+    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) override
+    {
+        if (count == 0)
+            return true;
+        if (offset > m_bytes.size() || count > m_bytes.size() - offset)
+            return false;
+        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(offset), count, out);
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+};
+
+// Bytes of the gzip member, read from the image a block at a time, so a member length that is
 // garbage costs no more memory than one block.
 class MemberReader {
 public:
     static constexpr std::size_t BlockSize = 64 * 1024;
 
-    MemberReader(RegularFile& file, std::uint64_t offset, std::uint64_t size)
-        : m_file(file), m_offset(offset), m_size(size), m_block(new std::uint8_t[BlockSize])
+    MemberReader(ImageSource& image, std::uint64_t offset, std::uint64_t size)
+        : m_image(image), m_offset(offset), m_size(size), m_block(new std::uint8_t[BlockSize])
     {
     }
 
@@ -54,7 +89,7 @@ public:
             std::min<std::uint64_t>(BlockSize, index < m_size ? m_size - index : 0));
         m_blockStart = index;
         m_blockLength = 0;
-        if (!readAt(m_file, m_block.get(), count, m_offset + index))
+        if (!m_image.readAt(m_offset + index, m_block.get(), count))
             return false;
         m_blockLength = count;
         return true;
@@ -75,16 +110,41 @@ public:
 
     bool read(std::uint64_t index, std::uint8_t* out, std::size_t count)
     {
-        return readAt(m_file, out, count, m_offset + index);
+        return m_image.readAt(m_offset + index, out, count);
     }
 
 private:
-    RegularFile& m_file;
+    ImageSource& m_image;
     std::uint64_t m_offset;
     std::uint64_t m_size;
     std::unique_ptr<std::uint8_t[]> m_block;
     std::uint64_t m_blockStart = 0;
     std::size_t m_blockLength = 0;
+};
+
+// The decoder's output: address space mapped and never cleared, so only the pages the decoder
+// writes cost memory or time. Empty when the system has no room for it.
+class OutputBuffer {
+public:
+    explicit OutputBuffer(std::size_t size) : m_size(size)
+    {
+        void* mapped =
+            ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_data = mapped == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(mapped);
+    }
+    ~OutputBuffer()
+    {
+        if (m_data != nullptr)
+            ::munmap(m_data, m_size);
+    }
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+    std::uint8_t* data() const { return m_data; }
+
+private:
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_size;
 };
 
 enum class Decoded { Ok, Invalid, ReadFailed };
@@ -193,11 +253,12 @@ Decoded checkGzipTrailer(MemberReader& member, std::uint64_t trailerAt, const st
     return Decoded::Ok;
 }
 
-// Decodes one gzip member into output (zero-filled, capacity bytes), feeding it from the file a
-// block at a time. Writes the decoder's diagnostic lines; Ok when the member decoded with a
-// matching CRC-32 and length.
+// Decodes one gzip member into output (capacity bytes, never cleared: only what the decoder
+// writes is read), feeding it from the image a block at a time. Writes the decoder's diagnostic
+// lines; Ok when the member decoded with a matching CRC-32 and length. produced counts the bytes
+// decoded.
 Decoded decodeGzipMember(MemberReader& member, std::uint8_t* output, std::size_t capacity,
-                         std::ostream& diagnostics)
+                         std::size_t& produced, std::ostream& diagnostics)
 {
     std::uint64_t pos = 0;
     if (const Decoded header = skipGzipHeader(member, pos, diagnostics); header != Decoded::Ok)
@@ -228,7 +289,7 @@ Decoded decodeGzipMember(MemberReader& member, std::uint8_t* output, std::size_t
         if (status != Z_OK)
             break;
     }
-    const std::size_t produced = capacity - stream.avail_out;
+    produced = capacity - stream.avail_out;
     const std::uint64_t consumed = fed - pos - stream.avail_in;
     const std::string_view message = stream.msg != nullptr ? stream.msg : "";
 
@@ -300,13 +361,13 @@ bool convertVersionNumbers(std::span<const std::uint8_t> text, int (&numbers)[3]
 }
 
 // The version tag in the decoded text of the member; nothing when there is none or it does not
-// convert.
+// convert. The text ends where decoding ended, as at a NUL: neither the tag nor a number holds one.
 std::optional<std::int32_t> findVersionTag(std::span<const std::uint8_t> decoded)
 {
     const auto tag =
-        std::search(decoded.begin(), decoded.end() - 1, VersionTag.begin(), VersionTag.end(),
+        std::search(decoded.begin(), decoded.end(), VersionTag.begin(), VersionTag.end(),
                     [](std::uint8_t byte, char c) { return byte == static_cast<std::uint8_t>(c); });
-    if (tag == decoded.end() - 1)
+    if (tag == decoded.end())
         return std::nullopt;
     int numbers[3] = {};
     const auto at = static_cast<std::size_t>(tag - decoded.begin()) + VersionTag.size();
@@ -320,9 +381,46 @@ std::optional<std::int32_t> findVersionTag(std::span<const std::uint8_t> decoded
     return static_cast<std::int32_t>(version);
 }
 
-Failure invalidImage(const std::string& path, const char* what)
+Failure invalidImage(const std::string& name, const char* what)
 {
-    return {0, path + ": " + what, MessageId::NoImageFile};
+    return {0, name + ": " + what, MessageId::NoImageFile};
+}
+
+// The version of the image in source, named name in failures.
+Result<std::int32_t> readVersionFrom(ImageSource& source, const std::string& name,
+                                     bool applicationOnly, std::ostream& diagnostics)
+{
+    const std::uint64_t imageSize = source.size();
+    const std::uint64_t shift = applicationOnly ? ApplicationOnlyShift : 0;
+    const std::uint64_t headerOffset = HeaderOffset - shift;
+    const std::uint64_t memberOffset = MemberOffset - shift;
+
+    // A header or member that lies past the end of the image makes it invalid.
+    std::uint8_t header[HeaderSize];
+    if (headerOffset + HeaderSize > imageSize || !source.readAt(headerOffset, header, HeaderSize))
+        return invalidImage(name, "no image header");
+    const std::uint64_t memberLength = loadLe32(header);
+    if (memberOffset + memberLength > imageSize)
+        return invalidImage(name, "the compressed member runs past the end of the file");
+
+    try {
+        const OutputBuffer output(OutputCapacity);
+        if (output.data() == nullptr)
+            return Failure{ENOMEM, name, MessageId::OutOfMemoryReadingImage};
+        std::size_t produced = 0;
+        {
+            MemberReader member(source, memberOffset, memberLength);
+            if (decodeGzipMember(member, output.data(), OutputCapacity, produced, diagnostics) !=
+                Decoded::Ok)
+                return invalidImage(name, "the compressed member does not decode");
+        }
+        const auto version = findVersionTag({output.data(), produced});
+        if (!version)
+            return invalidImage(name, "no version tag");
+        return *version;
+    } catch (const std::bad_alloc&) {
+        return Failure{ENOMEM, name, MessageId::OutOfMemoryReadingImage};
+    }
 }
 
 } // namespace
@@ -336,35 +434,15 @@ Result<std::int32_t> readVersion(const std::string& path, bool applicationOnly,
         failure.message = MessageId::InvalidData;
         return failure;
     }
-    const std::uint64_t fileSize = file.size();
+    FileSource source(file);
+    return readVersionFrom(source, path, applicationOnly, diagnostics);
+}
 
-    const std::uint64_t shift = applicationOnly ? ApplicationOnlyShift : 0;
-    const std::uint64_t headerOffset = HeaderOffset - shift;
-    const std::uint64_t memberOffset = MemberOffset - shift;
-
-    // A header or member that lies past the end of the file makes the image invalid.
-    std::uint8_t header[HeaderSize];
-    if (headerOffset + HeaderSize > fileSize || !readAt(file, header, HeaderSize, headerOffset))
-        return invalidImage(path, "no image header");
-    const std::uint64_t memberLength = loadLe32(header);
-    if (memberOffset + memberLength > fileSize)
-        return invalidImage(path, "the compressed member runs past the end of the file");
-
-    try {
-        // One byte more than the decoder may fill ends the text after the last tag.
-        std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[OutputCapacity + 1]());
-        {
-            MemberReader member(file, memberOffset, memberLength);
-            if (decodeGzipMember(member, output.get(), OutputCapacity, diagnostics) != Decoded::Ok)
-                return invalidImage(path, "the compressed member does not decode");
-        }
-        const auto version = findVersionTag({output.get(), OutputCapacity + 1});
-        if (!version)
-            return invalidImage(path, "no version tag");
-        return *version;
-    } catch (const std::bad_alloc&) {
-        return Failure{ENOMEM, path, MessageId::OutOfMemoryReadingImage};
-    }
+Result<std::int32_t> readVersion(std::span<const std::uint8_t> image, bool applicationOnly,
+                                 std::ostream& diagnostics, const std::string& name)
+{
+    SpanSource source(image);
+    return readVersionFrom(source, name, applicationOnly, diagnostics);
 }
 
 std::int32_t readImageVersion(const std::string& path, bool applicationOnly,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <span>
 #include <string>
 
 namespace tolvane {
@@ -21,6 +22,9 @@ inline constexpr std::int32_t VersionOutOfMemory = -2;
 // readable version, OutOfMemoryReadingImage. Decoder diagnostics are written to `diagnostics`.
 Result<std::int32_t> readVersion(const std::string& path, bool applicationOnly,
                                  std::ostream& diagnostics = std::cout);
+// The same over an image already in memory; failures name it `name`.
+Result<std::int32_t> readVersion(std::span<const std::uint8_t> image, bool applicationOnly,
+                                 std::ostream& diagnostics, const std::string& name = "image");
 
 // The same as one number, as the download routines take it: a version, or one of the results
 // above.

@@ -153,13 +153,22 @@ int PtzImage::ReadFile(const std::string& path)
     // Into a buffer first: a short file must not leave half of it mixed into the image.
     auto buffer = std::make_unique<std::array<std::uint8_t, FileSize>>();
     const long long got = file.read(buffer->data(), buffer->size());
-    if (got != static_cast<long long>(FileSize)) {
-        m_lastError = got < 0 ? file.errorText()
-                              : path + ": " + std::to_string(got) + " bytes, a PTZ image has " +
-                                    std::to_string(FileSize);
+    if (got < 0) {
+        m_lastError = file.errorText();
         return 0;
     }
-    m_bytes = *buffer;
+    return ReadBytes({buffer->data(), static_cast<std::size_t>(got)}, path);
+}
+
+int PtzImage::ReadBytes(std::span<const std::uint8_t> bytes, const std::string& name)
+{
+    m_lastError.clear();
+    if (bytes.size() < FileSize) {
+        m_lastError = name + ": " + std::to_string(bytes.size()) + " bytes, a PTZ image has " +
+                      std::to_string(FileSize);
+        return 0;
+    }
+    std::copy_n(bytes.begin(), FileSize, m_bytes.begin());
     return 1;
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace tolvane {
@@ -40,6 +41,9 @@ public:
     int WriteFile(const std::string& path);
     // Reads a 64660-byte file; on any failure the image stays as it was.
     int ReadFile(const std::string& path);
+    // The same from a file's bytes, named `name` in LastError(): the first 64660 of them, the
+    // rest left out as ReadFile leaves it.
+    int ReadBytes(std::span<const std::uint8_t> bytes, const std::string& name = "PTZ image");
     // What the last failed ReadFile or WriteFile ran into, with the system's error text.
     const std::string& LastError() const { return m_lastError; }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <new>
 #include <stdexcept>
 
@@ -23,6 +24,124 @@ std::array<std::uint8_t, PdbHeaderSize> encodeHeader(std::int32_t count)
     storeLe32(header.data() + 4, static_cast<std::uint32_t>(PtzProtocol::Size));
     storeLe32(header.data() + 8, static_cast<std::uint32_t>(count));
     return header;
+}
+
+// Where a .pdb file's bytes come from: the file, or bytes already in memory. Both are read front
+// to back.
+class PdbSource {
+public:
+    virtual ~PdbSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Up to count bytes, fewer only at the end; -1 on a read error, said by errorText().
+    virtual long long read(std::uint8_t* out, std::size_t count) = 0;
+    virtual std::string errorText() const = 0;
+};
+
+class FileSource final : public PdbSource {
+public:
+    explicit FileSource(RegularFile& file) : m_file(file) {}
+    std::uint64_t size() const override { return m_file.size(); }
+    long long read(std::uint8_t* out, std::size_t count) override
+    {
+        return m_file.read(out, count);
+    }
+    std::string errorText() const override { return m_file.errorText(); }
+
+private:
+    RegularFile& m_file;
+};
+
+class BytesSource final : public PdbSource {
+public:
+    explicit BytesSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    std::uint64_t size() const override { return m_bytes.size(); }
+    long long read(std::uint8_t* out, std::size_t count) override
+    {
+        const std::size_t n = std::min(count, m_bytes.size() - m_position);
+        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_position), n, out);
+        m_position += n;
+        return static_cast<long long>(n);
+    }
+    std::string errorText() const override { return {}; }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_position = 0;
+};
+
+// The records of the .pdb file in source; a failure is said in error, naming the file `name`.
+// isDatabase tells whether the source starts with a database header; nothing is returned when it
+// does not, or when reading failed after it.
+std::optional<std::vector<PtzProtocol>> readDatabase(PdbSource& source, const std::string& name,
+                                                     bool& isDatabase, std::string& error)
+{
+    isDatabase = false;
+    std::array<std::uint8_t, PdbHeaderSize> bytes{};
+    const long long got = source.read(bytes.data(), bytes.size());
+    if (got != static_cast<long long>(PdbHeaderSize)) {
+        error = got < 0 ? source.errorText() : name + ": shorter than a database header";
+        return std::nullopt;
+    }
+    const auto header = readPdbHeader(bytes.data(), bytes.size());
+    if (!header) {
+        error = name + ": not a protocol database";
+        return std::nullopt;
+    }
+    isDatabase = true;
+    // Version and record size are not looked at: records are always 1796 bytes.
+    const std::int32_t count = header->count;
+    std::vector<PtzProtocol> records;
+    if (count <= 0)
+        return records;
+
+    // The count comes from the file: believe it only as far as the file has bytes for it, so a
+    // damaged header cannot make us allocate gigabytes.
+    const std::uint64_t length = source.size();
+    const std::uint64_t available =
+        length < PdbHeaderSize ? 0 : (length - PdbHeaderSize) / PtzProtocol::Size;
+    if (static_cast<std::uint64_t>(count) > available) {
+        error = name + ": announces " + std::to_string(count) + " records but holds " +
+                std::to_string(available);
+        return std::nullopt;
+    }
+
+    try {
+        records.reserve(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        error = name + ": not enough memory for " + std::to_string(count) + " records";
+        return std::nullopt;
+    }
+    PtzProtocol::Bytes buffer{};
+    for (std::int32_t i = 0; i < count; ++i) {
+        const long long n = source.read(buffer.data(), buffer.size());
+        if (n != static_cast<long long>(buffer.size())) {
+            error = n < 0 ? source.errorText()
+                          : name + ": record " + std::to_string(i) + " is cut short";
+            return std::nullopt;
+        }
+        records.push_back(PtzProtocol::fromBytes(buffer.data()));
+    }
+    return records;
+}
+
+// Hands the bytes of the .pdb file of records to write, a few records at a time, which keeps the
+// calls few without a copy of the whole list; false as soon as write answers false.
+bool encodeDatabase(const std::vector<PtzProtocol>& records,
+                    const std::function<bool(const std::uint8_t*, std::size_t)>& write)
+{
+    const auto header = encodeHeader(static_cast<std::int32_t>(records.size()));
+    if (!write(header.data(), header.size()))
+        return false;
+    constexpr std::size_t Batch = 32;
+    std::vector<std::uint8_t> buffer(Batch * PtzProtocol::Size);
+    for (std::size_t i = 0; i < records.size(); i += Batch) {
+        const std::size_t n = std::min(Batch, records.size() - i);
+        for (std::size_t k = 0; k < n; ++k)
+            records[i + k].toBytes(buffer.data() + k * PtzProtocol::Size);
+        if (!write(buffer.data(), n * PtzProtocol::Size))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -115,53 +234,31 @@ int PtzProtocolList::LoadFile(const std::string& path)
     RegularFile file;
     if (!file.open(path, &m_lastError))
         return 0;
-    std::array<std::uint8_t, PdbHeaderSize> bytes{};
-    const long long got = file.read(bytes.data(), bytes.size());
-    if (got != static_cast<long long>(PdbHeaderSize)) {
-        m_lastError = got < 0 ? file.errorText() : path + ": shorter than a database header";
-        return 0;
-    }
-    const auto header = readPdbHeader(bytes.data(), bytes.size());
-    if (!header) {
-        m_lastError = path + ": not a protocol database";
-        return 0;
-    }
-    // Version and record size are not looked at: records are always 1796 bytes.
-    const std::int32_t count = header->count;
+    FileSource source(file);
+    bool isDatabase = false;
+    auto records = readDatabase(source, path, isDatabase, m_lastError);
+    return replaceRecords(isDatabase, records);
+}
 
-    RemoveAll();
-    if (count <= 0)
-        return 1;
+int PtzProtocolList::LoadBytes(std::span<const std::uint8_t> bytes, const std::string& name)
+{
+    m_lastError.clear();
+    BytesSource source(bytes);
+    bool isDatabase = false;
+    auto records = readDatabase(source, name, isDatabase, m_lastError);
+    return replaceRecords(isDatabase, records);
+}
 
-    // The count comes from the file: believe it only as far as the file has bytes for it, so a
-    // damaged header cannot make us allocate gigabytes.
-    const std::uint64_t length = file.size();
-    const std::uint64_t available =
-        length < PdbHeaderSize ? 0 : (length - PdbHeaderSize) / PtzProtocol::Size;
-    if (static_cast<std::uint64_t>(count) > available) {
-        m_lastError = path + ": announces " + std::to_string(count) + " records but holds " +
-                      std::to_string(available);
+int PtzProtocolList::replaceRecords(bool isDatabase,
+                                    std::optional<std::vector<PtzProtocol>>& records)
+{
+    if (!isDatabase)
+        return 0;
+    if (!records) {
+        RemoveAll();
         return 0;
     }
-
-    std::vector<PtzProtocol> records;
-    try {
-        records.reserve(static_cast<std::size_t>(count));
-    } catch (const std::bad_alloc&) {
-        m_lastError = path + ": not enough memory for " + std::to_string(count) + " records";
-        return 0;
-    }
-    PtzProtocol::Bytes buffer{};
-    for (std::int32_t i = 0; i < count; ++i) {
-        const long long n = file.read(buffer.data(), buffer.size());
-        if (n != static_cast<long long>(buffer.size())) {
-            m_lastError =
-                n < 0 ? file.errorText() : path + ": record " + std::to_string(i) + " is cut short";
-            return 0;
-        }
-        records.push_back(PtzProtocol::fromBytes(buffer.data()));
-    }
-    m_records.swap(records);
+    m_records.swap(*records);
     return 1;
 }
 
@@ -173,18 +270,9 @@ int PtzProtocolList::SaveFile(const std::string& path) const
         m_lastError = file.errorText();
         return 0;
     }
-    const auto header = encodeHeader(GetCount());
-    bool ok = file.write(header.data(), header.size());
-
-    // A few records per write keeps the calls few without a copy of the whole list.
-    constexpr std::size_t Batch = 32;
-    std::vector<std::uint8_t> buffer(Batch * PtzProtocol::Size);
-    for (std::size_t i = 0; ok && i < m_records.size(); i += Batch) {
-        const std::size_t n = std::min(Batch, m_records.size() - i);
-        for (std::size_t k = 0; k < n; ++k)
-            m_records[i + k].toBytes(buffer.data() + k * PtzProtocol::Size);
-        ok = file.write(buffer.data(), n * PtzProtocol::Size);
-    }
+    bool ok = encodeDatabase(m_records, [&file](const std::uint8_t* bytes, std::size_t size) {
+        return file.write(bytes, size);
+    });
     if (ok)
         ok = file.commit();
     if (!ok) {
@@ -192,6 +280,17 @@ int PtzProtocolList::SaveFile(const std::string& path) const
         return 0;
     }
     return 1;
+}
+
+std::vector<std::uint8_t> PtzProtocolList::SaveBytes() const
+{
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(PdbHeaderSize + m_records.size() * PtzProtocol::Size);
+    encodeDatabase(m_records, [&bytes](const std::uint8_t* part, std::size_t size) {
+        bytes.insert(bytes.end(), part, part + size);
+        return true;
+    });
+    return bytes;
 }
 
 } // namespace tolvane

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,12 +42,21 @@ public:
     // Replaces the content by a .pdb file's records. A file that cannot be opened or has no "PD"
     // header leaves the list as it was; any later failure leaves it empty.
     int LoadFile(const std::string& path);
+    // The same from the bytes of a .pdb file, named `name` in LastError().
+    int LoadBytes(std::span<const std::uint8_t> bytes,
+                  const std::string& name = "protocol database");
     // Writes the whole list; replaces the file atomically, so a failed save leaves it as it was.
     int SaveFile(const std::string& path) const;
+    // The bytes SaveFile writes.
+    std::vector<std::uint8_t> SaveBytes() const;
     // What the last failed LoadFile or SaveFile ran into, with the system's error text.
     const std::string& LastError() const { return m_lastError; }
 
 private:
+    // Takes the records a load read: none when the load failed after the header, which empties
+    // the list; a source that is no database changes nothing.
+    int replaceRecords(bool isDatabase, std::optional<std::vector<PtzProtocol>>& records);
+
     std::vector<PtzProtocol> m_records;
     mutable std::string m_lastError;
 };
