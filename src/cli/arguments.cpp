@@ -369,6 +369,10 @@ bool checkDownload(const CliCommand& command, std::string& error)
         error = "--auto-increase needs --mac";
         return false;
     }
+    if (command.skipUsedMacs && (!command.mac || !command.recordPath)) {
+        error = "--skip-used-macs needs --mac and --record";
+        return false;
+    }
     return true;
 }
 
@@ -476,7 +480,7 @@ Download options:
                         consecutive addresses in the order given
   --serial N            the serial number to send
   --auto-increase       print the MAC address the next unit should get
-  --skip-used-macs      with --auto-increase, go on with the next free MAC address when one is used
+  --skip-used-macs      with --record, a unit whose MAC address is used takes the next free one
 
 Record options:
   RECORD                the production record: the file --record writes

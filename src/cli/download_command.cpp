@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace tolvane::cli {
@@ -78,6 +79,33 @@ void printSummary(std::ostream& err, const std::vector<UnitReport>& reports, boo
     err << succeeded << " of " << reports.size() << " units succeeded.\n";
 }
 
+// With --skip-used-macs the units of a run take MAC addresses from one counter, in the order
+// they reserve them: a unit whose address another bench holds takes the next one.
+class MacCounter {
+public:
+    explicit MacCounter(const std::string& first) : m_next(splitMacAddress(first)) {}
+
+    std::string take()
+    {
+        std::lock_guard lock(m_mutex);
+        const std::string mac = formatMacAddress(m_next);
+        m_next = advanceMacAddress(m_next);
+        return mac;
+    }
+    std::string next() const
+    {
+        std::lock_guard lock(m_mutex);
+        return formatMacAddress(m_next);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    MacPair m_next;
+};
+
+// How many used addresses one unit passes over before it gives up.
+constexpr int MacTriesPerUnit = 1000;
+
 // What every unit of one run shares.
 struct DownloadRun {
     const CliCommand& command;
@@ -86,6 +114,7 @@ struct DownloadRun {
     ProductionRecord* record = nullptr; // without --record, none
     std::optional<std::string> fileDigest;
     bool batch = false;
+    MacCounter* macCounter = nullptr; // with --skip-used-macs
 };
 
 UnitIdentity unitIdentity(const DownloadRun& run, std::size_t index)
@@ -135,6 +164,30 @@ bool reserveMac(const DownloadRun& run, record::UnitRecord& unit, const std::str
     return false;
 }
 
+// Takes addresses from the run's counter until one is free; nothing when the record fails or
+// every address tried is used.
+std::optional<std::string> reserveNextFreeMac(const DownloadRun& run, record::UnitRecord& unit,
+                                              CliOperator& op)
+{
+    std::string first;
+    for (int attempt = 0; attempt < MacTriesPerUnit; ++attempt) {
+        const std::string mac = run.macCounter->take();
+        if (first.empty())
+            first = mac;
+        unit.setMac(mac);
+        const Reservation reservation = unit.reserve(run.command.allowReusedMac);
+        if (reservation.status == Reservation::Status::Reserved)
+            return mac;
+        if (reservation.status == Reservation::Status::Failed) {
+            op.showText(reservation.error + "; MAC address " + mac + " not sent.");
+            return std::nullopt;
+        }
+    }
+    op.showText("no free MAC address among " + std::to_string(MacTriesPerUnit) + " from " + first +
+                "; nothing sent.");
+    return std::nullopt;
+}
+
 void recordOutcome(const DownloadRun& run, std::size_t index, record::UnitRecord& unit,
                    const RoutineOutcome& outcome, UnitReport& report)
 {
@@ -154,8 +207,7 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
     report.target = label;
     const auto started = std::chrono::steady_clock::now();
     CliOperator op(run.board, index, run.settings.deadlines);
-    const DownloadInputs inputs{run.command.file, run.command.targets[index],
-                                unitIdentity(run, index)};
+    DownloadInputs inputs{run.command.file, run.command.targets[index], unitIdentity(run, index)};
     if (run.command.mac)
         report.mac = inputs.identity.macText;
     std::optional<record::UnitRecord> unit;
@@ -165,8 +217,14 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
     RoutineOutcome outcome;
     bool refused = false;
     try {
-        if (report.mac && unit)
+        if (report.mac && unit && run.macCounter) {
+            const auto mac = reserveNextFreeMac(run, *unit, op);
+            refused = !mac;
+            if (mac)
+                report.mac = inputs.identity.macText = *mac;
+        } else if (report.mac && unit) {
             refused = !reserveMac(run, *unit, *report.mac, op);
+        }
         if (!refused)
             outcome = runDownload(run.command.downloadType, inputs, op);
     } catch (const std::exception& e) {
@@ -212,7 +270,11 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     for (const auto& target : command.targets)
         labels.push_back(targetText(target));
     ProgressBoard board(err, style, labels, settings.terminalColumns);
-    const DownloadRun run{command, settings, board, record.get(), fileDigest, batch};
+    std::optional<MacCounter> macCounter;
+    if (command.skipUsedMacs && command.mac)
+        macCounter.emplace(*command.mac);
+    const DownloadRun run{command,    settings, board, record.get(), fileDigest,
+                          batch,      macCounter ? &*macCounter : nullptr};
 
     std::vector<UnitReport> reports(count);
     runBatch(count, command.jobs, [&](std::size_t i) { reports[i] = runUnit(run, i, labels[i]); });
@@ -223,7 +285,9 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
 
     if (command.autoIncrease && command.mac) {
         // A failed unit keeps its address: the next unit gets the one after the whole batch.
-        if (batch)
+        if (macCounter)
+            out << macCounter->next() << "\n";
+        else if (batch)
             out << macAfter(*command.mac, count) << "\n";
         else if (reports[0].advancedMac)
             out << *reports[0].advancedMac << "\n";

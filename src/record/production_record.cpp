@@ -1,5 +1,6 @@
 #include "record/production_record.h"
 
+#include "record/postgres_record.h"
 #include "record/sqlite_record.h"
 
 namespace tolvane::record {
@@ -25,6 +26,8 @@ openProductionRecord(const std::string& location, std::string* error, const Reco
                      location + " --into units.db";
         return nullptr;
     }
+    if (isPostgresLocation(location))
+        return openPostgresRecord(location, error, options);
     return openSqliteRecord(location, error, options);
 }
 

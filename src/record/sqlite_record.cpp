@@ -255,8 +255,7 @@ bool SqliteRecord::prepare(std::string* error)
     return execute("PRAGMA journal_mode = WAL", error);
 }
 
-constexpr const char* Columns =
-    "time, target, type, file, sha256, version, mac, serial, unit, result, message, duration_s";
+constexpr const char* Columns = RowColumns;
 
 RecordEntry readRow(const Statement& row)
 {

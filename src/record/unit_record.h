@@ -13,6 +13,8 @@ public:
     // unit carries what every row of this unit shares: target, type, file, digest, MAC, serial.
     UnitRecord(ProductionRecord& record, RecordEntry unit);
 
+    // Another MAC address for the unit, before it is reserved.
+    void setMac(std::optional<std::string> mac) { m_unit.mac = std::move(mac); }
     // Reserves the unit's MAC address; a unit that sends none is reserved at once.
     Reservation reserve(bool allowReusedMac);
     // Writes how the download ended: "ok", "failed" or "refused".
