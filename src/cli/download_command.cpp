@@ -273,8 +273,13 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     std::optional<MacCounter> macCounter;
     if (command.skipUsedMacs && command.mac)
         macCounter.emplace(*command.mac);
-    const DownloadRun run{command,    settings, board, record.get(), fileDigest,
-                          batch,      macCounter ? &*macCounter : nullptr};
+    const DownloadRun run{command,
+                          settings,
+                          board,
+                          record.get(),
+                          fileDigest,
+                          batch,
+                          macCounter ? &*macCounter : nullptr};
 
     std::vector<UnitReport> reports(count);
     runBatch(count, command.jobs, [&](std::size_t i) { reports[i] = runUnit(run, i, labels[i]); });

@@ -105,8 +105,8 @@ RecordEntry readRow(const Result& result, int row)
     return entry;
 }
 
-const std::string SelectHolder = std::string("SELECT ") + RowColumns +
-                                 " FROM units WHERE mac = $1 AND mac_in_use = 1";
+const std::string SelectHolder =
+    std::string("SELECT ") + RowColumns + " FROM units WHERE mac = $1 AND mac_in_use = 1";
 const std::string InsertRow = std::string("INSERT INTO units (") + RowColumns +
                               ", mac_in_use) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, "
                               "$11, $12, $13)";
@@ -311,8 +311,9 @@ std::optional<std::vector<RecordEntry>> PostgresRecord::rows(const RecordFilter&
         run(std::string("SELECT ") + RowColumns +
                 " FROM units WHERE ($1::text IS NULL OR mac = $1) AND ($2::text IS NULL OR "
                 "time >= $2) ORDER BY id",
-            Parameters().add(filter.mac).add(
-                filter.since ? std::optional(isoUtcTime(*filter.since)) : std::nullopt));
+            Parameters()
+                .add(filter.mac)
+                .add(filter.since ? std::optional(isoUtcTime(*filter.since)) : std::nullopt));
     if (!result.ok()) {
         if (error)
             *error = describeError();
@@ -365,13 +366,12 @@ bool isPostgresLocation(const std::string& location)
     return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }
 
-std::unique_ptr<ProductionRecord> openPostgresRecord(const std::string& location,
-                                                     std::string* error,
-                                                     const RecordOptions& options)
+std::unique_ptr<ProductionRecord>
+openPostgresRecord(const std::string& location, std::string* error, const RecordOptions& options)
 {
     // Our limits come first, so the location's own settings win over them.
-    const char* keywords[] = {"connect_timeout", "tcp_user_timeout", "application_name",
-                              "dbname", nullptr};
+    const char* keywords[] = {"connect_timeout", "tcp_user_timeout", "application_name", "dbname",
+                              nullptr};
     const char* values[] = {"10", "10000", "tolvane", location.c_str(), nullptr};
     PGconn* connection = PQconnectdbParams(keywords, values, 1);
     const std::string shown = withoutPassword(location);

@@ -211,7 +211,9 @@ TEST_F(CliDownload, PendingLineWithoutOutcomeRefusesTheMacUntilTheOutcomeFollows
     expectNothingReceived(*simulator);
 
     // The same unit's outcome, written later, shows the transfer ended without success.
-    importLines(record, R"({"mac":"0012AB34CD56","unit":"3f1c","result":"failed"})" "\n",
+    importLines(record,
+                R"({"mac":"0012AB34CD56","unit":"3f1c","result":"failed"})"
+                "\n",
                 m_dir.file("old.jsonl"));
     run = test::runTolvaneCli(args);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -286,7 +288,8 @@ TEST_F(CliDownload, BatchSkipsOnlyTheUnitWhoseMacWasWrittenBefore)
 {
     const std::string record = m_dir.file("production.db");
     importLines(record,
-                R"({"time":"2026-01-01T00:00:00.000Z","mac":"0012AB34CD57","result":"ok"})" "\n",
+                R"({"time":"2026-01-01T00:00:00.000Z","mac":"0012AB34CD57","result":"ok"})"
+                "\n",
                 m_dir.file("old.jsonl"));
     auto first = startSimulator();
     auto second = startSimulator();
@@ -351,6 +354,45 @@ TEST_F(CliDownload, UnwritableRecordStopsBeforeAnythingIsSent)
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("cannot open record"));
     expectNothingReceived(*simulator);
+}
+
+} // namespace
+} // namespace tolvane
+
+namespace tolvane {
+namespace {
+
+using namespace cli_test;
+
+TEST_F(CliDownload, BenchesSkippingUsedMacsShareOneBlockWithoutDuplicates)
+{
+    const std::string record = m_dir.file("production.db");
+    // 0012AB000001 went out before: the benches must pass over it.
+    importLines(record,
+                R"({"mac":"0012AB000001","unit":"earlier","result":"ok"})"
+                "\n",
+                m_dir.file("old.jsonl"));
+    std::vector<std::unique_ptr<sim::Simulator>> simulators;
+    std::vector<Args> benches(2, Args{"download", "data", "--mac", "0012AB000000", "--record",
+                                      record, "--skip-used-macs", "--auto-increase", "--quiet"});
+    for (std::size_t i = 0; i < 6; ++i) {
+        simulators.push_back(startSimulator());
+        benches[i % 2].insert(benches[i % 2].end(), {"--target", simulators[i]->address()});
+    }
+    std::vector<test::CliRun> runs(2);
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < 2; ++i)
+            threads.emplace_back([&, i] { runs[i] = test::runTolvaneCli(benches[i]); });
+    }
+    std::set<std::string> sent;
+    for (const auto& run : runs)
+        EXPECT_EQ(run.status, 0) << run.err;
+    for (const auto& simulator : simulators)
+        sent.insert(macOfPayload(received(*simulator, 1).at(0).payload));
+    // Six units, six addresses from 0012AB000000 on, 0012AB000001 left out.
+    EXPECT_EQ(sent, (std::set<std::string>{"0012AB000000", "0012AB000002", "0012AB000003",
+                                           "0012AB000004", "0012AB000005", "0012AB000006"}));
 }
 
 } // namespace
