@@ -297,7 +297,7 @@ bool PostgresRecord::writeOutcome(const RecordEntry& outcome, std::string* error
     const bool holds =
         outcome.result == ResultOk && outcome.mac && !holder(*outcome.mac, failed) && !failed;
     if (failed || !insert(outcome, holds) ||
-        (outcome.mac && !execute(Rehold, error, Parameters().add(outcome.mac))) ||
+        (outcome.mac && !holds && !execute(Rehold, error, Parameters().add(outcome.mac))) ||
         !execute("COMMIT", error))
         return abandon(false, error);
     return true;
@@ -350,7 +350,7 @@ std::optional<ImportReport> PostgresRecord::importRows(const std::vector<RecordE
                                             isoUtcTime(held->time) + ", " + held->target + ")");
         }
         if (!insert(row, holds) ||
-            (row.mac && !pending && !execute(Rehold, error, Parameters().add(row.mac))))
+            (row.mac && !pending && !holds && !execute(Rehold, error, Parameters().add(row.mac))))
             return abandon(std::optional<ImportReport>(), error);
         ++report.rows;
     }

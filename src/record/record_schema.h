@@ -26,6 +26,7 @@ CREATE TABLE units (
     mac_in_use INTEGER NOT NULL DEFAULT 0 CHECK (mac_in_use IN (0, 1))
 );
 CREATE UNIQUE INDEX units_used_mac ON units (mac) WHERE mac_in_use = 1;
+CREATE INDEX units_mac ON units (mac);
 CREATE INDEX units_unit ON units (unit);
 CREATE INDEX units_time ON units (time);
 )";
@@ -50,6 +51,7 @@ CREATE TABLE units (
     mac_in_use INTEGER NOT NULL DEFAULT 0 CHECK (mac_in_use IN (0, 1))
 );
 CREATE UNIQUE INDEX units_used_mac ON units (mac) WHERE mac_in_use = 1;
+CREATE INDEX units_mac ON units (mac);
 CREATE INDEX units_unit ON units (unit);
 CREATE INDEX units_time ON units (time);
 CREATE TABLE tolvane_record (schema_version INTEGER NOT NULL);

@@ -371,8 +371,8 @@ bool SqliteRecord::writeOutcome(const RecordEntry& outcome, std::string* error)
     bool queryFailed = false;
     const bool holds = outcome.result == ResultOk && outcome.mac &&
                        !macHolder(*outcome.mac, queryFailed) && !queryFailed;
-    if (queryFailed || !insert(outcome, holds) || (outcome.mac && !rehold(*outcome.mac)) ||
-        !commit(error))
+    if (queryFailed || !insert(outcome, holds) ||
+        (outcome.mac && !holds && !rehold(*outcome.mac)) || !commit(error))
         return abandon(false, error);
     return true;
 }
@@ -428,7 +428,7 @@ std::optional<ImportReport> SqliteRecord::importRows(const std::vector<RecordEnt
                                             ") is already held by unit " + holder->unit + " (" +
                                             isoUtcTime(holder->time) + ", " + holder->target + ")");
         }
-        if (!insert(row, holds) || (row.mac && !pending && !rehold(*row.mac)))
+        if (!insert(row, holds) || (row.mac && !pending && !holds && !rehold(*row.mac)))
             return abandon(std::optional<ImportReport>(), error);
         ++report.rows;
     }
