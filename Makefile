@@ -1,7 +1,8 @@
 # The two commands a new user needs:
 #   make run   builds Tolvane and opens it against the built-in recorder simulator
 #   make test  builds Tolvane and runs every test
-# And for hostile input:
+# And for speed and hostile input:
+#   make bench           builds the benchmarks and prints their figures
 #   make fuzz SECONDS=N  builds the fuzz targets with clang and runs each for N seconds
 BUILD ?= build
 CMAKE_FLAGS ?=
@@ -9,7 +10,7 @@ BUILD_TYPE ?= RelWithDebInfo
 FUZZ_BUILD ?= build-fuzz
 SECONDS ?= 60
 
-.PHONY: all deps configure build run test fuzz clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -24,6 +25,11 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --timeout 300 -j 2
+
+# Figures, not tests: each benchmark prints a table beside its goal.
+bench: build
+	@$(BUILD)/bin/inspect_bench
+	@$(BUILD)/bin/record_bench 1000000
 
 # A build folder of its own: clang, the targets only, every library with the fuzzer's coverage.
 fuzz: deps
