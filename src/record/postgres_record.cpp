@@ -120,17 +120,51 @@ constexpr const char* Rehold = R"(
         ORDER BY id LIMIT 1)
     AND NOT EXISTS (SELECT 1 FROM units WHERE mac = $1 AND mac_in_use = 1))";
 
-// The location without a password, should one be written in it.
+// The location as messages show it: without a password, should one be written in it.
 std::string withoutPassword(const std::string& location)
 {
-    const auto scheme = location.find("://");
-    const auto at = location.find('@');
-    if (scheme == std::string::npos || at == std::string::npos)
-        return location;
-    const auto colon = location.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at)
-        return location;
-    return location.substr(0, colon) + location.substr(at);
+    std::string shown = location;
+    if (const auto scheme = shown.find("://"); scheme != std::string::npos) {
+        // user:password@host: the password runs to the last '@' before the path or the query.
+        const auto authorityEnd = shown.find_first_of("/?", scheme + 3);
+        const auto at = shown.rfind('@', authorityEnd == std::string::npos ? std::string::npos
+                                                                           : authorityEnd - 1);
+        const auto colon = shown.find(':', scheme + 3);
+        if (at != std::string::npos && at > scheme && colon != std::string::npos && colon < at)
+            shown.erase(colon, at - colon);
+    }
+    // password=... as a query parameter or a keyword, up to the next separator.
+    for (auto found = shown.find("password="); found != std::string::npos;
+         found = shown.find("password=", found + 1)) {
+        const bool keyword =
+            found == 0 || std::string("?& \t").find(shown[found - 1]) != std::string::npos;
+        if (!keyword)
+            continue;
+        const auto valueStart = found + 9;
+        const auto valueEnd = shown.find_first_of("& \t", valueStart);
+        shown.replace(valueStart,
+                      (valueEnd == std::string::npos ? shown.size() : valueEnd) - valueStart,
+                      "***");
+    }
+    return shown;
+}
+
+// libpq's message on one line, as the command line and the message boxes show messages.
+std::string oneLine(std::string text)
+{
+    std::string line;
+    bool space = false;
+    for (const char c : text) {
+        if (c == '\n' || c == '\t' || c == '\r' || c == ' ') {
+            space = !line.empty();
+            continue;
+        }
+        if (space)
+            line += ' ';
+        space = false;
+        line += c;
+    }
+    return line;
 }
 
 class PostgresRecord : public ProductionRecord {
@@ -180,10 +214,7 @@ private:
     }
     std::string describeError() const
     {
-        std::string text = PQerrorMessage(m_connection);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-            text.pop_back();
-        return "record " + m_location + ": " + text;
+        return "record " + m_location + ": " + oneLine(PQerrorMessage(m_connection));
     }
 
     // The row that holds mac; `failed` when the query did not run.
@@ -363,7 +394,14 @@ std::optional<ImportReport> PostgresRecord::importRows(const std::vector<RecordE
 
 bool isPostgresLocation(const std::string& location)
 {
-    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+    if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0)
+        return true;
+    // libpq's keyword form, "host=... dbname=...": a file name does not start with one of these.
+    for (const char* keyword : {"host=", "hostaddr=", "port=", "dbname=", "user=", "service="}) {
+        if (location.rfind(keyword, 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 std::unique_ptr<ProductionRecord>
@@ -377,9 +415,8 @@ openPostgresRecord(const std::string& location, std::string* error, const Record
     const std::string shown = withoutPassword(location);
     if (!connection || PQstatus(connection) != CONNECTION_OK) {
         if (error) {
-            std::string why = connection ? PQerrorMessage(connection) : "out of memory";
-            while (!why.empty() && (why.back() == '\n' || why.back() == ' '))
-                why.pop_back();
+            const std::string why =
+                connection ? oneLine(PQerrorMessage(connection)) : "out of memory";
             *error = "cannot connect to record " + shown + ": " + why;
         }
         PQfinish(connection);

@@ -4,7 +4,8 @@
 
 namespace tolvane::record {
 
-// Whether location names a PostgreSQL server ("postgresql://..." or "postgres://...").
+// Whether location names a PostgreSQL server: a URI ("postgresql://...", "postgres://...") or
+// libpq's keywords ("host=/run/postgresql dbname=units").
 bool isPostgresLocation(const std::string& location);
 
 // The production record on a PostgreSQL server, through libpq: shared by every bench that reaches

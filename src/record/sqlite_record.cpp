@@ -136,7 +136,7 @@ private:
     bool commit(std::string* error) { return execute("COMMIT", error); }
     void rollback() { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
     // Fails the transaction with what SQLite said.
-    template <typename T> T abandon(T result, std::string* error)
+    template <typename T> T abandon(const T& result, std::string* error)
     {
         if (error)
             *error = describeError();

@@ -58,23 +58,24 @@ const ImportCase ImportCases[] = {
      false},
 };
 
-class JsonLinesImport : public RecordFixture, public ::testing::WithParamInterface<ImportCase> {};
+using JsonLinesImport = StoreTable<ImportCase>;
 
 TEST_P(JsonLinesImport, OkOrUnfinishedPendingLinesLeaveTheMacUsed)
 {
-    const JsonLinesRecord lines = readJsonLines(GetParam().content);
+    const JsonLinesRecord lines = readJsonLines(row().content);
     auto record = open();
     ASSERT_TRUE(record);
     std::string error;
     ASSERT_TRUE(record->importRows(lines.entries, &error)) << error;
     const auto reservation = record->reserveMac(unitRow("new", "0012AB34CD56", "pending"), false);
-    EXPECT_EQ(reservation.status, GetParam().used ? Reservation::Status::Used
-                                                  : Reservation::Status::Reserved)
+    EXPECT_EQ(reservation.status,
+              row().used ? Reservation::Status::Used : Reservation::Status::Reserved)
         << reservation.error;
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, JsonLinesImport, ::testing::ValuesIn(ImportCases),
-                         [](const auto& testCase) { return std::string(testCase.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, JsonLinesImport,
+                         ::testing::Combine(Stores, ::testing::ValuesIn(ImportCases)),
+                         storeCaseName<ImportCase>);
 
 } // namespace
 } // namespace tolvane::record_test

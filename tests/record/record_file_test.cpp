@@ -59,17 +59,17 @@ class BadRecord : public RecordFixture, public ::testing::WithParamInterface<Bad
 
 TEST_P(BadRecord, IsRefusedAndLeftAsItWas)
 {
-    GetParam().prepare(path);
+    GetParam().prepare(location);
     struct stat before {};
-    ::stat(path.c_str(), &before);
+    ::stat(location.c_str(), &before);
     const auto bytes =
-        S_ISREG(before.st_mode) ? test::readFileBytes(path) : std::vector<std::uint8_t>{};
+        S_ISREG(before.st_mode) ? test::readFileBytes(location) : std::vector<std::uint8_t>{};
 
     std::string error;
-    EXPECT_FALSE(openProductionRecord(path, &error));
+    EXPECT_FALSE(openProductionRecord(location, &error));
     EXPECT_NE(error.find(GetParam().said), std::string::npos) << error;
     if (S_ISREG(before.st_mode)) {
-        EXPECT_EQ(test::readFileBytes(path), bytes);
+        EXPECT_EQ(test::readFileBytes(location), bytes);
     }
     EXPECT_EQ(dir.entryCount(), 1u) << "no journal or WAL file left beside it";
 }
@@ -91,23 +91,24 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
     {
         // Another program holds the write lock longer than this one waits.
         sqlite3* other = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_open(location.c_str(), &other), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
         std::string error;
-        EXPECT_FALSE(openProductionRecord(path, &error, {std::chrono::milliseconds(100)}));
+        EXPECT_FALSE(openProductionRecord(location, &error, {std::chrono::milliseconds(100)}));
         EXPECT_NE(error.find("locked"), std::string::npos) << error;
         sqlite3_close(other);
     }
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(location.c_str(), 0444), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const int readOnly = test::runAsOrdinaryUser([&] {
         std::string error;
-        return !openProductionRecord(path, &error) && error.find("read-only") != std::string::npos
+        return !openProductionRecord(location, &error) &&
+                       error.find("read-only") != std::string::npos
                    ? 0
                    : 1;
     });
     EXPECT_EQ(readOnly, 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(location.c_str(), 0644), 0);
 
     // The disk fills as the reservation is written: it fails, and no row is left.
     auto record = open();
@@ -115,7 +116,7 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
     record.reset();
     const int full = test::runWithFileSizeLimit(0, [&] {
         std::string error;
-        auto limited = openProductionRecord(path, &error);
+        auto limited = openProductionRecord(location, &error);
         if (!limited)
             return error.empty() ? 1 : 0;
         const auto reservation =
@@ -134,7 +135,7 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
     // Killed in the middle of writing a reservation: the record keeps the rows it had.
     EXPECT_TRUE(test::killAtFileSizeLimit(4096, [&] {
         std::string error;
-        if (auto killed = openProductionRecord(path, &error))
+        if (auto killed = openProductionRecord(location, &error))
             killed->reserveMac(unitRow("u2", "0012AB000002", "pending"), false);
     }));
     auto survived = open();
@@ -197,6 +198,29 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
     // u1 holds the MAC, not the duplicate.
     EXPECT_EQ(record->reserveMac(unitRow("u4", "0012AB000001", "pending"), false).holder->unit,
               "u1");
+}
+
+} // namespace
+} // namespace tolvane::record_test
+
+namespace tolvane::record_test {
+namespace {
+
+// A server that cannot be reached is told with its location, never with a password in it.
+TEST(ServerLocation, MessagesNeverShowThePassword)
+{
+    for (const std::string location :
+         {"postgresql://bench:secret@/units?host=/nonexistent-socket-folder",
+          "postgresql://bench:se@cret@/units?host=/nonexistent-socket-folder",
+          "postgres://bench@/units?host=/nonexistent-socket-folder&password=secret",
+          "host=/nonexistent-socket-folder dbname=units password=secret"}) {
+        std::string error;
+        EXPECT_FALSE(openProductionRecord(location, &error));
+        EXPECT_NE(error.find("cannot connect to record"), std::string::npos) << error;
+        EXPECT_EQ(error.find("secret"), std::string::npos) << error;
+        EXPECT_EQ(error.find("cret"), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
 }
 
 } // namespace

@@ -60,13 +60,13 @@ const RuleCase RuleCases[] = {
       {Step::Reserve, "u3", "0012AB000001", "", "u2"}}},
 };
 
-class RecordRules : public RecordFixture, public ::testing::WithParamInterface<RuleCase> {};
+using RecordRules = StoreTable<RuleCase>;
 
 TEST_P(RecordRules, ReserveOnlyFreeMacs)
 {
     auto record = open();
     ASSERT_TRUE(record);
-    for (const Step& step : GetParam().steps) {
+    for (const Step& step : row().steps) {
         if (step.what == Step::Outcome) {
             std::string error;
             ASSERT_TRUE(record->writeOutcome(unitRow(step.unit, step.mac, step.result), &error))
@@ -86,10 +86,13 @@ TEST_P(RecordRules, ReserveOnlyFreeMacs)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, RecordRules, ::testing::ValuesIn(RuleCases),
-                         [](const auto& testCase) { return std::string(testCase.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rules, RecordRules,
+                         ::testing::Combine(Stores, ::testing::ValuesIn(RuleCases)),
+                         storeCaseName<RuleCase>);
 
-TEST_F(RecordFixture, ProcessesRacingForOneMacHaveOneWinner)
+using RacingProcesses = StoreFixture;
+
+TEST_P(RacingProcesses, ForOneMacHaveOneWinner)
 {
     ASSERT_TRUE(open()); // created before the race, so every process finds the table
     constexpr int Racers = 6;
@@ -102,7 +105,7 @@ TEST_F(RecordFixture, ProcessesRacingForOneMacHaveOneWinner)
         if (child == 0) {
             ::close(gate[1]);
             std::string error;
-            auto record = openProductionRecord(path, &error);
+            auto record = openProductionRecord(location, &error);
             char go;
             // Every racer waits at the gate with its record open, then all reserve at once.
             if (!record || ::read(gate[0], &go, 1) != 0)
@@ -128,6 +131,9 @@ TEST_F(RecordFixture, ProcessesRacingForOneMacHaveOneWinner)
     EXPECT_EQ(winners, 1);
     EXPECT_EQ(losers, Racers - 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Store, RacingProcesses, Stores,
+                         [](const auto& testCase) { return storeName(testCase.param); });
 
 } // namespace
 } // namespace tolvane::record_test
