@@ -166,8 +166,8 @@ bool reserveMac(const DownloadRun& run, record::UnitRecord& unit, const std::str
 
 // Takes addresses from the run's counter until one is free; nothing when the record fails or
 // every address tried is used.
-std::optional<std::string> reserveNextFreeMac(const DownloadRun& run, record::UnitRecord& unit,
-                                              CliOperator& op)
+std::optional<std::string> reserveNextFreeMac(const DownloadRun& run, std::size_t index,
+                                              record::UnitRecord& unit, CliOperator& op)
 {
     std::string first;
     for (int attempt = 0; attempt < MacTriesPerUnit; ++attempt) {
@@ -182,6 +182,10 @@ std::optional<std::string> reserveNextFreeMac(const DownloadRun& run, record::Un
             op.showText(reservation.error + "; MAC address " + mac + " not sent.");
             return std::nullopt;
         }
+        // Another bench won this address: say so, and try the next.
+        run.board.message(index,
+                          record::macUsedText(mac, *reservation.holder, run.record->location()) +
+                              "; taking the next");
     }
     op.showText("no free MAC address among " + std::to_string(MacTriesPerUnit) + " from " + first +
                 "; nothing sent.");
@@ -218,7 +222,7 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
     bool refused = false;
     try {
         if (report.mac && unit && run.macCounter) {
-            const auto mac = reserveNextFreeMac(run, *unit, op);
+            const auto mac = reserveNextFreeMac(run, index, *unit, op);
             refused = !mac;
             if (mac)
                 report.mac = inputs.identity.macText = *mac;

@@ -390,6 +390,8 @@ TEST_F(CliDownload, BenchesSkippingUsedMacsShareOneBlockWithoutDuplicates)
         EXPECT_EQ(run.status, 0) << run.err;
     for (const auto& simulator : simulators)
         sent.insert(macOfPayload(received(*simulator, 1).at(0).payload));
+    EXPECT_THAT(runs[0].err + runs[1].err,
+                HasSubstr("0012AB000001 is already used by unit earlier"));
     // Six units, six addresses from 0012AB000000 on, 0012AB000001 left out.
     EXPECT_EQ(sent, (std::set<std::string>{"0012AB000000", "0012AB000002", "0012AB000003",
                                            "0012AB000004", "0012AB000005", "0012AB000006"}));
