@@ -244,12 +244,13 @@ TEST_F(DownloadRoutineTest, IntegratedInvalidMacIsNotCheckedWhenNotSent)
 
 TEST_F(DownloadRoutineTest, IntegratedUnreadableFile)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads any file";
     const std::string path = writeImage(FirmwareImageBuilder());
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-    downloadIntegratedImage(m_op, path, Target, identity(GoodMac, 1, true, true));
-    expectRefusedWith(MessageId::CannotOpenImageFile);
+    expectRefusedAsOrdinaryUser(
+        [&](RecordingOperator& op) {
+            downloadIntegratedImage(op, path, Target, identity(GoodMac, 1, true, true));
+        },
+        MessageId::CannotOpenImageFile);
     EXPECT_EQ(m_temporary.entryCount(), 0u);
 }
 

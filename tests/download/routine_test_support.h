@@ -4,6 +4,7 @@
 // operator, and small makers of inputs.
 
 #include "core/download/download_routines.h"
+#include "support/child_process.h"
 #include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/ptz_image_bytes.h"
@@ -62,6 +63,20 @@ protected:
     {
         EXPECT_EQ(m_op.messages(), std::vector<MessageId>{message});
         EXPECT_TRUE(m_op.jobs().empty());
+    }
+
+    // Runs the routine as an unprivileged user (root reads any file) and expects it refused with
+    // the one message and nothing sent.
+    void expectRefusedAsOrdinaryUser(const std::function<void(RecordingOperator&)>& routine,
+                                     MessageId message)
+    {
+        ASSERT_EQ(::chmod(m_files.path().c_str(), 0755), 0);
+        const int result = test::runAsOrdinaryUser([&] {
+            RecordingOperator op;
+            routine(op);
+            return op.messages() == std::vector<MessageId>{message} && op.jobs().empty() ? 0 : 1;
+        });
+        EXPECT_EQ(result, 0) << "(" << test::CouldNotDropRoot << ": could not drop root)";
     }
 
     TempDir m_files;
