@@ -6,22 +6,29 @@
 #include "gui/prompter.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <atomic>
-#include <system_error>
+#include <exception>
+#include <mutex>
 
 namespace tolvane {
 
-// Hands the worker's notifications to the window on the user-interface thread. Queued invocations
-// on one receiver are delivered in the order they were posted.
-class DownloadWindow::QueuedObserver : public DownloadObserver {
+// What the worker thread shares with the window: its own copy of the job, and the window its
+// notifications go to. The window unhooks itself when it goes, so a worker that outlives it posts
+// nowhere. Queued invocations on one receiver are delivered in the order they were posted.
+class DownloadWindow::WorkerLink : public DownloadObserver {
 public:
-    explicit QueuedObserver(DownloadWindow* window) : m_window(window) {}
+    WorkerLink(const DownloadJob& ownJob, DownloadWindow* window) : job(ownJob), m_window(window) {}
+
+    const DownloadJob job;
 
     void error(int code) override
     {
@@ -41,14 +48,25 @@ public:
 
     bool ended() const { return m_ended; }
 
-private:
-    template <typename F> void post(F f)
+    void unhook()
     {
-        DownloadWindow* window = m_window;
-        QMetaObject::invokeMethod(
-            window, [window, f] { f(window); }, Qt::QueuedConnection);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_window = nullptr;
     }
 
+private:
+    // Posting under the lock: the window cannot be destroyed between the check and the post, and
+    // a destroyed receiver drops its pending calls.
+    template <typename F> void post(F f)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        DownloadWindow* window = m_window;
+        if (window)
+            QMetaObject::invokeMethod(
+                window, [window, f] { f(window); }, Qt::QueuedConnection);
+    }
+
+    std::mutex m_mutex;
     DownloadWindow* m_window;
     std::atomic<bool> m_ended{false};
 };
@@ -80,9 +98,8 @@ QLabel* statusLine(QWidget* parent, const char* objectName)
 } // namespace
 
 DownloadWindow::DownloadWindow(const DownloadJob& job, Prompter& prompter, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_job(job),
-      m_prompter(prompter), m_observer(std::make_unique<QueuedObserver>(this)),
-      m_workerEndedFuture(m_workerEnded.get_future())
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_prompter(prompter), m_link(std::make_shared<WorkerLink>(job, this))
 {
     setObjectName(QStringLiteral("downloadWindow"));
     setWindowTitle(QStringLiteral("Download"));
@@ -106,6 +123,10 @@ DownloadWindow::DownloadWindow(const DownloadJob& job, Prompter& prompter, QWidg
     layout->addWidget(m_bottomLine);
     setMinimumWidth(380);
 
+    m_workerEndTimer = new QTimer(this);
+    m_workerEndTimer->setSingleShot(true);
+    connect(m_workerEndTimer, &QTimer::timeout, this, &DownloadWindow::handleWorkerLate);
+
     // Keys reach the focused child first; the window filters them all.
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>())
@@ -114,14 +135,49 @@ DownloadWindow::DownloadWindow(const DownloadJob& job, Prompter& prompter, QWidg
 
 DownloadWindow::~DownloadWindow()
 {
-    // The worker reads the job and the payload: never leave it running behind the window.
-    if (m_thread.joinable())
-        m_thread.join();
+    m_link->unhook();
+    // A thread still running deletes itself once it finishes; destroying it now would abort.
+    if (m_thread && (m_workerFinished || m_thread->isFinished()))
+        delete m_thread;
 }
 
-std::thread DownloadWindow::startThread(std::function<void()> body)
+QThread* DownloadWindow::makeThread(std::function<void()> body)
 {
-    return std::thread(std::move(body));
+    return QThread::create(std::move(body));
+}
+
+bool DownloadWindow::startWorker()
+{
+    std::shared_ptr<WorkerLink> link = m_link;
+    QThread* thread = nullptr;
+    try {
+        thread = makeThread([link] {
+            int code = WorkerError::SocketFailure;
+            try {
+                DownloadWorker worker(link->job, *link);
+                code = worker.run();
+            } catch (...) {
+                code = WorkerError::SocketFailure;
+            }
+            // A window without a final notification would never end.
+            if (!link->ended())
+                link->error(code != WorkerError::None ? code : WorkerError::SocketFailure);
+        });
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!thread)
+        return false;
+    // Connected before the deletion, so the window hears of the end first.
+    connect(thread, &QThread::finished, this, &DownloadWindow::handleWorkerFinished);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    m_thread = thread;
+    thread->start();
+    if (!thread->isRunning() && !thread->isFinished()) {
+        delete thread;
+        return false;
+    }
+    return true;
 }
 
 int DownloadWindow::exec()
@@ -130,44 +186,34 @@ int DownloadWindow::exec()
         return QDialog::Rejected;
     m_started = true;
 
-    QueuedObserver* observer = m_observer.get();
-    std::promise<void>* ended = &m_workerEnded;
-    const DownloadJob* job = &m_job;
-    try {
-        m_thread = startThread([this, job, observer, ended] {
-            int code = WorkerError::SocketFailure;
-            try {
-                DownloadWorker worker(*job, *observer);
-                code = worker.run();
-            } catch (...) {
-                code = WorkerError::SocketFailure;
-            }
-            // A window without a final notification would never end.
-            if (!observer->ended())
-                observer->error(code != WorkerError::None ? code : WorkerError::SocketFailure);
-            workerEnding();
-            ended->set_value();
-        });
-    } catch (const std::system_error&) {
+    if (!startWorker()) {
         m_prompter.showMessage(parentWidget(), MessageId::CannotStartTransfer);
         setResult(QDialog::Rejected);
         return QDialog::Rejected;
     }
-
-    const int result = QDialog::exec();
-    waitForWorker();
-    return result;
+    const QPointer<DownloadWindow> alive = this;
+    QDialog::exec();
+    // Destroyed during its own loop: the worker posts nowhere and its thread deletes itself.
+    if (!alive)
+        return QDialog::Rejected;
+    waitOutsideTheDialogLoop();
+    setResult(m_result);
+    return m_result;
 }
 
-void DownloadWindow::waitForWorker()
+// Someone else ended the dialog's loop (hide(), the application quitting) while the worker still
+// reads the caller's payload: keep turning events until it ends.
+void DownloadWindow::waitOutsideTheDialogLoop()
 {
-    if (!m_thread.joinable())
+    if (m_workerFinished || !m_thread)
         return;
-    if (m_workerEndedFuture.wait_for(m_workerEndWait) != std::future_status::ready)
-        m_prompter.showMessage(parentWidget(), MessageId::WorkerDidNotEnd);
-    // Every wait of the worker is bounded, so this join ends; detaching would leave it reading a
-    // payload its owner is about to free.
-    m_thread.join();
+    QEventLoop loop;
+    m_outsideLoop = &loop;
+    loop.exec();
+    m_outsideLoop = nullptr;
+    // No loop runs once the application quits; every wait of the worker is bounded.
+    if (!m_workerFinished && m_thread)
+        m_thread->wait();
 }
 
 void DownloadWindow::handleError(int code)
@@ -177,7 +223,7 @@ void DownloadWindow::handleError(int code)
     if (const auto id = messageForWorkerError(code))
         m_prompter.showMessage(this, *id);
     notificationHandled();
-    finish(QDialog::Rejected);
+    handleLastNotification(QDialog::Rejected);
 }
 
 void DownloadWindow::handleStage(int stage)
@@ -199,7 +245,7 @@ void DownloadWindow::handleStage(int stage)
     }
     notificationHandled();
     if (stage == 5)
-        finish(QDialog::Accepted);
+        handleLastNotification(QDialog::Accepted);
 }
 
 void DownloadWindow::handleProgress(int percent)
@@ -210,10 +256,40 @@ void DownloadWindow::handleProgress(int percent)
     notificationHandled();
 }
 
-void DownloadWindow::finish(int result)
+// The worker still sits out its closing pause: the window ends when its thread has finished.
+void DownloadWindow::handleLastNotification(int result)
 {
     m_ending = true;
-    QDialog::done(result);
+    m_result = result;
+    if (!m_workerFinished)
+        m_workerEndTimer->start(m_workerEndWait);
+    endWhenWorkerEnded();
+}
+
+void DownloadWindow::handleWorkerFinished()
+{
+    m_workerFinished = true;
+    if (m_outsideLoop)
+        m_outsideLoop->quit();
+    endWhenWorkerEnded();
+}
+
+void DownloadWindow::handleWorkerLate()
+{
+    if (m_workerFinished)
+        return;
+    m_showingLateMessage = true;
+    m_prompter.showMessage(this, MessageId::WorkerDidNotEnd);
+    m_showingLateMessage = false;
+    endWhenWorkerEnded();
+}
+
+void DownloadWindow::endWhenWorkerEnded()
+{
+    if (!m_ending || !m_workerFinished || m_showingLateMessage)
+        return;
+    m_workerEndTimer->stop();
+    QDialog::done(m_result);
 }
 
 QString DownloadWindow::topLine() const
@@ -257,7 +333,8 @@ void DownloadWindow::keyPressEvent(QKeyEvent* event)
 
 void DownloadWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_ending)
+    // Only the end of the worker, pause included, ends this window.
+    if (m_ending && m_workerFinished)
         QDialog::closeEvent(event);
     else
         event->ignore();

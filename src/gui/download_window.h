@@ -3,23 +3,26 @@
 #include "core/transfer/download_job.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
-#include <thread>
 
+class QEventLoop;
 class QLabel;
 class QProgressBar;
+class QThread;
+class QTimer;
 
 namespace tolvane {
 
 class Prompter;
 
 // The modal progress window of one transfer. exec() runs the worker on its own thread and ends by
-// itself: Accepted once the recorder has acknowledged everything, Rejected after the error has been
-// shown. The operator cannot end it.
+// itself once the worker has ended: Accepted once the recorder has acknowledged everything,
+// Rejected after the error has been shown. The operator cannot end it, and it keeps handling
+// events throughout, the worker's closing pause included.
 class DownloadWindow : public QDialog {
     Q_OBJECT
 public:
@@ -29,7 +32,8 @@ public:
     // Runs the transfer; call once. The caller keeps the payload alive until this returns.
     int exec() override;
 
-    // How long closing waits for the worker before telling the operator.
+    // How long the window waits for the worker after its last notification before telling the
+    // operator.
     void setWorkerEndWait(std::chrono::milliseconds wait) { m_workerEndWait = wait; }
 
     QString topLine() const;
@@ -38,12 +42,10 @@ public:
     int progressValue() const;
 
 protected:
-    // Seams for tests: how the worker thread is started, and a look after each notification.
-    virtual std::thread startThread(std::function<void()> body);
+    // Seams for tests: the thread the worker runs on (not yet started; nullptr or a throw when
+    // none can be made), and a look after each notification.
+    virtual QThread* makeThread(std::function<void()> body);
     virtual void notificationHandled() {}
-    // Runs on the worker thread after its last notification, before the window can see that
-    // the worker has ended; a test may hold the worker here.
-    virtual void workerEnding() {}
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -52,28 +54,34 @@ protected:
     void accept() override;
 
 private:
-    class QueuedObserver;
-    friend class QueuedObserver;
+    class WorkerLink;
 
+    bool startWorker();
     void handleError(int code);
     void handleStage(int stage);
     void handleProgress(int percent);
-    void finish(int result);
-    void waitForWorker();
+    void handleLastNotification(int result);
+    void handleWorkerFinished();
+    void handleWorkerLate();
+    void endWhenWorkerEnded();
+    void waitOutsideTheDialogLoop();
 
-    DownloadJob m_job;
     Prompter& m_prompter;
     QLabel* m_topLine;
     QLabel* m_middleLine;
     QLabel* m_bottomLine;
     QProgressBar* m_progressBar;
-    std::unique_ptr<QueuedObserver> m_observer;
-    std::thread m_thread;
-    std::promise<void> m_workerEnded;
-    std::future<void> m_workerEndedFuture;
+    QTimer* m_workerEndTimer;
+    std::shared_ptr<WorkerLink> m_link;
+    // Deletes itself once finished; the window never destroys it while it runs.
+    QPointer<QThread> m_thread;
+    QEventLoop* m_outsideLoop = nullptr;
     std::chrono::milliseconds m_workerEndWait{5000};
+    int m_result = QDialog::Rejected;
     bool m_started = false;
-    bool m_ending = false;
+    bool m_ending = false;         // the last notification has been handled
+    bool m_workerFinished = false; // the worker's thread has finished
+    bool m_showingLateMessage = false;
 };
 
 } // namespace tolvane

@@ -11,8 +11,11 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <system_error>
 #include <vector>
@@ -60,18 +63,59 @@ protected:
         if (onNotification)
             onNotification(*this);
     }
-    std::thread startThread(std::function<void()> body) override
+    QThread* makeThread(std::function<void()> body) override
     {
         if (failThreadStart)
             throw std::system_error(
                 std::make_error_code(std::errc::resource_unavailable_try_again));
-        return DownloadWindow::startThread(std::move(body));
+        if (!holdWorker.valid())
+            return DownloadWindow::makeThread(std::move(body));
+        // Held after its last notification, before its thread finishes.
+        return DownloadWindow::makeThread([body = std::move(body), hold = holdWorker] {
+            body();
+            hold.wait_for(10s);
+        });
     }
-    void workerEnding() override
+};
+
+// What a window shows for an image small enough for one loopback segment.
+std::vector<Shown> imageTransferShown()
+{
+    return {
+        {"", downloading, dontDisconnect, 0},   // stage 2
+        {"", downloading, dontDisconnect, 100}, // all taken
+        {finished, writing, pleaseWait, 100},   // stage 4
+        {finished, writing, pleaseWait, 100},   // stage 5
+    };
+}
+
+// The longest time the event loop went without turning, sampled by a 10 ms timer from its
+// construction until longestGap().
+class LoopGapMeter {
+public:
+    LoopGapMeter()
     {
-        if (holdWorker.valid())
-            holdWorker.wait_for(10s);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+        m_timer.start();
     }
+    std::chrono::milliseconds longestGap()
+    {
+        tick();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(m_longest);
+    }
+
+private:
+    void tick()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+    QTimer m_timer;
+    std::chrono::steady_clock::time_point m_last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration m_longest{};
 };
 
 // What a screen reader is told about a widget.
@@ -129,13 +173,7 @@ TEST_F(DownloadWindowTest, ImageTransferShowsStageTextsInOrderAndEndsWithOk)
 
     EXPECT_EQ(window.exec(), QDialog::Accepted);
 
-    const std::vector<Shown> expected{
-        {"", downloading, dontDisconnect, 0},   // stage 2
-        {"", downloading, dontDisconnect, 100}, // all taken
-        {finished, writing, pleaseWait, 100},   // stage 4
-        {finished, writing, pleaseWait, 100},   // stage 5
-    };
-    EXPECT_EQ(window.log, expected);
+    EXPECT_EQ(window.log, imageTransferShown());
     EXPECT_TRUE(m_prompter.messages.isEmpty()) << m_prompter.messages.join('\n').toStdString();
     EXPECT_FALSE(window.isVisible());
 
@@ -272,13 +310,85 @@ TEST_F(DownloadWindowTest, WorkerStillRunningAtCloseIsReportedAndStillJoined)
     } prompter;
     LoggingWindow window(job(TypeCode::SerialNumber, payload), prompter);
     window.holdWorker = prompter.release.get_future().share();
-    window.setWorkerEndWait(1ms);
+    window.setWorkerEndWait(150ms);
 
+    LoopGapMeter meter;
     EXPECT_EQ(window.exec(), QDialog::Accepted);
     EXPECT_EQ(prompter.messages, QStringList{notEnded});
+    EXPECT_LE(meter.longestGap(), 100ms) << "the wait for the worker froze the window";
     // exec() returned only after the worker closed its socket.
     ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
     EXPECT_EQ(m_sim->transfers()[0].outcome, "ok");
+}
+
+TEST_F(DownloadWindowTest, EventLoopKeepsTurningThroughTheClosingPause)
+{
+    startSimulator();
+    const auto payload = patternBytes(10'000);
+    DownloadJob j = job(TypeCode::ApplicationImage, payload);
+    j.deadlines.completionPause = 300ms;
+    LoggingWindow window(j, m_prompter);
+    std::chrono::steady_clock::time_point lastShown;
+    bool shownDuringPause = false;
+    window.onNotification = [&](LoggingWindow& w) {
+        lastShown = std::chrono::steady_clock::now();
+        if (w.log.size() == 4) // stage 5: the worker now sits out its pause
+            QTimer::singleShot(150ms, &w, [&] { shownDuringPause = w.isVisible(); });
+    };
+
+    LoopGapMeter meter;
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    const auto returned = std::chrono::steady_clock::now();
+
+    EXPECT_LE(meter.longestGap(), 100ms);
+    EXPECT_GE(returned - lastShown, 250ms) << "OK before the worker sat out its pause";
+    EXPECT_TRUE(shownDuringPause);
+    EXPECT_EQ(window.log, imageTransferShown());
+    EXPECT_TRUE(m_prompter.messages.isEmpty());
+}
+
+TEST_F(DownloadWindowTest, LoopEndedFromOutsideStillWaitsForTheWorker)
+{
+    startSimulator();
+    const auto payload = patternBytes(10'000);
+    LoggingWindow window(job(TypeCode::ApplicationImage, payload), m_prompter);
+    std::promise<void> release;
+    window.holdWorker = release.get_future().share();
+    std::chrono::steady_clock::time_point hidden;
+    window.onNotification = [&](LoggingWindow& w) {
+        if (w.log.size() != 1)
+            return;
+        hidden = std::chrono::steady_clock::now();
+        w.hide(); // ends the dialog's own loop
+        QTimer::singleShot(200ms, Qt::PreciseTimer, [&] { release.set_value(); });
+    };
+
+    EXPECT_EQ(window.exec(), QDialog::Accepted);
+    EXPECT_GE(std::chrono::steady_clock::now() - hidden, 190ms);
+    EXPECT_EQ(window.log, imageTransferShown());
+}
+
+TEST_F(DownloadWindowTest, WindowDestroyedWhileTheWorkerRunsLeavesTheThreadToEndAlone)
+{
+    startSimulator();
+    const auto payload = patternBytes(10'000);
+    std::promise<void> release;
+    auto* window = new LoggingWindow(job(TypeCode::ApplicationImage, payload), m_prompter);
+    window->holdWorker = release.get_future().share();
+    window->onNotification = [](LoggingWindow& w) {
+        if (w.log.size() == 1)
+            w.deleteLater();
+    };
+
+    // The worker is held until exec() returns: a window that waited for it would sit out the
+    // hold's ten seconds.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(window->exec(), QDialog::Rejected);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    release.set_value();
+    ASSERT_TRUE(m_sim->waitForTransfers(1, 5s));
+    EXPECT_EQ(m_sim->transfers()[0].outcome, "ok");
+    QTest::qWait(50); // the finished thread deletes itself
 }
 
 TEST_F(DownloadWindowTest, ScreenReadersReadTheStatusLinesByTheirTexts)
