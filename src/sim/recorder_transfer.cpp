@@ -2,8 +2,13 @@
 
 #include "core/base/byte_order.h"
 #include "core/transfer/wire_words.h"
+#include "sim/background_sha256.h"
+#include "sim/payload_store.h"
 #include "sim/session.h"
 
+#include <algorithm>
+#include <array>
+#include <memory>
 #include <utility>
 
 namespace tolvane::sim {
@@ -26,14 +31,17 @@ public:
     {
     }
 
-    ReceivedTransfer run(const SavePayload& save)
+    ReceivedTransfer run(const PayloadNumbering& numbering)
     {
         if (exchangeTypeCode() && exchangeSize() && takePayload()) {
-            if (!m_options.saveDirectory.empty())
-                m_transfer.savedPath = save(m_transfer);
+            if (m_file)
+                m_transfer.savedPath =
+                    m_file->commit(m_transfer.typeCode, numbering.number, numbering.next);
+            m_file.reset();
             answer();
         }
         m_session.close();
+        m_transfer.payloadSha256 = m_digest.finishHex();
         return std::move(m_transfer);
     }
 
@@ -61,12 +69,38 @@ private:
 
     bool takePayload()
     {
+        if (!m_options.saveDirectory.empty()) {
+            m_file = std::make_unique<IncomingPayloadFile>(m_options.saveDirectory);
+            if (!m_file->open())
+                m_file.reset(); // the transfer goes on, unsaved, as a recorder's would
+        }
         const std::size_t size = m_transfer.announcedSize;
-        const Io io = m_session.readIntoAtRate(m_transfer.payload, payloadBytesTaken(fault(), size),
-                                               m_options.readBytesPerSecond);
-        const std::string received = std::to_string(m_transfer.payload.size()) + " of " +
+        const Io io = m_session.readIntoAtRate(
+            [this](const std::uint8_t* data, std::size_t count) {
+                take(data, count);
+                if (m_file)
+                    m_file->write(data, count);
+            },
+            payloadBytesTaken(fault(), size), m_options.readBytesPerSecond);
+        const std::string received = std::to_string(m_transfer.payloadSize) + " of " +
                                      std::to_string(size) + " payload bytes";
-        return ok(io, "after " + received) && !wentWrong(midPayload(fault(), received));
+        if (ok(io, "after " + received) && !wentWrong(midPayload(fault(), received)))
+            return true;
+        m_file.reset();
+        return false;
+    }
+
+    // Counts and fingerprints what arrived, keeping the first bytes for the version check.
+    void take(const std::uint8_t* data, std::size_t count)
+    {
+        if (m_transfer.payloadSize < m_head.size()) {
+            const auto at = static_cast<std::size_t>(m_transfer.payloadSize);
+            std::copy_n(data, std::min(count, m_head.size() - at), m_head.begin() + at);
+        }
+        m_transfer.payloadSize += count;
+        m_digest.update(data, count);
+        if (m_options.keepPayload)
+            m_transfer.payload.insert(m_transfer.payload.end(), data, data + count);
     }
 
     // The compatibility check is answered once; every other transfer twice, around the write.
@@ -105,10 +139,10 @@ private:
     {
         if (!m_options.minimumVersion)
             return false;
-        if (m_transfer.payload.size() != 4)
+        if (m_transfer.payloadSize != m_head.size())
             return true;
         // The version travels least significant byte first.
-        const auto version = static_cast<std::int32_t>(loadLe32(m_transfer.payload.data()));
+        const auto version = static_cast<std::int32_t>(loadLe32(m_head.data()));
         return version < *m_options.minimumVersion;
     }
 
@@ -145,9 +179,7 @@ private:
     // After the recorder has said its last word it waits for the tool to hang up.
     void endAfterDrain(std::string outcome)
     {
-        std::vector<std::uint8_t> trailing;
-        m_session.drain(trailing);
-        m_transfer.payload.insert(m_transfer.payload.end(), trailing.begin(), trailing.end());
+        m_session.drain([this](const std::uint8_t* data, std::size_t count) { take(data, count); });
         end(std::move(outcome));
     }
 
@@ -156,14 +188,17 @@ private:
     Session m_session;
     const SimulatorOptions& m_options;
     ReceivedTransfer m_transfer;
+    BackgroundSha256 m_digest;
+    std::array<std::uint8_t, 4> m_head{};        // a compatibility check's version
+    std::unique_ptr<IncomingPayloadFile> m_file; // while a payload goes to disk
 };
 
 } // namespace
 
 ReceivedTransfer serveTransfer(int fd, int wakeFd, const SimulatorOptions& options,
-                               const SavePayload& save)
+                               const PayloadNumbering& numbering)
 {
-    return RecorderTransfer(fd, wakeFd, options).run(save);
+    return RecorderTransfer(fd, wakeFd, options).run(numbering);
 }
 
 } // namespace tolvane::sim

@@ -15,7 +15,10 @@ namespace {
 // Bytes kept of what arrives after the protocol has ended, so a misbehaving peer cannot fill
 // memory.
 constexpr std::size_t TrailingByteLimit = 1024 * 1024;
-constexpr std::size_t ReadBlock = 64 * 1024;
+// A payload arrives in reads of up to this much.
+constexpr std::size_t ReadBlock = 1024 * 1024;
+// The largest slice a paced read takes at once.
+constexpr std::size_t PacedSliceLimit = 64 * 1024;
 
 bool isTransient(int error)
 {
@@ -66,31 +69,33 @@ Session::Io Session::readWord(std::uint32_t& word)
     return result;
 }
 
-Session::Io Session::readInto(std::vector<std::uint8_t>& out, std::size_t count)
+Session::Io Session::readInto(const ByteSink& sink, std::size_t count)
 {
-    std::uint8_t block[ReadBlock];
+    if (m_buffer.size() < std::min(count, ReadBlock))
+        m_buffer.resize(std::min(count, ReadBlock));
     for (std::size_t got = 0; count > 0; count -= got) {
-        if (const Io io = receiveSome(block, std::min(count, sizeof block), got); io != Io::Ok)
+        if (const Io io = receiveSome(m_buffer.data(), std::min(count, m_buffer.size()), got);
+            io != Io::Ok)
             return io;
-        out.insert(out.end(), block, block + got);
+        sink(m_buffer.data(), got);
     }
     return Io::Ok;
 }
 
 // The pace is kept against the start of the read, so rounding in the pauses does not add up.
-Session::Io Session::readIntoAtRate(std::vector<std::uint8_t>& out, std::size_t count,
+Session::Io Session::readIntoAtRate(const ByteSink& sink, std::size_t count,
                                     std::uint64_t bytesPerSecond)
 {
     if (bytesPerSecond == 0)
-        return readInto(out, count);
+        return readInto(sink, count);
     // About fifty slices a second keep the pace smooth.
-    const std::size_t slice =
-        static_cast<std::size_t>(std::clamp<std::uint64_t>(bytesPerSecond / 50, 1, ReadBlock));
+    const std::size_t slice = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(bytesPerSecond / 50, 1, PacedSliceLimit));
     const auto start = std::chrono::steady_clock::now();
     std::uint64_t taken = 0;
     while (count > 0) {
         const std::size_t now = std::min(slice, count);
-        const Io io = readInto(out, now);
+        const Io io = readInto(sink, now);
         if (io != Io::Ok)
             return io;
         count -= now;
@@ -152,15 +157,18 @@ void Session::shutdownWrite()
     ::shutdown(m_fd.get(), SHUT_WR);
 }
 
-Session::Io Session::drain(std::vector<std::uint8_t>& out)
+Session::Io Session::drain(const ByteSink& sink)
 {
+    std::size_t kept = 0;
     for (;;) {
-        std::vector<std::uint8_t> scratch;
-        const Io result = readInto(scratch, ReadBlock);
-        const std::size_t room =
-            out.size() < TrailingByteLimit ? TrailingByteLimit - out.size() : 0;
-        out.insert(out.end(), scratch.begin(),
-                   scratch.begin() + static_cast<std::ptrdiff_t>(std::min(room, scratch.size())));
+        const Io result = readInto(
+            [&](const std::uint8_t* data, std::size_t size) {
+                const std::size_t taken = std::min(size, TrailingByteLimit - kept);
+                if (taken > 0)
+                    sink(data, taken);
+                kept += taken;
+            },
+            ReadBlock);
         if (result != Io::Ok)
             return result;
     }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace tolvane::sim {
@@ -30,17 +31,20 @@ public:
 
     Io readExactly(std::uint8_t* data, std::size_t size);
     Io readWord(std::uint32_t& word);
-    // Appends up to count bytes to out, as they arrive.
-    Io readInto(std::vector<std::uint8_t>& out, std::size_t count);
+    // Takes the bytes a read gives, which stay valid only during the call.
+    using ByteSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
+
+    // Hands count bytes to sink as they arrive.
+    Io readInto(const ByteSink& sink, std::size_t count);
     // Like readInto, but on average no faster than bytesPerSecond (0: no limit).
-    Io readIntoAtRate(std::vector<std::uint8_t>& out, std::size_t count,
-                      std::uint64_t bytesPerSecond);
+    Io readIntoAtRate(const ByteSink& sink, std::size_t count, std::uint64_t bytesPerSecond);
     // A pause above zero sends the word one byte at a time with that pause between the bytes.
     Io writeWord(std::uint32_t word, std::chrono::milliseconds dripPause = {});
     Io writeBytes(const std::uint8_t* data, std::size_t size,
                   std::chrono::milliseconds dripPause = {});
-    // Reads until the peer closes or the simulator stops; keeps what arrives (up to a limit).
-    Io drain(std::vector<std::uint8_t>& out);
+    // Reads until the peer closes or the simulator stops; hands what arrives to sink (up to a
+    // limit, so a misbehaving peer cannot fill memory).
+    Io drain(const ByteSink& sink);
     // Holds the connection without reading until the peer hangs up or the simulator stops.
     Io holdWithoutReading();
     // Sleeps for the given time unless the simulator stops first.
@@ -59,6 +63,9 @@ private:
 
     Fd m_fd;
     int m_wake;
+    // Grown on first use and kept: large reads keep the system calls few, and one buffer per
+    // connection keeps page faults out of the payload loop.
+    std::vector<std::uint8_t> m_buffer;
 };
 
 } // namespace tolvane::sim

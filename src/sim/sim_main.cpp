@@ -2,6 +2,7 @@
 
 #include "sim/demo_files.h"
 #include "sim/simulator.h"
+#include "tolvane_version.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -41,7 +42,8 @@ void printUsage(std::FILE* out)
                  "                         take the image in no faster than this (0: no limit)\n"
                  "  --fault MODE           misbehave: %s\n"
                  "  --write-demo-files DIR write demo images and PTZ files into DIR, then exit\n"
-                 "  --help                 show this text\n",
+                 "  --help                 show this text\n"
+                 "  --version              show the program's version\n",
                  faults.c_str());
 }
 
@@ -173,6 +175,10 @@ std::optional<int> parseArguments(int argc, char** argv, Arguments& arguments)
         }
         if (option == "--help" && !hasValue) {
             printUsage(stdout);
+            return 0;
+        }
+        if (option == "--version" && !hasValue) {
+            std::printf("tolvane-sim %s\n", TOLVANE_VERSION);
             return 0;
         }
         if (!isKnownOption(option))

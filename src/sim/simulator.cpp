@@ -75,14 +75,16 @@ struct Simulator::State {
     bool waitForConnection();
     // Serves an accepted connection on a thread of its own.
     void startConnection(int fd);
-    std::string save(const ReceivedTransfer& transfer, std::size_t sequenceNumber);
     void record(ReceivedTransfer transfer);
 };
 
 void Simulator::State::record(ReceivedTransfer transfer)
 {
-    const std::string line = "type " + wordText(transfer.typeCode) + " size " +
-                             std::to_string(transfer.announcedSize) + ": " + transfer.outcome;
+    std::string line = "type " + wordText(transfer.typeCode) + " size " +
+                       std::to_string(transfer.announcedSize) + ": " + transfer.outcome;
+    // The fingerprint lets an operator compare what arrived with the file sent (sha256sum).
+    if (transfer.payloadSize > 0)
+        line += " (sha256 " + transfer.payloadSha256 + ")";
     {
         std::lock_guard lock(sinkMutex);
         if (sink)
@@ -91,15 +93,6 @@ void Simulator::State::record(ReceivedTransfer transfer)
     std::lock_guard lock(mutex);
     transfers.push_back(std::move(transfer));
     transferAdded.notify_all();
-}
-
-std::string Simulator::State::save(const ReceivedTransfer& transfer, std::size_t sequenceNumber)
-{
-    return savePayload(options.saveDirectory, transfer.typeCode, transfer.payload, sequenceNumber,
-                       [this] {
-                           std::lock_guard lock(mutex);
-                           return ++sequence;
-                       });
 }
 
 bool Simulator::State::waitForConnection()
@@ -154,11 +147,12 @@ void Simulator::State::startConnection(int fd)
     });
     auto finished = std::make_shared<std::atomic<bool>>(false);
     const std::size_t number = ++sequence;
-    connections.push_back({std::thread([this, fd, number, finished] {
-                               record(serveTransfer(fd, wakeRead.get(), options,
-                                                    [this, number](const ReceivedTransfer& t) {
-                                                        return save(t, number);
-                                                    }));
+    PayloadNumbering numbering{number, [this] {
+                                   std::lock_guard numberLock(mutex);
+                                   return ++sequence;
+                               }};
+    connections.push_back({std::thread([this, fd, numbering = std::move(numbering), finished] {
+                               record(serveTransfer(fd, wakeRead.get(), options, numbering));
                                finished->store(true);
                            }),
                            finished});

@@ -23,15 +23,23 @@ struct SimulatorOptions {
     // 0 reads as fast as the bytes come.
     std::uint64_t readBytesPerSecond = 0;
     Fault fault = Fault::None;
+    // Whether ReceivedTransfer::payload holds the bytes themselves (the tests compare them);
+    // otherwise only their size and digest are kept, so a payload of any size streams through.
+    bool keepPayload = false;
 };
 
 // What the simulator saw of one connection.
 struct ReceivedTransfer {
     std::uint32_t typeCode = 0;
     std::uint32_t announcedSize = 0;
-    std::vector<std::uint8_t> payload; // the bytes received
-    std::string outcome;               // "ok", "refused", or what went wrong
-    std::string savedPath;             // where the payload was kept, if it was
+    // The bytes received after the size echo (the payload, then whatever the tool sent after
+    // the last answer, up to a limit): how many, their SHA-256 in lower-case hex, and with
+    // SimulatorOptions::keepPayload the bytes themselves.
+    std::uint64_t payloadSize = 0;
+    std::string payloadSha256;
+    std::vector<std::uint8_t> payload;
+    std::string outcome;   // "ok", "refused", or what went wrong
+    std::string savedPath; // where the payload was kept, if it was
 };
 
 // A recorder on a TCP port that speaks the recorder's side of the download protocol and serves

@@ -45,7 +45,9 @@ bool sendSerialNumber(std::uint16_t port, const Bytes& payload)
         }
         return got == expected;
     };
-    const Bytes size{0, 0, 0, static_cast<std::uint8_t>(payload.size())};
+    const auto n = payload.size();
+    const Bytes size{static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16),
+                     static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
     const Bytes ack{0xAB, 0x55, 0xAB, 0x55};
     const bool ok = sendBytes({0x55, 0xAB, 0x00, 0x06}) && receive({0xAB, 0x55, 0x00, 0x06}) &&
                     sendBytes(size) && receive(size) && sendBytes(payload) && receive(ack) &&
@@ -62,6 +64,7 @@ protected:
     {
         sim::SimulatorOptions options = test::loopbackOptions();
         options.saveDirectory = m_dir.path();
+        options.keepPayload = false; // what is saved comes as it arrives, not from a copy
         sim::Simulator simulator(options);
         EXPECT_TRUE(test::startSimulator(simulator));
         if (afterStart)
@@ -92,6 +95,20 @@ TEST_F(SimulatorSaveTest, ALaterRunKeepsThePayloadsOfAnEarlierOne)
     EXPECT_EQ(readBack(m_dir.file("0001-55ab0006.bin")), first);
     EXPECT_EQ(readBack(m_dir.file("0002-55ab0006.bin")), second);
     EXPECT_EQ(m_dir.entryCount(), 2u);
+}
+
+TEST_F(SimulatorSaveTest, APayloadOfManyReadsIsSavedWholeAndNothingElseIsLeft)
+{
+    Bytes payload(3'000'000);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<std::uint8_t>(i % 251); // a shifted or repeated read shows
+
+    const auto t = transferOnce(payload);
+
+    ASSERT_EQ(t.outcome, "ok");
+    EXPECT_EQ(t.savedPath, m_dir.file("0001-55ab0006.bin"));
+    EXPECT_EQ(readBack(m_dir.file("0001-55ab0006.bin")), payload);
+    EXPECT_EQ(m_dir.entryCount(), 1u); // no temporary file stays behind
 }
 
 TEST_F(SimulatorSaveTest, ANameTakenAfterStartIsNotOverwritten)

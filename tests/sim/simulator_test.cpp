@@ -77,7 +77,54 @@ TEST(Simulator, AnswersWithTheRecordersWordsInOrder)
         EXPECT_EQ(client.receive4(), (Bytes{0xAB, 0x55, 0xAB, 0x55}));
     }
     ASSERT_TRUE(simulator.waitForTransfers(1, 5s));
-    EXPECT_EQ(lines, (std::vector<std::string>{"type 0x55AB0005 size 8: ok"}));
+    // SHA-256 of the eight bytes, worked out with Python's hashlib.
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "type 0x55AB0005 size 8: ok (sha256 "
+                         "7f98f94de83d782db27f53a1cf28e373b87cb422c6f44843e308287d4e362ca8)"}));
+}
+
+// As tolvane-sim runs it, the simulator keeps only the size and SHA-256 of what arrived, never
+// the bytes. Digests are the published FIPS 180-2 examples.
+TEST(Simulator, KeepsTheSizeAndDigestOfAPayloadButNotTheBytes)
+{
+    struct Case {
+        Bytes payload;
+        const char* sha256;
+    };
+    const std::string fiftySix = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    const Case cases[] = {
+        {{'a', 'b', 'c'}, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {Bytes(fiftySix.begin(), fiftySix.end()),
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {Bytes(1'000'000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.payload.size());
+        sim::SimulatorOptions options;
+        options.port = 0;
+        sim::Simulator simulator(options);
+        ASSERT_TRUE(test::startSimulator(simulator));
+        {
+            RawClient client(simulator.port());
+            ASSERT_TRUE(client.send({0x55, 0xAB, 0x00, 0x03}));
+            EXPECT_EQ(client.receive4(), (Bytes{0xAB, 0x55, 0x00, 0x03}));
+            const auto size = c.payload.size();
+            const Bytes sizeWord{
+                static_cast<std::uint8_t>(size >> 24), static_cast<std::uint8_t>(size >> 16),
+                static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)};
+            ASSERT_TRUE(client.send(sizeWord));
+            EXPECT_EQ(client.receive4(), sizeWord);
+            ASSERT_TRUE(client.send(c.payload));
+            EXPECT_EQ(client.receive4(), (Bytes{0xAB, 0x55, 0xAB, 0x55}));
+            EXPECT_EQ(client.receive4(), (Bytes{0xAB, 0x55, 0xAB, 0x55}));
+        }
+        ASSERT_TRUE(simulator.waitForTransfers(1, 5s));
+        const auto received = simulator.transfers().at(0);
+        EXPECT_EQ(received.outcome, "ok");
+        EXPECT_EQ(received.payloadSize, c.payload.size());
+        EXPECT_EQ(received.payloadSha256, c.sha256);
+        EXPECT_TRUE(received.payload.empty());
+    }
 }
 
 // The simulator's own words as bytes on the wire, big-endian; the version it checks travels

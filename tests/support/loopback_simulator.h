@@ -11,13 +11,15 @@
 
 namespace tolvane::test {
 
-// Options for a simulator on 127.0.0.1 at a port the system picks.
+// Options for a simulator on 127.0.0.1 at a port the system picks, keeping each payload whole so
+// tests can compare it.
 inline sim::SimulatorOptions loopbackOptions(sim::Fault fault = sim::Fault::None)
 {
     sim::SimulatorOptions options;
     options.host = "127.0.0.1";
     options.port = 0;
     options.fault = fault;
+    options.keepPayload = true;
     return options;
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 // How often the queue is looked at while the peer takes the last bytes; the queue gives no
 // wake-up of its own.
-constexpr std::chrono::milliseconds DrainPollInterval{5};
+constexpr std::chrono::milliseconds DrainPollInterval{1};
 
 } // namespace
 
