@@ -1,6 +1,7 @@
 # The two commands a new user needs:
 #   make run   builds Tolvane and opens it against the built-in recorder simulator
 #   make test  builds Tolvane and runs every test
+#   make package  builds a .deb to install with apt install ./build/tolvane_*.deb
 # And for speed and hostile input:
 #   make bench           builds the benchmarks and prints their figures
 #   make fuzz SECONDS=N  builds the fuzz targets with clang and runs each for N seconds
@@ -28,6 +29,9 @@ test: build
 
 # Figures, not tests: each benchmark prints a table beside its goal.
 bench: build
+	@$(BUILD)/bin/transfer_bench
+	@$(BUILD)/bin/simulator_bench
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/bin/window_bench
 	@$(BUILD)/bin/inspect_bench
 	@$(BUILD)/bin/record_bench 1000000
 	@$(BUILD)/bin/record_server_bench
@@ -41,6 +45,11 @@ fuzz: deps
 
 run: build
 	@scripts/run-with-simulator $(BUILD)/bin
+
+# A .deb of the programs, the menu entry, icons and man pages: $(BUILD)/tolvane_VERSION_ARCH.deb
+.PHONY: package
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

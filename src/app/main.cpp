@@ -1,11 +1,25 @@
 #include "gui/upgrade_app.h"
 
+#include <QCoreApplication>
+
 #include <csignal>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
     // A save at the file-size limit must fail with its message (EFBIG), not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    tolvane::CommandLine commandLine;
+    {
+        // Help, version and a bad argument need no display: read them before the QApplication.
+        QCoreApplication reader(argc, argv);
+        commandLine = tolvane::readCommandLine(QCoreApplication::arguments());
+    }
+    if (!commandLine.options) {
+        const QByteArray text = commandLine.text.toLocal8Bit();
+        std::fputs(text.constData(), commandLine.exitStatus == 0 ? stdout : stderr);
+        return commandLine.exitStatus;
+    }
     tolvane::UpgradeApp app(argc, argv);
-    return app.run();
+    return app.run(*commandLine.options);
 }

@@ -2,6 +2,7 @@
 
 #include "cli/targets.h"
 #include "core/image/mac_address.h"
+#include "tolvane_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -80,6 +81,7 @@ struct CommandTree {
         // and a command word read once is not taken again (a file may be called "data").
         root.allow_extras();
         root.require_subcommand(0, 1);
+        root.set_version_flag("--version", "tolvane-cli " TOLVANE_VERSION);
         groups[&root] = &Program;
         for (const CommandGroup& group : Groups)
             groups[root.add_subcommand(group.word)] = &group;
@@ -392,6 +394,11 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
         tree.root.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         return {CliCommand{}, ""}; // Help
+    } catch (const CLI::CallForVersion&) {
+        // The program's version: the version command without an image.
+        CliCommand command;
+        command.kind = CommandKind::Version;
+        return {command, ""};
     } catch (const CLI::ParseError& cliError) {
         // Every option takes one value or none: a mismatch is an option at the very end.
         const bool valueMissing = dynamic_cast<const CLI::ArgumentMismatch*>(&cliError) &&
@@ -489,6 +496,10 @@ Record options:
                         YYYY-MM-DDTHH:MM:SS, in UTC
   --format jsonl|csv    export as JSON lines or as comma-separated values
   --into RECORD         the record the lines of FILE.jsonl are added to
+
+Other options:
+  --help                show this text
+  --version             show the program's version
 
 Exit status: 0 when everything succeeded, 1 when a download or check failed, 2 for a usage error.
 )";

@@ -1,21 +1,122 @@
 #include "gui/upgrade_app.h"
 
 #include "core/base/messages.h"
+#include "core/download/target_address.h"
 #include "gui/app_icon.h"
 #include "gui/prompter.h"
 #include "gui/upgrade_window.h"
 #include "record/production_record.h"
+#include "tolvane_version.h"
 
 #include <QCommandLineParser>
+#include <QLineEdit>
 
 #include <csignal>
+#include <memory>
 
 namespace tolvane {
+
+namespace {
+
+const QString programName = QStringLiteral("tolvane");
+
+QString usageError(const QString& why)
+{
+    return programName + QStringLiteral(": ") + why + QStringLiteral("\nTry '") + programName +
+           QStringLiteral(" --help' for more information.\n");
+}
+
+void setField(UpgradeWindow& window, const char* objectName, const QString& text)
+{
+    // The window names its fields; a missing one is a fault of this build, not of the input.
+    auto* field = window.findChild<QLineEdit*>(QString::fromLatin1(objectName));
+    Q_ASSERT(field);
+    if (field)
+        field->setText(text);
+}
+
+} // namespace
+
+CommandLine readCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Tolvane: firmware, PTZ tables and identities for DVRs."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Show the program's version."));
+    parser.addOption(versionOption);
+    const QCommandLineOption recordOption(
+        QStringLiteral("record"),
+        QStringLiteral("Keep every download in the production record FILE.db and refuse a MAC "
+                       "address it shows used."),
+        QStringLiteral("FILE.db"));
+    parser.addOption(recordOption);
+    const QCommandLineOption targetOption(
+        QStringLiteral("target"),
+        QStringLiteral("The recorder to fill in: an IPv4 address, and a port (5000 unless "
+                       "given)."),
+        QStringLiteral("HOST[:PORT]"));
+    parser.addOption(targetOption);
+    parser.addPositionalArgument(QStringLiteral("IMAGE"),
+                                 QStringLiteral("The image path to fill in."),
+                                 QStringLiteral("[IMAGE]"));
+
+    CommandLine result;
+    if (!parser.parse(arguments)) {
+        result.exitStatus = 2;
+        result.text = usageError(parser.errorText());
+        return result;
+    }
+    if (parser.isSet(helpOption)) {
+        result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(versionOption)) {
+        result.text = programName + QStringLiteral(" " TOLVANE_VERSION "\n");
+        return result;
+    }
+    StartOptions options;
+    if (parser.isSet(recordOption))
+        options.recordPath = parser.value(recordOption);
+    if (parser.isSet(targetOption)) {
+        std::string why;
+        options.target = parseTarget(parser.value(targetOption).toStdString(), &why);
+        if (!options.target) {
+            result.exitStatus = 2;
+            result.text =
+                usageError(QStringLiteral("bad --target '%1': %2")
+                               .arg(parser.value(targetOption), QString::fromStdString(why)));
+            return result;
+        }
+    }
+    const QStringList images = parser.positionalArguments();
+    if (images.size() > 1) {
+        result.exitStatus = 2;
+        result.text =
+            usageError(QStringLiteral("one image path at most, not %1").arg(images.size()));
+        return result;
+    }
+    if (!images.isEmpty())
+        options.imagePath = images.front();
+    result.options = options;
+    return result;
+}
+
+void applyStartOptions(UpgradeWindow& window, const StartOptions& options)
+{
+    if (options.target) {
+        setField(window, "targetIpEdit", QString::fromStdString(options.target->address));
+        setField(window, "targetPortEdit", QString::number(options.target->port));
+    }
+    if (options.imagePath)
+        setField(window, "imagePathEdit", *options.imagePath);
+}
 
 UpgradeApp::UpgradeApp(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Tolvane"));
-    setApplicationVersion(QStringLiteral("3.7"));
+    setApplicationVersion(QStringLiteral(TOLVANE_VERSION));
     setWindowIcon(tolvaneIcon());
 }
 
@@ -27,34 +128,22 @@ bool UpgradeApp::initSocketLayer()
     return sigaction(SIGPIPE, &ignore, nullptr) == 0;
 }
 
-int UpgradeApp::run()
+int UpgradeApp::run(const StartOptions& options)
 {
     QtPrompter prompter;
-    return run(prompter);
+    return run(prompter, options);
 }
 
-int UpgradeApp::run(Prompter& prompter)
+int UpgradeApp::run(Prompter& prompter, const StartOptions& options)
 {
     if (!initSocketLayer()) {
         prompter.showMessage(nullptr, MessageId::SocketLayerStartFailed);
         return 1;
     }
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Tolvane: firmware, PTZ tables and identities for DVRs."));
-    parser.addHelpOption();
-    const QCommandLineOption recordOption(
-        QStringLiteral("record"),
-        QStringLiteral("Keep every download in the production record FILE.db and refuse a MAC "
-                       "address it shows used."),
-        QStringLiteral("FILE.db"));
-    parser.addOption(recordOption);
-    parser.process(arguments());
-
     std::unique_ptr<record::ProductionRecord> productionRecord;
-    if (parser.isSet(recordOption)) {
+    if (options.recordPath) {
         std::string error;
-        productionRecord =
-            record::openProductionRecord(parser.value(recordOption).toStdString(), &error);
+        productionRecord = record::openProductionRecord(options.recordPath->toStdString(), &error);
         if (!productionRecord) {
             prompter.showMessage(nullptr, messageQString(MessageId::CannotWriteRecord) +
                                               QStringLiteral("\n\n") +
@@ -64,6 +153,7 @@ int UpgradeApp::run(Prompter& prompter)
     }
     UpgradeWindow window(prompter);
     window.setProductionRecord(productionRecord.get());
+    applyStartOptions(window, options);
     window.exec();
     return 0;
 }

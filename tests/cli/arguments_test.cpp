@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace tolvane::cli {
 namespace {
@@ -87,6 +88,15 @@ TEST(Help, PrintsUsageOnStdoutAndSucceeds)
         EXPECT_NE(run.out.find("tolvane-cli download integrated IMAGE"), std::string::npos);
         EXPECT_EQ(run.err, "");
     }
+}
+
+TEST(Version, PrintsTheProgramsVersionOnStdoutAndSucceeds)
+{
+    const auto run = test::runTolvaneCli({"--version"});
+    EXPECT_EQ(run.status, ExitSuccess);
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("tolvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << run.out;
+    EXPECT_EQ(run.err, "");
 }
 
 TEST(ParseArguments, CarriesCheckedValues)
