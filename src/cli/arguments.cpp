@@ -395,9 +395,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     } catch (const CLI::CallForHelp&) {
         return {CliCommand{}, ""}; // Help
     } catch (const CLI::CallForVersion&) {
-        // The program's version: the version command without an image.
         CliCommand command;
-        command.kind = CommandKind::Version;
+        command.kind = CommandKind::ProgramVersion;
         return {command, ""};
     } catch (const CLI::ParseError& cliError) {
         // Every option takes one value or none: a mismatch is an option at the very end.

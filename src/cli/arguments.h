@@ -11,6 +11,7 @@ namespace tolvane::cli {
 
 enum class CommandKind {
     Help,
+    ProgramVersion, // --version: the program's own, not an image's
     Download,
     Version,
     Inspect,

@@ -32,12 +32,10 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
     case CommandKind::Help: out << usageText(); return ExitSuccess;
     case CommandKind::Download:
         return runDownloadCommand(command, out, err, settings, progressStyleFor(command, settings));
-    case CommandKind::Version:
-        if (command.file.empty()) { // --version: the program's, not an image's
-            out << "tolvane-cli " TOLVANE_VERSION "\n";
-            return ExitSuccess;
-        }
-        return runVersionCommand(command, out, err);
+    case CommandKind::ProgramVersion:
+        out << "tolvane-cli " TOLVANE_VERSION "\n";
+        return ExitSuccess;
+    case CommandKind::Version: return runVersionCommand(command, out, err);
     case CommandKind::Inspect: return runInspectCommand(command, out, err);
     case CommandKind::PtzShow: return runPtzShowCommand(command, out, err);
     case CommandKind::PtzVerify: return runPtzVerifyCommand(command, out, err);
