@@ -69,10 +69,28 @@ IoStatus PayloadSender::sendChunk(std::int64_t end)
 IoStatus PayloadSender::drain()
 {
     m_draining = true;
-    updateTaken();
-    std::int64_t lastTaken = m_taken;
-    m_stallDeadline = SteadyClock::now() + m_stallLimit;
-    while (m_taken < m_size) {
+    std::int64_t lastTaken = -1;
+    bool hungUp = false;
+    for (;;) {
+        // The queue first: a peer that closes with bytes unread marks this socket with its error
+        // before the kernel frees them, so an empty queue with no error means every byte was read.
+        updateTaken();
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
+            errno = error;
+            return error == EPIPE || error == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+        }
+        if (m_taken == m_size)
+            break;
+        if (hungUp) {
+            errno = ECONNRESET;
+            return IoStatus::Closed;
+        }
+        if (m_taken > lastTaken) {
+            lastTaken = m_taken;
+            m_stallDeadline = SteadyClock::now() + m_stallLimit;
+        }
         report(false);
         if (SteadyClock::now() >= m_stallDeadline)
             return IoStatus::TimedOut;
@@ -86,20 +104,8 @@ IoStatus PayloadSender::drain()
                        std::clamp(left, std::chrono::milliseconds{0}, DrainPollInterval).count()));
         if (ready < 0 && errno != EINTR)
             return IoStatus::WaitFailed;
-        if (ready > 0 && (entry.revents & (POLLERR | POLLHUP)) != 0) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
-                errno = error;
-            else
-                errno = ECONNRESET;
-            return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
-        }
-        updateTaken();
-        if (m_taken > lastTaken) {
-            lastTaken = m_taken;
-            m_stallDeadline = SteadyClock::now() + m_stallLimit;
-        }
+        // A hang-up ends the wait, unless the queue then shows the peer read everything first.
+        hungUp = ready > 0 && (entry.revents & (POLLERR | POLLHUP)) != 0;
     }
     report(true);
     return IoStatus::Done;
