@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/sha256_digest.h"
+#include "core/base/sha256_digest.h"
 
 #include <condition_variable>
 #include <cstddef>

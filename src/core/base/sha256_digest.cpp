@@ -1,10 +1,10 @@
-#include "sim/sha256_digest.h"
+#include "core/base/sha256_digest.h"
 
 #include <openssl/evp.h>
 
 #include <stdexcept>
 
-namespace tolvane::sim {
+namespace tolvane {
 
 void Sha256Digest::ContextFree::operator()(evp_md_ctx_st* context) const
 {
@@ -43,4 +43,4 @@ std::string Sha256Digest::finishHex()
     return text;
 }
 
-} // namespace tolvane::sim
+} // namespace tolvane

@@ -6,7 +6,7 @@
 
 struct evp_md_ctx_st;
 
-namespace tolvane::sim {
+namespace tolvane {
 
 // A SHA-256 digest taken a piece at a time, by libcrypto (which uses the CPU's SHA instructions
 // where it has them), so a payload is fingerprinted without being held whole.
@@ -28,4 +28,4 @@ private:
     std::unique_ptr<evp_md_ctx_st, ContextFree> m_context;
 };
 
-} // namespace tolvane::sim
+} // namespace tolvane
