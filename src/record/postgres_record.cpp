@@ -1,6 +1,7 @@
 #include "record/postgres_record.h"
 
 #include "record/record_schema.h"
+#include "record/row_import.h"
 
 #include <libpq-fe.h>
 
@@ -362,29 +363,16 @@ std::optional<ImportReport> PostgresRecord::importRows(const std::vector<RecordE
     std::lock_guard lock(m_mutex);
     if (!execute("BEGIN", error))
         return std::nullopt;
-    ImportReport report;
-    for (const auto& row : rows) {
-        const bool pending = row.result == ResultPending;
-        if (!pending && !execute(ReleasePending, error, Parameters().add(row.unit)))
-            return abandon(std::optional<ImportReport>(), error);
-        bool holds = false;
-        if (row.mac && (pending || row.result == ResultOk)) {
-            bool failed = false;
-            const auto held = holder(*row.mac, failed);
-            if (failed)
-                return abandon(std::optional<ImportReport>(), error);
-            holds = !held;
-            if (held)
-                report.duplicates.push_back("MAC " + *row.mac + " of unit " + row.unit + " (" +
-                                            isoUtcTime(row.time) + ", " + row.target +
-                                            ") is already held by unit " + held->unit + " (" +
-                                            isoUtcTime(held->time) + ", " + held->target + ")");
-        }
-        if (!insert(row, holds) ||
-            (row.mac && !pending && !holds && !execute(Rehold, error, Parameters().add(row.mac))))
-            return abandon(std::optional<ImportReport>(), error);
-        ++report.rows;
-    }
+    const auto report = importRowsWith(
+        rows,
+        {[&](const std::string& unit) {
+             return execute(ReleasePending, error, Parameters().add(unit));
+         },
+         [this](const std::string& mac, bool& failed) { return holder(mac, failed); },
+         [this](const RecordEntry& row, bool holds) { return insert(row, holds); },
+         [&](const std::string& mac) { return execute(Rehold, error, Parameters().add(mac)); }});
+    if (!report)
+        return abandon(std::optional<ImportReport>(), error);
     if (!execute("COMMIT", error))
         return abandon(std::optional<ImportReport>(), error);
     return report;

@@ -1,6 +1,7 @@
 #include "record/sqlite_record.h"
 
 #include "record/record_schema.h"
+#include "record/row_import.h"
 
 #include <sqlite3.h>
 
@@ -410,28 +411,13 @@ std::optional<ImportReport> SqliteRecord::importRows(const std::vector<RecordEnt
     std::lock_guard lock(m_mutex);
     if (!begin(error))
         return std::nullopt;
-    ImportReport report;
-    for (const auto& row : rows) {
-        const bool pending = row.result == ResultPending;
-        if (!pending && !releasePending(row.unit))
-            return abandon(std::optional<ImportReport>(), error);
-        bool holds = false;
-        if (row.mac && (pending || row.result == ResultOk)) {
-            bool queryFailed = false;
-            const auto holder = macHolder(*row.mac, queryFailed);
-            if (queryFailed)
-                return abandon(std::optional<ImportReport>(), error);
-            holds = !holder;
-            if (holder)
-                report.duplicates.push_back("MAC " + *row.mac + " of unit " + row.unit + " (" +
-                                            isoUtcTime(row.time) + ", " + row.target +
-                                            ") is already held by unit " + holder->unit + " (" +
-                                            isoUtcTime(holder->time) + ", " + holder->target + ")");
-        }
-        if (!insert(row, holds) || (row.mac && !pending && !holds && !rehold(*row.mac)))
-            return abandon(std::optional<ImportReport>(), error);
-        ++report.rows;
-    }
+    const auto report = importRowsWith(
+        rows, {[this](const std::string& unit) { return releasePending(unit); },
+               [this](const std::string& mac, bool& failed) { return macHolder(mac, failed); },
+               [this](const RecordEntry& row, bool holds) { return insert(row, holds); },
+               [this](const std::string& mac) { return rehold(mac); }});
+    if (!report)
+        return abandon(std::optional<ImportReport>(), error);
     if (!commit(error))
         return abandon(std::optional<ImportReport>(), error);
     return report;
