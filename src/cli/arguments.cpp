@@ -446,17 +446,6 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     return result;
 }
 
-const char* downloadTypeName(DownloadType type)
-{
-    switch (type) {
-    case DownloadType::ApplicationImage: return "app";
-    case DownloadType::IntegratedImage: return "integrated";
-    case DownloadType::PtzImage: return "ptz";
-    case DownloadType::IndividualData: return "data";
-    }
-    return "";
-}
-
 const char* usageText()
 {
     return R"(Usage:

@@ -58,6 +58,5 @@ struct ParsedArguments {
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 const char* usageText();
-const char* downloadTypeName(DownloadType type); // "app", "integrated", "ptz", "data"
 
 } // namespace tolvane::cli

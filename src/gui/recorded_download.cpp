@@ -3,6 +3,7 @@
 #include "core/download/target_address.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
+#include "record/sha256.h"
 #include "record/unit_record.h"
 
 #include <chrono>
@@ -33,27 +34,18 @@ QString MessageTap::saveFile(QWidget* parent, const QString& caption, const QStr
 
 namespace {
 
-const char* typeName(DownloadType type)
-{
-    switch (type) {
-    case DownloadType::ApplicationImage: return "app";
-    case DownloadType::IntegratedImage: return "integrated";
-    case DownloadType::PtzImage: return "ptz";
-    case DownloadType::IndividualData: return "data";
-    }
-    return "";
-}
-
 // The unit's fields as the record keeps them; the MAC only when this download sends a valid one.
 record::RecordEntry unitFields(DownloadType type, const DownloadInputs& inputs)
 {
     record::RecordEntry unit;
     unit.target = targetText(inputs.target);
-    unit.type = typeName(type);
+    unit.type = downloadTypeName(type);
     const bool identity =
         type == DownloadType::IntegratedImage || type == DownloadType::IndividualData;
-    if (type != DownloadType::IndividualData)
+    if (type != DownloadType::IndividualData) {
         unit.file = inputs.imagePath;
+        unit.sha256 = record::sha256OfFile(inputs.imagePath);
+    }
     if (identity && inputs.identity.sendMac && isValidMacText(inputs.identity.macText))
         unit.mac = formatMacAddress(splitMacAddress(inputs.identity.macText));
     if (identity && inputs.identity.sendSerial)

@@ -3,24 +3,30 @@
 #include "record/production_record.h"
 #include "upgrade_window_fixture.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <sqlite3.h>
 
 namespace tolvane::upgrade_window_test {
 namespace {
 
-// The record's rows as "MAC result", read the way any SQLite client would.
-QStringList recordRows(const std::string& path)
+// The record's rows as "MAC result" (or the columns asked for), read the way any SQLite client
+// would.
+QStringList recordRows(const std::string& path,
+                       const char* columns = "coalesce(mac, '-'), result")
 {
     QStringList rows;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_stmt* query = nullptr;
-        sqlite3_prepare_v2(db, "SELECT coalesce(mac, '-'), result FROM units ORDER BY id", -1,
-                           &query, nullptr);
-        while (query && sqlite3_step(query) == SQLITE_ROW)
-            rows << QStringLiteral("%1 %2").arg(
-                reinterpret_cast<const char*>(sqlite3_column_text(query, 0)),
-                reinterpret_cast<const char*>(sqlite3_column_text(query, 1)));
+        const std::string select = std::string("SELECT ") + columns + " FROM units ORDER BY id";
+        sqlite3_prepare_v2(db, select.c_str(), -1, &query, nullptr);
+        while (query && sqlite3_step(query) == SQLITE_ROW) {
+            QStringList fields;
+            for (int column = 0; column < sqlite3_column_count(query); ++column)
+                fields << reinterpret_cast<const char*>(sqlite3_column_text(query, column));
+            rows << fields.join(' ');
+        }
         sqlite3_finalize(query);
     }
     sqlite3_close(db);
@@ -55,6 +61,28 @@ TEST_F(UpgradeWindowTest, RecordedBenchSendsEachMacOnce)
     EXPECT_FALSE(m_sim->waitForTransfers(2, 200ms));
     EXPECT_EQ(recordRows(path),
               (QStringList{"0012AB000001 pending", "0012AB000001 ok", "0012AB000001 refused"}));
+}
+
+TEST_F(UpgradeWindowTest, RecordedImageCarriesItsFileAndDigest)
+{
+    const std::string path = m_dir.file("units.db");
+    std::string error;
+    const auto record = record::openProductionRecord(path, &error);
+    ASSERT_TRUE(record) << error;
+    m_window->setProductionRecord(record.get());
+    const std::string image = writeApplicationImage();
+    QFile file(QString::fromStdString(image));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString digest =
+        QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+
+    m_prompter.openFiles = {QString::fromStdString(image)};
+    pointAtSimulator();
+    child<QPushButton>("browseButton")->click();
+    pressDownload();
+    ASSERT_TRUE(m_sim->waitForTransfers(2, 5s));
+    EXPECT_EQ(recordRows(path, "type, file, sha256, result"),
+              QStringList{QStringLiteral("app %1 %2 ok").arg(QString::fromStdString(image), digest)});
 }
 
 } // namespace

@@ -326,6 +326,17 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
     return outcome;
 }
 
+const char* downloadTypeName(DownloadType type)
+{
+    switch (type) {
+    case DownloadType::ApplicationImage: return "app";
+    case DownloadType::IntegratedImage: return "integrated";
+    case DownloadType::PtzImage: return "ptz";
+    case DownloadType::IndividualData: return "data";
+    }
+    return "";
+}
+
 RoutineOutcome runDownload(DownloadType type, const DownloadInputs& inputs, DownloadOperator& op)
 {
     switch (type) {

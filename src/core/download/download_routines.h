@@ -40,6 +40,9 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
 
 // What the main window and the command line can send, numbered as the main window's choices.
 enum class DownloadType { IntegratedImage = 0, IndividualData = 1, ApplicationImage = 2, PtzImage = 3 };
+// The word the command line and the production record use for it: "app", "integrated", "ptz",
+// "data".
+const char* downloadTypeName(DownloadType type);
 
 struct DownloadInputs {
     std::string imagePath; // not used for individual data
