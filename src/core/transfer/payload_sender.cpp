@@ -71,6 +71,9 @@ IoStatus PayloadSender::drain()
     m_draining = true;
     std::int64_t lastTaken = -1;
     bool hungUp = false;
+    // The recorder's answer comes once it has read everything, so its arrival is the moment to
+    // look again; if something is readable before then, only the timer is left.
+    short wakeOn = POLLIN;
     for (;;) {
         // The queue first: a peer that closes with bytes unread marks this socket with its error
         // before the kernel frees them, so an empty queue with no error means every byte was read.
@@ -94,8 +97,8 @@ IoStatus PayloadSender::drain()
         report(false);
         if (SteadyClock::now() >= m_stallDeadline)
             return IoStatus::TimedOut;
-        // No events asked for: poll still wakes on an error or a hang-up, and otherwise sleeps.
-        pollfd entry{m_socket, 0, 0};
+        // Poll wakes on an error or a hang-up whatever is asked for.
+        pollfd entry{m_socket, wakeOn, 0};
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(m_stallDeadline - SteadyClock::now());
         const int ready =
@@ -106,6 +109,8 @@ IoStatus PayloadSender::drain()
             return IoStatus::WaitFailed;
         // A hang-up ends the wait, unless the queue then shows the peer read everything first.
         hungUp = ready > 0 && (entry.revents & (POLLERR | POLLHUP)) != 0;
+        if (ready > 0 && (entry.revents & POLLIN) != 0)
+            wakeOn = 0;
     }
     report(true);
     return IoStatus::Done;
