@@ -2,6 +2,7 @@
 // in process, and as whole processes beside `tolvane-cli --help`, which is what a production
 // line's script pays per call. Medians of several runs beside the goals.
 
+#include "bench_support.h"
 #include "cli/cli.h"
 #include "support/firmware_image.h"
 #include "support/temp_dir.h"
@@ -10,7 +11,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -21,17 +21,12 @@ extern char** environ;
 
 namespace {
 
+using tolvane::bench::median;
 using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point started)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-}
-
-double median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 // A negative time when the command fails.
