@@ -26,6 +26,46 @@ QString usageError(const QString& why)
            QStringLiteral(" --help' for more information.\n");
 }
 
+// The toolkit's own options ("-platform offscreen", "-style=Fusion", ...), which QApplication
+// takes for itself later; they are no usage error. Qt accepts them with one dash or two.
+QStringList withoutToolkitOptions(const QStringList& arguments)
+{
+    static const QStringList withValue{
+        QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+        QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"),    QStringLiteral("session"),
+        QStringLiteral("display"),         QStringLiteral("geometry"),
+        QStringLiteral("style"),           QStringLiteral("stylesheet"),
+        QStringLiteral("qmljsdebugger")};
+    static const QStringList flags{QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                   QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                   QStringLiteral("sync")};
+    QStringList kept;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QStringLiteral("--")) {
+            kept << arguments.mid(i); // the rest are image paths, dashes and all
+            break;
+        }
+        if (i == 0 || !argument.startsWith(QLatin1Char('-'))) {
+            kept << argument;
+            continue;
+        }
+        const QString name = argument.mid(argument.startsWith(QStringLiteral("--")) ? 2 : 1);
+        const QString key = name.section(QLatin1Char('='), 0, 0);
+        if (withValue.contains(key) && key != name)
+            continue; // -style=Fusion
+        if (withValue.contains(name) && i + 1 < arguments.size()) {
+            ++i; // -platform offscreen
+            continue;
+        }
+        if (!flags.contains(name))
+            kept << argument;
+    }
+    return kept;
+}
+
 void setField(UpgradeWindow& window, const char* objectName, const QString& text)
 {
     // The window names its fields; a missing one is a fault of this build, not of the input.
@@ -63,7 +103,7 @@ CommandLine readCommandLine(const QStringList& arguments)
                                  QStringLiteral("[IMAGE]"));
 
     CommandLine result;
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(withoutToolkitOptions(arguments))) {
         result.exitStatus = 2;
         result.text = usageError(parser.errorText());
         return result;

@@ -50,7 +50,14 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineRow{{target, "dvr.local"}, 2, false, "", 0, {}, "tolvane: bad --target"},
         CommandLineRow{{target}, 2, false, "", 0, {}, "tolvane: "},
         CommandLineRow{{"a.bin", "b.bin"}, 2, false, "", 0, {}, "one image path"},
-        CommandLineRow{{"--bogus"}, 2, false, "", 0, {}, "bogus"}));
+        CommandLineRow{{"--bogus"}, 2, false, "", 0, {}, "bogus"},
+        // The toolkit's own options are left to it, in both spellings and both forms.
+        CommandLineRow{{"-platform", "offscreen", "-reverse", "--style=Fusion", "app.bin"},
+                       0, true, "", 0, "app.bin"},
+        CommandLineRow{{"--platform", "xcb", target, "127.0.0.1", "-qwindowtitle", "T"},
+                       0, true, "127.0.0.1", 5000},
+        // After "--" everything is an image path, dashes included.
+        CommandLineRow{{"--", "-reverse"}, 0, true, "", 0, "-reverse"}));
 
 TEST_F(UpgradeWindowTest, StartOptionsFillTheFieldsDownloadSends)
 {
