@@ -24,7 +24,7 @@ namespace {
 using namespace tolvane::bench;
 using Clock = std::chrono::steady_clock;
 
-constexpr int Runs = 7;
+constexpr int Runs = 31;
 constexpr std::size_t SinkReadBlock = 1 << 20;
 
 // A recorder reduced to its words: answers the type code and the size, reads the payload into
