@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 namespace tolvane {
@@ -109,7 +110,11 @@ PtzEditorWindow::PtzEditorWindow(Prompter& prompter, const PtzProtocol& record,
     // A click on the command already shown selects it again: its unsaved edits are dropped.
     connect(m_commandList, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { commandSelected(m_commandList->row(item)); });
+    // Space is the keyboard's click.
+    m_commandList->installEventFilter(this);
     m_numberEdit->setEnabled(m_mode == Mode::Adding);
+    // The window opens on its first field, not on OK, which was made first for the layout.
+    (m_mode == Mode::Adding ? m_numberEdit : m_nameEdit)->setFocus();
 
     loadHeader(m_record);
     showCommand(0);
@@ -350,6 +355,17 @@ void PtzEditorWindow::storeHeader()
     m_record.dataBits = dataBitsCodeFromChoice(m_fields.dataBits);
     m_record.stopBits = stopBitsCodeFromChoice(m_fields.stopBits);
     m_record.baudRate = m_fields.baudRate;
+}
+
+bool PtzEditorWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_commandList && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        commandSelected(m_commandList->currentRow());
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void PtzEditorWindow::commandSelected(int index)

@@ -41,6 +41,9 @@ public:
 public slots:
     void accept() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void commandSelected(int index);
     void restoreDefaults();

@@ -129,8 +129,13 @@ QBoxLayout* PtzImageWindow::buildMoveButtons()
 {
     auto* moves = new QVBoxLayout;
     moves->addStretch(1);
-    moves->addWidget(addButton({">>", "copyToImageButton", &PtzImageWindow::copyToImage}));
-    moves->addWidget(addButton({"<<", "takeFromImageButton", &PtzImageWindow::takeFromImage}));
+    // Arrows say little read aloud; the description says where the protocol goes.
+    QPushButton* copy = addButton({">>", "copyToImageButton", &PtzImageWindow::copyToImage});
+    copy->setAccessibleDescription(QStringLiteral("Copy to the target image"));
+    QPushButton* take = addButton({"<<", "takeFromImageButton", &PtzImageWindow::takeFromImage});
+    take->setAccessibleDescription(QStringLiteral("Take back from the target image"));
+    moves->addWidget(copy);
+    moves->addWidget(take);
     moves->addStretch(1);
     return moves;
 }

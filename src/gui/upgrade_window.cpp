@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 #include <QStringList>
 #include <QVBoxLayout>
 
@@ -161,6 +162,8 @@ void UpgradeWindow::buildImageFields()
     m_browseButton = named(new QPushButton(QStringLiteral("..."), this), "browseButton");
     m_browseButton->setAccessibleName(QStringLiteral("Browse for image"));
     m_browseButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_browseButton->setToolTip(QStringLiteral("Browse for image (Ctrl+O)"));
+    m_browseButton->setAccessibleDescription(QStringLiteral("Ctrl+O"));
     m_browseButton->setAutoDefault(false);
     m_browseButton->setMaximumWidth(
         m_browseButton->fontMetrics().horizontalAdvance(m_browseButton->text()) + 24);
@@ -187,6 +190,20 @@ void UpgradeWindow::buildIdentityFields()
     m_serialEdit = named(new QLineEdit(this), "serialEdit");
     m_serialEdit->setAccessibleName(QStringLiteral("Download S/N"));
 
+    // Tab does not move the focus here, and a box's Alt letter ticks or clears it: without keys of
+    // their own, the edits of ticked boxes could be reached only by clearing and ticking again.
+    const auto focusKey = [this](QLineEdit* edit, Qt::Key key, const QString& keyName) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | key), this);
+        connect(shortcut, &QShortcut::activated, edit, [edit] {
+            if (edit->isEnabled())
+                edit->setFocus(Qt::ShortcutFocusReason);
+        });
+        edit->setToolTip(keyName);
+        edit->setAccessibleDescription(keyName);
+    };
+    focusKey(m_macEdit, Qt::Key_M, QStringLiteral("Alt+Shift+M"));
+    focusKey(m_serialEdit, Qt::Key_S, QStringLiteral("Alt+Shift+S"));
+
     m_certificationKeyLabel =
         named(new QLabel(QStringLiteral("Certification Key :"), this), "certificationKeyLabel");
     m_certificationKeyEdit = named(new QLineEdit(this), "certificationKeyEdit");
@@ -209,7 +226,7 @@ void UpgradeWindow::buildButtons()
     };
     m_editPtzButton = button("&Editing PTZ Data", "editPtzButton", "Editing PTZ Data");
     connect(m_editPtzButton, &QPushButton::clicked, this, &UpgradeWindow::editPtzData);
-    m_downloadButton = button("&Download\n(Enter key)", "downloadButton", "Download");
+    m_downloadButton = button("&Download\n(Enter key)", "downloadButton", "Download (Enter key)");
     m_downloadButton->setDefault(true);
     connect(m_downloadButton, &QPushButton::clicked, this, &UpgradeWindow::download);
     m_exitButton = button("E&xit (ESC key)", "exitButton", "Exit (ESC key)");

@@ -142,6 +142,11 @@ TEST_F(PtzEditorWindowTest, ReselectingTheShownCommandDropsUnsavedEdits)
     EXPECT_EQ(edit(QStringLiteral("nameEdit"))->text(), QStringLiteral("Alpha"));
     EXPECT_EQ(edit(QStringLiteral("baudRateEdit"))->text(), QStringLiteral("9600"));
     EXPECT_EQ(byteEdit(0)->text(), QStringLiteral("90")); // 3 * 44 + 12
+
+    // Space on the shown row does the same from the keyboard.
+    retype(byteEdit(0), QStringLiteral("EE"));
+    QTest::keyClick(commands(), Qt::Key_Space);
+    EXPECT_EQ(byteEdit(0)->text(), QStringLiteral("90"));
     press("okButton");
     EXPECT_EQ(m_editor->record(), original);
 }
@@ -316,6 +321,7 @@ TEST_F(PtzEditorWindowTest, FieldsAreNamedAfterTheirCaptions)
 TEST_F(PtzEditorWindowTest, TabReachesEveryControlInReadingOrder)
 {
     open(PtzProtocol{}, Mode::Adding);
+    EXPECT_EQ(m_editor->focusWidget(), edit(QStringLiteral("numberEdit")));
     QStringList order;
     QWidget* w = edit(QStringLiteral("numberEdit"));
     do {

@@ -1,5 +1,7 @@
 #include "gui/upgrade_window_fixture.h"
 
+#include <tuple>
+
 namespace tolvane {
 namespace {
 
@@ -31,7 +33,7 @@ TEST_F(UpgradeWindowTest, ScreenReadersGetThePlainCaptions)
         {"serialBox", "Download S/N"},
         {"serialEdit", "Download S/N"},
         {"editPtzButton", "Editing PTZ Data"},
-        {"downloadButton", "Download"},
+        {"downloadButton", "Download (Enter key)"},
         {"exitButton", "Exit (ESC key)"},
         {"downloadTypeGroup", "Select Download Type"},
     };
@@ -132,6 +134,18 @@ TEST_F(UpgradeWindowKeyTest, AltMClearsTheMacBoxOfAnIdentityType)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !box("macBox")->isChecked(); }));
     // Through the box's click handler, which disables the MAC edit with it.
     EXPECT_TRUE(QTest::qWaitFor([&] { return !edit("macEdit")->isEnabled(); }));
+}
+
+TEST_F(UpgradeWindowKeyTest, AltShiftLettersReachTheEditsOfTickedBoxes)
+{
+    choose(DownloadType::IndividualData);
+    for (const auto& [key, field, boxName] : {std::tuple{Qt::Key_M, "macEdit", "macBox"},
+                                              std::tuple{Qt::Key_S, "serialEdit", "serialBox"}}) {
+        edit("targetIpEdit")->setFocus();
+        press(key, Qt::AltModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return edit(field)->hasFocus(); })) << field;
+        EXPECT_TRUE(box(boxName)->isChecked()) << boxName;
+    }
 }
 
 TEST_F(UpgradeWindowKeyTest, CtrlOBrowsesForTheImage)
