@@ -13,13 +13,10 @@ TEST_F(DownloadRoutineTest, IntegratedImagePatchesTheCopyAndLeavesTheFile)
 {
     const std::string path = writeImage(FirmwareImageBuilder().version("3.5.1"));
     const Bytes original = readFileBytes(path);
+    // The copy has no name while it is sent, so an interrupted run leaves nothing behind.
     int copiesDuringTransfer = -1;
     m_op.onTransfer([&](const DownloadJob&) {
         copiesDuringTransfer = static_cast<int>(m_temporary.entryCount());
-        for (const auto& entry : std::filesystem::directory_iterator(m_temporary.path())) {
-            EXPECT_EQ(entry.status().permissions() & std::filesystem::perms::all,
-                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-        }
     });
 
     const RoutineOutcome outcome =
@@ -39,7 +36,7 @@ TEST_F(DownloadRoutineTest, IntegratedImagePatchesTheCopyAndLeavesTheFile)
     EXPECT_EQ(outcome.version, 0x03050100);
     EXPECT_FALSE(outcome.advancedMac);
 
-    EXPECT_EQ(copiesDuringTransfer, 1);
+    EXPECT_EQ(copiesDuringTransfer, 0);
     EXPECT_EQ(m_temporary.entryCount(), 0u);
     EXPECT_EQ(readFileBytes(path), original);
 }

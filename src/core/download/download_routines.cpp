@@ -82,25 +82,25 @@ public:
     {
         if (m_file >= 0)
             ::close(m_file);
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
     }
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
-    // Creates the copy; false when it could not be made whole.
+    // Creates the copy; false when it could not be made whole. The copy has no name, so nothing
+    // is left behind however the program ends (an interrupted batch, a kill).
     bool create(const std::string& source)
     {
-        const char* folder = std::getenv("TMPDIR");
-        std::string name = (folder != nullptr && *folder != '\0') ? folder : "/tmp";
-        name += "/tolvane-image-XXXXXX";
-        std::vector<char> pattern(name.begin(), name.end());
-        pattern.push_back('\0');
-        m_file = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (m_file < 0)
-            return false;
-        m_path = pattern.data();
-        return copyFrom(source);
+        const char* variable = std::getenv("TMPDIR");
+        const std::string folder = (variable != nullptr && *variable != '\0') ? variable : "/tmp";
+        m_file = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (m_file < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+            // A file system without unnamed files: a named one, unlinked at once.
+            std::string name = folder + "/tolvane-image-XXXXXX";
+            m_file = ::mkostemp(name.data(), O_CLOEXEC);
+            if (m_file >= 0)
+                ::unlink(name.c_str());
+        }
+        return m_file >= 0 && copyFrom(source);
     }
 
     // Hands the descriptor over to a mapping, which closes it.
@@ -150,7 +150,6 @@ private:
         return true;
     }
 
-    std::string m_path;
     int m_file = -1;
 };
 
