@@ -57,6 +57,13 @@ std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& pat
         err << "tolvane-cli: " << error << "\n";
         return std::nullopt;
     }
+    // Read whole: a million units make about 300 MB, so anything far larger is no record.
+    constexpr std::uint64_t LargestRecord = std::uint64_t{2} << 30;
+    if (file.size() > LargestRecord) {
+        err << "tolvane-cli: " << path
+            << " is larger than 2 GiB, too large for a production record; nothing imported\n";
+        return std::nullopt;
+    }
     std::string content;
     if (!forEachBlock(
             file,
@@ -69,12 +76,19 @@ std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& pat
         return std::nullopt;
     }
     JsonLinesRecord lines = readJsonLines(content);
-    constexpr std::size_t ShownSkips = 20;
-    for (std::size_t i = 0; i < std::min(lines.skipped.size(), ShownSkips); ++i)
-        err << "tolvane-cli: " << path << " " << lines.skipped[i] << "; left out\n";
-    if (lines.skipped.size() > ShownSkips)
-        err << "tolvane-cli: " << path << ": " << lines.skipped.size() - ShownSkips
-            << " more lines left out\n";
+    if (!lines.refused.empty()) {
+        constexpr std::size_t Shown = 20;
+        for (std::size_t i = 0; i < std::min(lines.refused.size(), Shown); ++i)
+            err << "tolvane-cli: " << path << " " << lines.refused[i] << "\n";
+        if (lines.refused.size() > Shown)
+            err << "tolvane-cli: " << path << ": " << lines.refused.size() - Shown
+                << " more such lines\n";
+        err << "tolvane-cli: " << path
+            << ": mend or remove these lines and import again; nothing imported\n";
+        return std::nullopt;
+    }
+    for (const auto& skipped : lines.skipped)
+        err << "tolvane-cli: " << path << " " << skipped << "; left out\n";
     if (lines.entries.empty() && !lines.skipped.empty()) {
         err << "tolvane-cli: " << path << " is not a JSON-lines production record; nothing imported\n";
         return std::nullopt;

@@ -26,6 +26,7 @@ JsonLinesRecord readJsonLines(std::string_view text)
 {
     JsonLinesRecord record;
     std::size_t number = 0;
+    bool lastWasCut = false;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         const std::string_view line = text.substr(start, end - start);
@@ -33,17 +34,22 @@ JsonLinesRecord readJsonLines(std::string_view text)
         ++number;
         if (line.find_first_not_of(" \t\r") == std::string_view::npos)
             continue;
+        // A cut line is harmless only as the last one; one that more lines follow is damage.
+        if (lastWasCut) {
+            record.refused.push_back(std::move(record.skipped.back()));
+            record.skipped.pop_back();
+            lastWasCut = false;
+        }
         std::string why;
         auto entry = parseLine(line, why);
+        const std::string where = "line " + std::to_string(number) + ": ";
         if (!entry) {
-            record.skipped.push_back("line " + std::to_string(number) + ": " + why);
+            lastWasCut = why == "not JSON";
+            (lastWasCut ? record.skipped : record.refused).push_back(where + why);
             continue;
         }
         if (entry->unit.empty())
             entry->unit = "line-" + std::to_string(number);
-        if (entry->mac)
-            std::transform(entry->mac->begin(), entry->mac->end(), entry->mac->begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         record.entries.push_back(std::move(*entry));
     }
     return record;

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -132,7 +133,10 @@ std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* w
     RecordEntry entry;
     // Hand-made lines may leave the time out; such a row shows the start of the epoch.
     if (const auto time = textField(object, "time", bad)) {
-        const auto parsedTime = parseIsoUtcTime(*time);
+        auto parsedTime = parseIsoUtcTime(*time);
+        // Whole seconds, as hand-made lines and other tools write them.
+        if (!parsedTime && time->size() == 20 && time->back() == 'Z')
+            parsedTime = parseIsoUtcTime(time->substr(0, 19) + ".000Z");
         if (!parsedTime)
             return fail("a time not of the form 2026-12-08T06:19:37.123Z");
         entry.time = *parsedTime;
@@ -150,6 +154,18 @@ std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* w
         return fail("a field that should be text is not");
     if (entry.result.empty())
         return fail("no result");
+    if (entry.mac) {
+        // Kept as the record keeps it, so a used address is found whichever way it was written.
+        std::string digits;
+        for (const char c : *entry.mac) {
+            if (c != ':' && c != '-')
+                digits.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+        }
+        if (digits.size() != 12 ||
+            digits.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+            return fail("a MAC address that is not twelve hex digits");
+        entry.mac = digits;
+    }
     if (const auto serial = object.find("serial"); serial != object.end() && !serial->is_null()) {
         if (!serial->is_number_unsigned() || serial->get<std::uint64_t>() > 0xFFFFFFFFu)
             return fail("a serial number that is not 0 to 4294967295");

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -143,6 +144,22 @@ void importLines(const std::string& record, const std::string& lines, const std:
     }
     const auto run = test::runTolvaneCli({"record", "import", scratch, "--into", record});
     ASSERT_EQ(run.status, 0) << run.err;
+}
+
+TEST_F(CliDownload, ImportOfADamagedRecordTakesNothing)
+{
+    const std::string old = m_dir.file("old.jsonl");
+    {
+        std::ofstream file(old);
+        file << R"({"mac":"0012AB34CD56","result":"ok"})" "\n"
+             << R"({"mac":"0012AB34CD5","result":"ok"})" "\n";
+    }
+    const std::string record = m_dir.file("production.db");
+    const auto run = test::runTolvaneCli({"record", "import", old, "--into", record});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr(old + " line 2: a MAC address that is not twelve hex digits"));
+    EXPECT_THAT(run.err, HasSubstr("nothing imported"));
+    EXPECT_FALSE(std::filesystem::exists(record));
 }
 
 TEST_F(CliDownload, RecordRefusesAMacAlreadyWrittenUnlessAllowed)

@@ -27,6 +27,11 @@ const ImportCase ImportCases[] = {
     {"Empty", "", false},
     {"Ok", line("0012AB34CD56", "ok", "a"), true},
     {"OkInLowerCase", line("0012ab34cd56", "ok", "a"), true},
+    {"OkWithColons", line("00:12:ab:34:cd:56", "ok", "a"), true},
+    {"OkWithDashes", line("00-12-AB-34-CD-56", "ok", "a"), true},
+    {"OkInWholeSeconds",
+     R"({"time":"2026-12-08T06:00:00Z","mac":"0012AB34CD56","unit":"a","result":"ok"})" "\n",
+     true},
     {"FailedAndRefused", line("0012AB34CD56", "failed", "a") + line("0012AB34CD56", "refused", "b"),
      false},
     {"OtherMacOk", line("0012AB34CD57", "ok", "a"), false},
@@ -76,6 +81,34 @@ TEST_P(JsonLinesImport, OkOrUnfinishedPendingLinesLeaveTheMacUsed)
 INSTANTIATE_TEST_SUITE_P(Lines, JsonLinesImport,
                          ::testing::Combine(Stores, ::testing::ValuesIn(ImportCases)),
                          storeCaseName<ImportCase>);
+
+// Lines that cannot be taken stop the import (a MAC they show used would be free afterwards);
+// only a cut last line is left out.
+struct DamageCase {
+    std::string content;
+    std::size_t refused;
+    std::size_t skipped;
+};
+
+TEST(JsonLinesDamage, OnlyACutLastLineIsLeftOut)
+{
+    const std::string ok = line("0012AB34CD56", "ok", "a");
+    const DamageCase cases[] = {
+        {ok + R"({"mac":"0012AB34CD56","result":"ok")", 0, 1},
+        {ok + R"({"mac":"0012AB34CD56","result":"ok")" "\n" + ok, 1, 0},
+        {"hello\n" + ok, 1, 0},
+        {line("0012AB34CD5", "ok", "a") + ok, 1, 0},
+        {line("0012AB34CD5G", "ok", "a"), 1, 0},
+        {R"({"mac":"0012AB34CD56","serial":-1,"result":"ok"})" "\n", 1, 0},
+        {R"({"time":"yesterday","mac":"0012AB34CD56","result":"ok"})" "\n", 1, 0},
+        {R"({"mac":"0012AB34CD56"})" "\n", 1, 0},
+    };
+    for (const auto& c : cases) {
+        const JsonLinesRecord lines = readJsonLines(c.content);
+        EXPECT_EQ(lines.refused.size(), c.refused) << c.content;
+        EXPECT_EQ(lines.skipped.size(), c.skipped) << c.content;
+    }
+}
 
 } // namespace
 } // namespace tolvane::record_test
