@@ -43,7 +43,10 @@ void printUsage(std::FILE* out)
                  "  --fault MODE           misbehave: %s\n"
                  "  --write-demo-files DIR write demo images and PTZ files into DIR, then exit\n"
                  "  --help                 show this text\n"
-                 "  --version              show the program's version\n",
+                 "  --version              show the program's version\n\n"
+                 "Serves until SIGINT or SIGTERM. Exit status: 0 after such a stop (or the demo\n"
+                 "files written), 1 when it cannot listen or write the demo files, 2 for a usage\n"
+                 "error.\n",
                  faults.c_str());
 }
 
