@@ -4,8 +4,17 @@
 #include "record/row_import.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace tolvane::record {
@@ -14,6 +23,9 @@ namespace {
 
 // The SQLSTATE of a unique index refusing a row.
 constexpr const char* UniqueViolation = "23505";
+
+// How long a cancel request for a query the server never answered may take.
+constexpr std::chrono::seconds CancelLimit{2};
 
 // One query result, cleared on every way out.
 class Result {
@@ -121,33 +133,99 @@ constexpr const char* Rehold = R"(
         ORDER BY id LIMIT 1)
     AND NOT EXISTS (SELECT 1 FROM units WHERE mac = $1 AND mac_in_use = 1))";
 
-// The location as messages show it: without a password, should one be written in it.
-std::string withoutPassword(const std::string& location)
+bool isUri(const std::string& location)
 {
-    std::string shown = location;
-    if (const auto scheme = shown.find("://"); scheme != std::string::npos) {
-        // user:password@host: the password runs to the last '@' before the path or the query.
-        const auto authorityEnd = shown.find_first_of("/?", scheme + 3);
-        const auto at = shown.rfind('@', authorityEnd == std::string::npos ? std::string::npos
-                                                                           : authorityEnd - 1);
-        const auto colon = shown.find(':', scheme + 3);
-        if (at != std::string::npos && at > scheme && colon != std::string::npos && colon < at)
-            shown.erase(colon, at - colon);
+    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+}
+
+// A URI's text with %XX decoded, as libpq reads its parameter names.
+std::string percentDecoded(const std::string& text)
+{
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
     }
-    // password=... as a query parameter or a keyword, up to the next separator.
-    for (auto found = shown.find("password="); found != std::string::npos;
-         found = shown.find("password=", found + 1)) {
-        const bool keyword =
-            found == 0 || std::string("?& \t").find(shown[found - 1]) != std::string::npos;
-        if (!keyword)
+    return decoded;
+}
+
+std::string uriWithoutPassword(std::string shown)
+{
+    // user:password@host: libpq ends the user part at the first '@' before any '/'. A password
+    // with an '@' of its own is cut to the last '@' before the path or the query.
+    const auto start = shown.find("://") + 3;
+    const auto at = shown.find_first_of("@/", start);
+    if (at != std::string::npos && shown[at] == '@') {
+        const auto end = shown.rfind('@', shown.find_first_of("/?", at) - 1);
+        const auto colon = shown.find(':', start);
+        if (colon < at)
+            shown.erase(colon, end - colon);
+    }
+    // password=... among the query's parameters, up to the next one.
+    const auto query = shown.find('?', start);
+    for (auto parameter = query; parameter != std::string::npos;
+         parameter = shown.find('&', parameter + 1)) {
+        const auto equals = shown.find('=', parameter + 1);
+        const auto next = shown.find('&', parameter + 1);
+        if (equals >= next ||
+            percentDecoded(shown.substr(parameter + 1, equals - parameter - 1)) != "password")
             continue;
-        const auto valueStart = found + 9;
-        const auto valueEnd = shown.find_first_of("& \t", valueStart);
-        shown.replace(valueStart,
-                      (valueEnd == std::string::npos ? shown.size() : valueEnd) - valueStart,
+        shown.replace(equals + 1, (next == std::string::npos ? shown.size() : next) - equals - 1,
                       "***");
     }
     return shown;
+}
+
+// A keyword value as libpq reads it back: quoted when it holds a space, a quote or nothing.
+std::string keywordValue(const std::string& value)
+{
+    if (!value.empty() && value.find_first_of(" \t\n\r\f\v'\\") == std::string::npos)
+        return value;
+    std::string quoted = "'";
+    for (const char c : value) {
+        if (c == '\'' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
+// The location as messages show it: without a password, should one be written in it.
+std::string withoutPassword(const std::string& location)
+{
+    if (isUri(location))
+        return uriWithoutPassword(location);
+    PQconninfoOption* options = PQconninfoParse(location.c_str(), nullptr);
+    if (!options) {
+        // Not libpq's keywords: nothing from a "password" on can be told apart safely.
+        std::string lower = location;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto password = lower.find("password");
+        return password == std::string::npos ? location
+                                             : location.substr(0, password) + "password=***";
+    }
+    bool hasPassword = false;
+    std::string shown;
+    for (const PQconninfoOption* option = options; option->keyword; ++option) {
+        if (!option->val)
+            continue;
+        if (std::string(option->keyword) == "password") {
+            hasPassword = true;
+            continue;
+        }
+        shown += (shown.empty() ? "" : " ") + std::string(option->keyword) + "=" +
+                 keywordValue(option->val);
+    }
+    PQconninfoFree(options);
+    // Without a password the location is shown as written.
+    return hasPassword ? shown : location;
 }
 
 // libpq's message on one line, as the command line and the message boxes show messages.
@@ -166,6 +244,18 @@ std::string oneLine(std::string text)
         line += c;
     }
     return line;
+}
+
+// "10", "10.5": a limit as messages show it, in seconds.
+std::string secondsText(std::chrono::milliseconds limit)
+{
+    std::string text = std::to_string(limit.count() / 1000);
+    if (const auto rest = limit.count() % 1000) {
+        std::string fraction = std::to_string(1000 + rest).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text;
 }
 
 class PostgresRecord : public ProductionRecord {
@@ -188,14 +278,110 @@ public:
                                            std::string* error) override;
 
 private:
+    // Sends the query and waits for its last result until the deadline: a server that stops
+    // answering leaves the connection open, so neither libpq's timeouts nor the kernel's fire.
     Result run(const std::string& sql, const Parameters& parameters = {})
     {
-        // Only the simple protocol runs several statements at once, as the schema does.
-        if (parameters.count() == 0)
-            return Result(PQexec(m_connection, sql.c_str()));
+        if (!m_silent.empty())
+            return Result(nullptr);
         const auto values = parameters.pointers();
-        return Result(PQexecParams(m_connection, sql.c_str(), parameters.count(), nullptr,
-                                   values.data(), nullptr, nullptr, 0));
+        // Only the simple protocol runs several statements at once, as the schema does.
+        const int sent = parameters.count() == 0
+                             ? PQsendQuery(m_connection, sql.c_str())
+                             : PQsendQueryParams(m_connection, sql.c_str(), parameters.count(),
+                                                 nullptr, values.data(), nullptr, nullptr, 0);
+        if (!sent)
+            return Result(nullptr);
+        const auto deadline = std::chrono::steady_clock::now() + m_answerLimit;
+        for (int flushed; (flushed = PQflush(m_connection)) != 0;) {
+            if (flushed < 0)
+                return Result(nullptr);
+            const short ready = wait(POLLIN | POLLOUT, deadline);
+            if (ready == 0)
+                return silent();
+            // The server may answer (an error) before it has read the whole query.
+            if ((ready & POLLIN) && !PQconsumeInput(m_connection))
+                break;
+        }
+        PGresult* last = nullptr;
+        for (;;) {
+            while (PQisBusy(m_connection)) {
+                if (wait(POLLIN, deadline) == 0) {
+                    PQclear(last);
+                    return silent();
+                }
+                if (!PQconsumeInput(m_connection))
+                    break;
+            }
+            // Still busy after a failed read: PQgetResult would block.
+            if (PQisBusy(m_connection))
+                break;
+            PGresult* result = PQgetResult(m_connection);
+            if (!result)
+                break;
+            PQclear(last);
+            last = result;
+            if (PQstatus(m_connection) == CONNECTION_BAD)
+                break;
+        }
+        return Result(last);
+    }
+    // The events of the connection's socket that came before the deadline; none at the deadline.
+    short wait(short events, std::chrono::steady_clock::time_point deadline) const
+    {
+        pollfd watched{PQsocket(m_connection), events, 0};
+        // Without a socket, libpq's next call tells why.
+        if (watched.fd < 0)
+            return events;
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return 0;
+            const int ready = poll(&watched, 1, static_cast<int>(left.count()));
+            if (ready > 0)
+                return watched.revents;
+            if (ready < 0 && errno != EINTR)
+                return events;
+        }
+    }
+    // Gives up on a server that did not answer in time, for this and every later call.
+    Result silent()
+    {
+        cancel();
+        m_silent = "the record server at " + m_location + " did not answer within " +
+                   secondsText(m_answerLimit) + " s";
+        return Result(nullptr);
+    }
+    // Asks the server to stop the query, as far as it still listens. PQcancel waits for the
+    // server to close the request's connection, which a silent one may never do: it runs on a
+    // thread of its own, and is waited for up to CancelLimit.
+    void cancel()
+    {
+        PGcancel* request = PQgetCancel(m_connection);
+        if (!request)
+            return;
+        struct Done {
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool done = false;
+        };
+        const auto state = std::make_shared<Done>();
+        try {
+            std::thread([request, state] {
+                char ignored[256];
+                PQcancel(request, ignored, sizeof ignored);
+                PQfreeCancel(request);
+                const std::lock_guard lock(state->mutex);
+                state->done = true;
+                state->changed.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            PQfreeCancel(request);
+            return;
+        }
+        std::unique_lock lock(state->mutex);
+        state->changed.wait_for(lock, CancelLimit, [&] { return state->done; });
     }
     bool execute(const std::string& sql, std::string* error, const Parameters& parameters = {})
     {
@@ -215,6 +401,8 @@ private:
     }
     std::string describeError() const
     {
+        if (!m_silent.empty())
+            return m_silent;
         return "record " + m_location + ": " + oneLine(PQerrorMessage(m_connection));
     }
 
@@ -225,10 +413,20 @@ private:
     std::string m_location;
     PGconn* m_connection;
     std::mutex m_mutex;
+    std::chrono::milliseconds m_answerLimit =
+        RecordOptions{}.answerTimeout + RecordOptions{}.busyTimeout;
+    std::string m_silent; // why the connection is given up, once a query went unanswered
 };
 
 bool PostgresRecord::prepare(const RecordOptions& options, std::string* error)
 {
+    // Waiting for a lock counts towards a query's deadline.
+    m_answerLimit = options.answerTimeout + options.busyTimeout;
+    if (PQsetnonblocking(m_connection, 1) != 0) {
+        if (error)
+            *error = describeError();
+        return false;
+    }
     const std::string lockTimeout =
         "SET lock_timeout = " + std::to_string(options.busyTimeout.count());
     if (!execute(lockTimeout, error) || !execute("BEGIN", error))

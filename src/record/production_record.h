@@ -57,6 +57,9 @@ public:
 struct RecordOptions {
     // How long to wait for another program that holds the record before giving up.
     std::chrono::milliseconds busyTimeout{10'000};
+    // How long a record server may take to answer a query on top of busyTimeout, before it
+    // counts as gone.
+    std::chrono::milliseconds answerTimeout{10'000};
     // Only to read rows: the record must exist, and nothing in it changes.
     bool readOnly = false;
 };

@@ -213,10 +213,18 @@ TEST(ServerLocation, MessagesNeverShowThePassword)
          {"postgresql://bench:secret@/units?host=/nonexistent-socket-folder",
           "postgresql://bench:se@cret@/units?host=/nonexistent-socket-folder",
           "postgres://bench@/units?host=/nonexistent-socket-folder&password=secret",
-          "host=/nonexistent-socket-folder dbname=units password=secret"}) {
+          "host=/nonexistent-socket-folder dbname=units password=secret",
+          "postgresql://bench:se?cret@/units?host=/nonexistent-socket-folder",
+          "postgres://bench@/units?host=/nonexistent-socket-folder&password=se cret",
+          "postgres://bench@/units?host=/nonexistent-socket-folder&pass%77ord=secret",
+          "host=/nonexistent-socket-folder dbname=units password = secret",
+          "host=/nonexistent-socket-folder password='se cret' dbname=units",
+          "host=/nonexistent-socket-folder dbname=units password=se\\ cret",
+          "host=/nonexistent-socket-folder dbname=units password='se cret"}) {
         std::string error;
         EXPECT_FALSE(openProductionRecord(location, &error));
         EXPECT_NE(error.find("cannot connect to record"), std::string::npos) << error;
+        EXPECT_NE(error.find("/nonexistent-socket-folder"), std::string::npos) << error;
         EXPECT_EQ(error.find("secret"), std::string::npos) << error;
         EXPECT_EQ(error.find("cret"), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;

@@ -1,11 +1,19 @@
 // The record on a PostgreSQL server: the databases and logins it refuses, and a server that stops
-// under it. The database is read back through libpq as the superuser, not through the record.
+// or falls silent under it. The database is read back through libpq as the superuser, not through
+// the record.
 
 #include "record_test_support.h"
 
 #include <gmock/gmock.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <thread>
@@ -154,6 +162,158 @@ TEST_F(ServerRecord, StoppedServerFailsReservationsAndOutcomesAndKeepsEveryReser
     // At most the one whose commit reached the server as it stopped, reported failed.
     EXPECT_LE(held.size(), reserved.size() + 1);
     EXPECT_EQ(unitRows(), static_cast<int>(held.size()));
+}
+
+// A server on 127.0.0.1 that lets libpq log in, then reads every query and never answers; a
+// cancel request is held open unanswered too.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            listen(m_listener, 8) != 0 ||
+            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
+    }
+    ~SilentServer()
+    {
+        if (m_thread.joinable()) {
+            m_thread.request_stop();
+            m_thread.join();
+        }
+        for (const int session : m_sessions)
+            close(session);
+        if (m_listener >= 0)
+            close(m_listener);
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    int port() const { return m_port; }
+    int logins() const { return m_logins; }
+
+private:
+    static bool receive(int socket, char* data, std::size_t size)
+    {
+        while (size > 0) {
+            const auto got = recv(socket, data, size, 0);
+            if (got <= 0)
+                return false;
+            data += got;
+            size -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    static std::uint32_t bigEndian(const char* data)
+    {
+        std::uint32_t value = 0;
+        for (int i = 0; i < 4; ++i)
+            value = value << 8 | static_cast<unsigned char>(data[i]);
+        return value;
+    }
+    static std::string int32(std::uint32_t value)
+    {
+        return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                static_cast<char>(value >> 8), static_cast<char>(value)};
+    }
+    static std::string message(char type, const std::string& body)
+    {
+        return type + int32(static_cast<std::uint32_t>(body.size() + 4)) + body;
+    }
+
+    // Reads the startup packet and logs the client in; a cancel request gets no answer.
+    void greet(int session)
+    {
+        const timeval limit{5, 0};
+        setsockopt(session, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        for (;;) {
+            char head[8];
+            if (!receive(session, head, sizeof head))
+                return;
+            std::string rest(bigEndian(head) - 8, '\0');
+            if (!receive(session, rest.data(), rest.size()))
+                return;
+            const std::uint32_t code = bigEndian(head + 4);
+            if (code == 80877102) // CancelRequest
+                return;
+            if (code != 80877103 && code != 80877104) // not an SSL or GSS encryption request
+                break;
+            send(session, "N", 1, MSG_NOSIGNAL);
+        }
+        std::string reply = message('R', int32(0));
+        for (const auto& [name, value] : {std::pair{"server_version", "15.0"},
+                                          {"client_encoding", "UTF8"},
+                                          {"standard_conforming_strings", "on"},
+                                          {"integer_datetimes", "on"},
+                                          {"DateStyle", "ISO, MDY"}})
+            reply += message('S', std::string(name) + '\0' + value + '\0');
+        reply += message('K', int32(4242) + int32(777));
+        reply += message('Z', "I");
+        send(session, reply.data(), reply.size(), MSG_NOSIGNAL);
+        ++m_logins;
+    }
+
+    void serve(std::stop_token stop)
+    {
+        while (!stop.stop_requested()) {
+            std::vector<pollfd> watched{{m_listener, POLLIN, 0}};
+            for (const int session : m_sessions)
+                watched.push_back({session, POLLIN, 0});
+            if (poll(watched.data(), watched.size(), 50) <= 0)
+                continue;
+            for (std::size_t i = 1; i < watched.size(); ++i) {
+                char discarded[4096];
+                if (watched[i].revents &&
+                    recv(watched[i].fd, discarded, sizeof discarded, 0) <= 0) {
+                    std::erase(m_sessions, watched[i].fd);
+                    close(watched[i].fd);
+                }
+            }
+            if (watched[0].revents & POLLIN) {
+                const int session = accept(m_listener, nullptr, nullptr);
+                if (session >= 0) {
+                    greet(session);
+                    m_sessions.push_back(session);
+                }
+            }
+        }
+    }
+
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<int> m_logins{0};
+    std::vector<int> m_sessions;
+    std::jthread m_thread;
+};
+
+TEST(SilentServer, TheFirstQueryFailsWithinItsDeadlineNamingTheServerWithoutPassword)
+{
+    SilentServer server;
+    ASSERT_NE(server.port(), 0) << "no listener on 127.0.0.1";
+    const std::string place =
+        "127.0.0.1:" + std::to_string(server.port()) + "/units?sslmode=disable&gssencmode=disable";
+    RecordOptions options;
+    options.busyTimeout = std::chrono::milliseconds(700);
+    options.answerTimeout = std::chrono::milliseconds(800);
+
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(openProductionRecord("postgresql://tolvane:s3cret@" + place, &error, options));
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(server.logins(), 1);
+    EXPECT_THAT(error, HasSubstr("the record server at postgresql://tolvane@" + place +
+                                 " did not answer within 1.5 s"));
+    EXPECT_THAT(error, Not(HasSubstr("s3cret")));
+    // 1.5 s, the cancel request's own limit and slack for a loaded machine; an upper bound only.
+    EXPECT_LT(took, std::chrono::seconds(8));
 }
 
 } // namespace
