@@ -3,12 +3,15 @@
 #include "cli/batch_runner.h"
 #include "cli/cli_operator.h"
 #include "cli/targets.h"
+#include "core/base/messages.h"
+#include "core/base/regular_file.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
 #include "record/sha256.h"
 #include "record/unit_record.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -247,6 +250,22 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
     return report;
 }
 
+// What to say when the file a download sends cannot be read (the routine's own message, then
+// the file and the reason), or nothing when it can. Asked before the record is opened, so a
+// wrong name leaves no record file and no row behind.
+std::optional<std::string> unreadableFileText(const std::string& path)
+{
+    RegularFile file;
+    if (file.open(path))
+        return std::nullopt;
+    // A file that opened but is not regular fails with no system error of its own.
+    const Failure& failure = file.failure();
+    const MessageId id =
+        failure.error == ENOENT ? MessageId::NoImageFile : MessageId::CannotOpenImageFile;
+    return std::string(messageText(id)) + "\ntolvane-cli: " + path + ": " +
+           (failure.error != 0 ? systemErrorText(failure.error) : "not a regular file") + "\n";
+}
+
 } // namespace
 
 int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
@@ -254,6 +273,13 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
 {
     const std::size_t count = command.targets.size();
     const bool batch = count > 1;
+
+    if (command.downloadType != DownloadType::IndividualData) {
+        if (const auto text = unreadableFileText(command.file)) {
+            err << *text;
+            return ExitFailure;
+        }
+    }
 
     std::unique_ptr<ProductionRecord> record;
     if (command.recordPath) {
@@ -265,7 +291,8 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
         }
     }
 
-    // The record names the file by its digest; an unreadable file is reported by the routine.
+    // The record names the file by its digest; a file that fails to read now is reported by the
+    // routine.
     std::optional<std::string> fileDigest;
     if (command.downloadType != DownloadType::IndividualData && record)
         fileDigest = record::sha256OfFile(command.file);

@@ -1,11 +1,13 @@
 // Single-unit downloads end to end: the command line against an in-process simulator on
 // 127.0.0.1, with the bytes checked as the simulator received them.
 #include "cli/cli_test_support.h"
+#include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/transfer_test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tolvane {
 namespace {
@@ -128,6 +130,64 @@ TEST_F(CliDownload, InvalidPtzImageIsRefusedWithoutConnecting)
     expectNothingReceived(*simulator);
 }
 
+enum class BadFile { Missing, Folder, Fifo };
+
+struct BadFileCase {
+    const char* name;
+    const char* type; // app, integrated or ptz
+    BadFile file;
+    const char* reason;
+};
+
+void PrintTo(const BadFileCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class CliBadFile : public CliDownload, public ::testing::WithParamInterface<BadFileCase> {};
+
+// The file is looked at before the record: the routine's message and a line naming the file and
+// why; no record, no connection.
+TEST_P(CliBadFile, IsRefusedBeforeTheRecordIsOpened)
+{
+    const BadFileCase& c = GetParam();
+    const std::string path = m_dir.file("image");
+    if (c.file == BadFile::Folder) {
+        ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    }
+    if (c.file == BadFile::Fifo) {
+        ASSERT_TRUE(test::makeFifo(path));
+    }
+    const std::string record = m_dir.file("units.db");
+    auto simulator = startSimulator();
+    const auto run = test::callOnFifo(path, [&] {
+        return test::runTolvaneCli({"download", c.type, path, "--target", simulator->address(),
+                                    "--record", record, "--quiet"});
+    });
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->status, 1);
+    const std::string said =
+        c.file == BadFile::Missing ? "There is not image file." : "Can't open the image file.";
+    EXPECT_EQ(run->err, said + "\ntolvane-cli: " + path + ": " + c.reason + "\n");
+    EXPECT_EQ(run->out, "");
+    struct stat info {};
+    EXPECT_NE(::stat(record.c_str(), &info), 0) << "a record was created";
+    expectNothingReceived(*simulator);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliBadFile,
+    ::testing::Values(
+        BadFileCase{"MissingApp", "app", BadFile::Missing, "No such file or directory"},
+        BadFileCase{"MissingIntegrated", "integrated", BadFile::Missing,
+                    "No such file or directory"},
+        BadFileCase{"MissingPtz", "ptz", BadFile::Missing, "No such file or directory"},
+        BadFileCase{"FolderApp", "app", BadFile::Folder, "not a regular file"},
+        BadFileCase{"FolderPtz", "ptz", BadFile::Folder, "not a regular file"},
+        BadFileCase{"FifoIntegrated", "integrated", BadFile::Fifo, "not a regular file"},
+        BadFileCase{"FifoPtz", "ptz", BadFile::Fifo, "not a regular file"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 struct DataCase {
     const char* name;
     Args options;
@@ -201,7 +261,8 @@ TEST_F(CliDownload, UnreachableRecorderAndMissingImageFail)
     run = test::runTolvaneCli(
         {"download", "integrated", m_dir.file("absent.img"), "--target", simulator->address()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "There is not image file.\n");
+    EXPECT_EQ(run.err, "There is not image file.\ntolvane-cli: " + m_dir.file("absent.img") +
+                           ": No such file or directory\n");
     expectNothingReceived(*simulator);
 }
 

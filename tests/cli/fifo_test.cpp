@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         FifoCase{"DownloadWithRecord",
                  {"download", "app", "{fifo}", "--target", "{target}", "--record", "{record}"},
                  1,
-                 "Can't open the image file.\n"},
+                 "Can't open the image file.\ntolvane-cli: {fifo}: not a regular file\n"},
         FifoCase{"Version",
                  {"version", "{fifo}"},
                  1,
