@@ -1,8 +1,8 @@
 // The command line's recorder address fed any text. A target is worked out here on its own: a
 // host of four decimal numbers 0-255 without leading zeros, not 0.0.0.0 and below 224, then
-// optionally ':' and a port of one to five digits, 1-65535. The strict form is the only text of
-// its address; a lenient address read again strictly is itself; a target's text parses back to
-// it. parseUnsignedDecimal is checked the same way.
+// optionally ':' and a port of one to five digits without a leading zero, 1-65535. The strict
+// form is the only text of its address; a lenient address read again strictly is itself; a
+// target's text parses back to it. parseUnsignedDecimal is checked the same way.
 #include "core/download/target_address.h"
 #include "fuzz_check.h"
 
@@ -49,7 +49,7 @@ std::optional<tolvane::DownloadTarget> expectedTarget(std::string_view text)
     if (const auto colon = text.find(':'); colon != std::string_view::npos) {
         host = text.substr(0, colon);
         const std::string_view port = text.substr(colon + 1);
-        if (!allDigits(port) || port.size() > 5)
+        if (!allDigits(port) || port.size() > 5 || (port.size() > 1 && port[0] == '0'))
             return std::nullopt;
         const int value = std::stoi(std::string(port));
         if (value < 1 || value > 65535)

@@ -228,8 +228,12 @@ std::optional<std::string> parseSince(const std::string& text)
     return time + ".000Z";
 }
 
+// Where each target of a command line came from: "" for --target, "FILE:LINE" for a line of a
+// targets file.
+using TargetPlaces = std::vector<std::string>;
+
 bool applyValue(const std::string& name, const std::string& value, CliCommand& command,
-                std::string& error)
+                TargetPlaces& places, std::string& error)
 {
     if (name == "--target") {
         std::string why;
@@ -239,11 +243,15 @@ bool applyValue(const std::string& name, const std::string& value, CliCommand& c
             return false;
         }
         command.targets.push_back(*target);
+        places.emplace_back();
     } else if (name == "--targets") {
-        auto targets = readTargetsFile(value, &error);
+        std::vector<int> lines;
+        auto targets = readTargetsFile(value, &error, &lines);
         if (!targets)
             return false;
         command.targets.insert(command.targets.end(), targets->begin(), targets->end());
+        for (const int line : lines)
+            places.push_back(value + ":" + std::to_string(line));
     } else if (name == "--jobs") {
         const auto jobs = parseUnsigned(value, MaximumJobs);
         if (!jobs || *jobs == 0) {
@@ -319,7 +327,7 @@ bool applyValue(const std::string& name, const std::string& value, CliCommand& c
 
 // The operands and options in the order given; a repeated option is refused unless it adds
 // targets.
-bool applyValues(const CLI::App& app, CliCommand& command, std::string& error)
+bool applyValues(const CLI::App& app, CliCommand& command, TargetPlaces& places, std::string& error)
 {
     std::set<std::string> seen;
     std::map<const CLI::Option*, std::size_t> used;
@@ -337,7 +345,7 @@ bool applyValues(const CLI::App& app, CliCommand& command, std::string& error)
             error = "option " + name + " takes no value";
             return false;
         }
-        if (!applyValue(name, value, command, error))
+        if (!applyValue(name, value, command, places, error))
             return false;
     }
     return true;
@@ -348,8 +356,22 @@ bool sameTarget(const DownloadTarget& a, const DownloadTarget& b)
     return a.address == b.address && a.port == b.port;
 }
 
+// "target X given twice", with the file and line of a target read from a targets file.
+std::string twiceText(const DownloadTarget& target, const std::string& place,
+                      const std::string& firstPlace)
+{
+    std::string text = "target " + targetText(target) + " given twice";
+    if (!place.empty())
+        text = place + ": " + text;
+    if (!firstPlace.empty())
+        text += " (first at " + firstPlace + ")";
+    else if (!place.empty())
+        text += " (first by --target)";
+    return text;
+}
+
 // What a download needs beyond each option's own value.
-bool checkDownload(const CliCommand& command, std::string& error)
+bool checkDownload(const CliCommand& command, const TargetPlaces& places, std::string& error)
 {
     if (command.targets.empty()) {
         error = "no target: give --target HOST[:PORT] or --targets FILE";
@@ -358,7 +380,7 @@ bool checkDownload(const CliCommand& command, std::string& error)
     for (std::size_t i = 0; i < command.targets.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (sameTarget(command.targets[i], command.targets[j])) {
-                error = "target " + targetText(command.targets[i]) + " given twice";
+                error = twiceText(command.targets[i], places[i], places[j]);
                 return false;
             }
         }
@@ -438,9 +460,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     CliCommand command;
     command.kind = rule->second->kind;
     command.downloadType = rule->second->downloadType.value_or(command.downloadType);
-    if (!applyValues(*chain.back(), command, error))
+    TargetPlaces places;
+    if (!applyValues(*chain.back(), command, places, error))
         return result;
-    if (command.kind == CommandKind::Download && !checkDownload(command, error))
+    if (command.kind == CommandKind::Download && !checkDownload(command, places, error))
         return result;
     result.command = command;
     return result;
@@ -467,9 +490,11 @@ Download options:
   --targets FILE        recorders from a file, one a line; blank lines and # comments are skipped
   --jobs N              downloads running at once (default 4)
   --quiet               no progress display and no summary table; messages still show
-  --record FILE         append JSON lines to FILE: a "pending" line before a unit is sent a MAC
-                        address, one line per unit with its outcome; refuse a MAC address the
-                        record shows as written, or as pending from a run that did not finish
+  --record RECORD       keep the production record in RECORD, an SQLite file (created on first
+                        use) or a PostgreSQL connection string or URL: a "pending" row before a
+                        unit is sent a MAC address, one row per unit with its outcome; refuse a
+                        MAC address the record shows used (sent, or pending from a run that did
+                        not finish). A .jsonl record is refused: move it in with record import
   --allow-reused-mac    send a MAC address even when the record shows it used
   --mac HEX12           the MAC address to send (twelve hex digits); several targets get
                         consecutive addresses in the order given
@@ -478,9 +503,10 @@ Download options:
   --skip-used-macs      with --record, a unit whose MAC address is used takes the next free one
 
 Record options:
-  RECORD                the production record: the file --record writes
+  RECORD                the production record --record keeps: an SQLite file, or a PostgreSQL
+                        connection string or URL (postgresql://bench@dbhost/units)
   --mac HEX12           only the units sent this MAC address (twelve hex digits)
-  --since TIME          only the lines written from TIME on: YYYY-MM-DD (its midnight) or
+  --since TIME          only the rows written from TIME on: YYYY-MM-DD (its midnight) or
                         YYYY-MM-DDTHH:MM:SS, in UTC
   --format jsonl|csv    export as JSON lines or as comma-separated values
   --into RECORD         the record the lines of FILE.jsonl are added to

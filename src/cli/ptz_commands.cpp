@@ -50,6 +50,14 @@ bool sameExistingFile(const std::string& first, const std::string& second)
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether path names something other than a regular file, such as a folder or a FIFO (a symbolic
+// link counts as what it leads to).
+bool existsAndIsNotRegular(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 } // namespace
 
 bool hasDatabaseHeader(RegularFile& file)
@@ -139,9 +147,10 @@ int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostrea
             err << "protocol number -1 marks an empty slot and cannot go into an image\n";
             return ExitFailure;
         }
+        // A slip on the command line, as a target given twice is.
         if (!seen.insert(number).second) {
-            err << "protocol " << number << " given twice\n";
-            return ExitFailure;
+            err << "tolvane-cli: protocol " << number << " given twice\n";
+            return ExitUsage;
         }
     }
 
@@ -149,6 +158,11 @@ int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostrea
     if (sameExistingFile(command.outputPath, command.file)) {
         err << "--output " << command.outputPath << " is the database " << command.file
             << " itself; nothing written\n";
+        return ExitFailure;
+    }
+    // The save would refuse it only after the database was read; say so before anything else.
+    if (existsAndIsNotRegular(command.outputPath)) {
+        err << "tolvane-cli: " << command.outputPath << " is not a regular file\n";
         return ExitFailure;
     }
 
@@ -161,7 +175,7 @@ int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostrea
             missing += (missing.empty() ? "" : ", ") + std::to_string(number);
     }
     if (!missing.empty()) {
-        err << "not in " << command.file << ": protocol " << missing << "\n";
+        err << "tolvane-cli: not in " << command.file << ": protocol " << missing << "\n";
         return ExitFailure;
     }
 

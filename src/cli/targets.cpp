@@ -1,6 +1,9 @@
 #include "cli/targets.h"
 
 #include "cli/file_bytes.h"
+#include "cli/terminal_text.h"
+
+#include <algorithm>
 
 namespace tolvane::cli {
 
@@ -12,12 +15,26 @@ constexpr std::uint64_t LargestFile = 1024 * 1024;
 constexpr std::size_t LongestLine = 1000;
 // What is echoed of a bad line, so a file with no newline does not fill the terminal.
 constexpr std::size_t EchoedLength = 200;
+// U+FEFF, the byte order mark some editors put first: invisible, yet it spoils the address.
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 
+// The line as printable text (control bytes, bad UTF-8 and a byte order mark as \xNN), cut to
+// at most EchoedLength bytes, never inside a character or its escape.
 std::string echoed(std::string_view line)
 {
-    if (line.size() <= EchoedLength)
-        return std::string(line);
-    return std::string(line.substr(0, EchoedLength)) + "...";
+    std::string text;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const std::size_t length = std::max<std::size_t>(utf8SequenceLength(line, i), 1);
+        const std::string_view character = line.substr(i, length);
+        const std::string shown =
+            character == ByteOrderMark ? "\\xEF\\xBB\\xBF" : printableText(character);
+        if (text.size() + shown.size() > EchoedLength)
+            return text + "...";
+        text += shown;
+        i += length;
+    }
+    return text;
 }
 
 std::string_view trim(std::string_view text)
@@ -66,8 +83,8 @@ bool refuseLongLine(const std::string& path, int lineNumber, std::string_view li
 
 } // namespace
 
-std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& path,
-                                                           std::string* error)
+std::optional<std::vector<DownloadTarget>>
+readTargetsFile(const std::string& path, std::string* error, std::vector<int>* lineNumbers)
 {
     RegularFile file;
     if (!openOperatorFile(file, path, error, Role))
@@ -93,11 +110,13 @@ std::optional<std::vector<DownloadTarget>> readTargetsFile(const std::string& pa
         error, Role);
     if (!read)
         return std::nullopt;
-    return readTargetsText(text, path, error);
+    return readTargetsText(text, path, error, lineNumbers);
 }
 
-std::optional<std::vector<DownloadTarget>>
-readTargetsText(std::string_view text, const std::string& name, std::string* error)
+std::optional<std::vector<DownloadTarget>> readTargetsText(std::string_view text,
+                                                           const std::string& name,
+                                                           std::string* error,
+                                                           std::vector<int>* lineNumbers)
 {
     if (text.size() > LargestFile) {
         if (error)
@@ -115,8 +134,11 @@ readTargetsText(std::string_view text, const std::string& name, std::string* err
             refuseLongLine(name, lineNumber, line, error);
             return std::nullopt;
         }
+        const std::size_t before = targets.size();
         if (!readLine(line, lineNumber, name, targets, error))
             return std::nullopt;
+        if (lineNumbers && targets.size() > before)
+            lineNumbers->push_back(lineNumber);
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
     }
     return targets;

@@ -86,6 +86,10 @@ TEST(Help, PrintsUsageOnStdoutAndSucceeds)
         const auto run = test::runTolvaneCli(args);
         EXPECT_EQ(run.status, ExitSuccess);
         EXPECT_NE(run.out.find("tolvane-cli download integrated IMAGE"), std::string::npos);
+        // The record as README describes it, not the JSON lines of Tolvane before 3.7.
+        EXPECT_NE(run.out.find("an SQLite file"), std::string::npos);
+        EXPECT_NE(run.out.find("PostgreSQL connection string or URL"), std::string::npos);
+        EXPECT_EQ(run.out.find("JSON lines to FILE"), std::string::npos);
         EXPECT_EQ(run.err, "");
     }
 }
@@ -140,6 +144,58 @@ TEST(ParseArguments, CarriesCheckedValues)
     ASSERT_TRUE(ended.command) << ended.error;
     EXPECT_EQ(ended.command->file, "--odd.bin");
 }
+
+struct TwiceCase {
+    Args args;         // {a} and {b} are targets files
+    std::string error; // {a} and {b} are their paths
+};
+
+void PrintTo(const TwiceCase& c, std::ostream* out)
+{
+    *out << c.error;
+}
+
+class TargetsGivenTwice : public ::testing::TestWithParam<TwiceCase> {
+protected:
+    std::string filled(std::string text) const
+    {
+        for (const auto& [token, path] : {std::pair{"{a}", m_a}, std::pair{"{b}", m_b}}) {
+            for (auto at = text.find(token); at != std::string::npos; at = text.find(token))
+                text.replace(at, 3, path);
+        }
+        return text;
+    }
+
+    test::TempDir m_dir;
+    std::string m_a = m_dir.file("a.txt");
+    std::string m_b = m_dir.file("b.txt");
+};
+
+// A target given twice names where each came from: the file and line, or --target.
+TEST_P(TargetsGivenTwice, AreNamedWhereTheyWereGiven)
+{
+    std::ofstream(m_a) << "127.0.0.1\n# spare\n127.0.0.2:6000\n127.0.0.1:5000\n";
+    std::ofstream(m_b) << "\n127.0.0.3\n127.0.0.2:6000\n";
+    Args args = {"download", "app", "x.bin"};
+    for (const std::string& arg : GetParam().args)
+        args.push_back(filled(arg));
+    const auto parsed = parseArguments(args);
+    EXPECT_FALSE(parsed.command);
+    EXPECT_EQ(parsed.error, filled(GetParam().error));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TargetsGivenTwice,
+    ::testing::Values(TwiceCase{{"--targets", "{a}"},
+                                "{a}:4: target 127.0.0.1:5000 given twice (first at {a}:1)"},
+                      TwiceCase{{"--target", "127.0.0.3", "--targets", "{b}"},
+                                "{b}:2: target 127.0.0.3:5000 given twice (first by --target)"},
+                      TwiceCase{{"--targets", "{b}", "--target", "127.0.0.3:5000"},
+                                "target 127.0.0.3:5000 given twice (first at {b}:2)"},
+                      TwiceCase{{"--targets", "{b}", "--targets", "{a}"},
+                                "{a}:3: target 127.0.0.2:6000 given twice (first at {b}:3)"},
+                      TwiceCase{{"--target", "127.0.0.1", "--target", "127.0.0.1:5000"},
+                                "target 127.0.0.1:5000 given twice"}));
 
 struct RecordForm {
     Args args;

@@ -1,6 +1,7 @@
 // version, inspect and the ptz commands, with inputs written by hand and outputs read back with
 // plain file I/O.
 #include "cli/cli_test_support.h"
+#include "support/fifo_guard.h"
 #include "support/firmware_image.h"
 #include "support/ptz_image_bytes.h"
 
@@ -87,20 +88,29 @@ TEST_F(FileCommands, BuildOfAllThirtySixFillsEverySlot)
 struct BuildFailure {
     const char* name;
     Args numbers;
-    const char* reason;
+    std::string reason; // {db} is the database's path
+    int status = 1;
 };
+
+void PrintTo(const BuildFailure& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class PtzBuildFailures : public FileCommands, public ::testing::WithParamInterface<BuildFailure> {};
 
-TEST_P(PtzBuildFailures, ExitOneWithReasonAndWriteNothing)
+TEST_P(PtzBuildFailures, ExitWithTheirStatusAndReasonAndWriteNothing)
 {
     const std::string out = m_dir.file("out.bin");
     Args args = {"ptz", "build", m_database};
     args.insert(args.end(), GetParam().numbers.begin(), GetParam().numbers.end());
     args.insert(args.end(), {"--output", out});
     const auto run = test::runTolvaneCli(args);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr(GetParam().reason));
+    EXPECT_EQ(run.status, GetParam().status);
+    std::string reason = GetParam().reason;
+    if (const auto at = reason.find("{db}"); at != std::string::npos)
+        reason.replace(at, 4, m_database);
+    EXPECT_THAT(run.err, HasSubstr(reason));
     EXPECT_FALSE(fileExists(out));
 }
 
@@ -114,10 +124,11 @@ Args manyNumbers()
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PtzBuildFailures,
-    ::testing::Values(BuildFailure{"Unknown", {"7", "99", "98"}, "protocol 99, 98"},
-                      BuildFailure{"Duplicate", {"7", "3", "7"}, "protocol 7 given twice"},
-                      BuildFailure{"TooMany", manyNumbers(), "at most 36"},
-                      BuildFailure{"EmptySlotMarker", {"-1"}, "empty slot"}),
+    ::testing::Values(
+        BuildFailure{"Unknown", {"7", "99", "98"}, "tolvane-cli: not in {db}: protocol 99, 98\n"},
+        BuildFailure{"Duplicate", {"7", "3", "7"}, "tolvane-cli: protocol 7 given twice\n", 2},
+        BuildFailure{"TooMany", manyNumbers(), "at most 36"},
+        BuildFailure{"EmptySlotMarker", {"-1"}, "empty slot"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(FileCommands, BuildRefusesADatabaseThatIsMissingCutShortOrNotADatabase)
@@ -134,6 +145,28 @@ TEST_F(FileCommands, BuildRefusesADatabaseThatIsMissingCutShortOrNotADatabase)
         EXPECT_NE(run.err, "") << name;
         EXPECT_FALSE(fileExists(out)) << name;
     }
+}
+
+// An output that is a folder or a FIFO is refused before the database is read or anything is
+// written, and stays as it was.
+TEST_F(FileCommands, BuildRefusesAnOutputThatIsNotARegularFile)
+{
+    const std::string folder = m_dir.file("folder.bin");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string fifo = m_dir.file("fifo.bin");
+    ASSERT_TRUE(test::makeFifo(fifo));
+    for (const std::string& output : {folder, fifo}) {
+        const auto run = test::callOnFifo(fifo, [&] {
+            return test::runTolvaneCli({"ptz", "build", m_database, "7", "--output", output});
+        });
+        ASSERT_TRUE(run);
+        EXPECT_EQ(run->status, 1) << output;
+        EXPECT_EQ(run->err, "tolvane-cli: " + output + " is not a regular file\n");
+        EXPECT_EQ(run->out, "");
+    }
+    struct stat info {};
+    EXPECT_TRUE(::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode));
+    EXPECT_TRUE(::stat(fifo.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
 class BuildOverTheDatabase : public FileCommands,

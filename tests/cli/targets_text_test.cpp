@@ -30,6 +30,14 @@ std::vector<std::string> textsOf(const std::vector<DownloadTarget>& targets)
     return texts;
 }
 
+std::string repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
 class TargetsText : public ::testing::TestWithParam<TextCase> {
 protected:
     test::TempDir m_dir;
@@ -68,7 +76,30 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"LineOfAThousandAndOneBytes",
                                std::string(1000, ' ') + "#",
                                {},
-                               ":1: a line longer than 1000 bytes"}),
+                               ":1: a line longer than 1000 bytes"},
+                      // What is echoed of a bad line cannot drive the terminal, nor hide.
+                      TextCase{"ByteOrderMarkEchoedAsHex",
+                               "\xEF\xBB\xBF"
+                               "127.0.0.1\n",
+                               {},
+                               ":1: not an IPv4 address with an optional port: "
+                               "\\xEF\\xBB\\xBF127.0.0.1"},
+                      TextCase{"NulEchoedAsHex",
+                               std::string("127.0.0.1\0:5000\n", 16),
+                               {},
+                               ":1: not an IPv4 address with an optional port: "
+                               "127.0.0.1\\x00:5000"},
+                      TextCase{"ControlBytesEchoedAsHex",
+                               "127.0.0.1\n127.0.0.2\x1B[2J\x07\xC2\x9B\xFF\n",
+                               {},
+                               ":2: not an IPv4 address with an optional port: "
+                               "127.0.0.2\\x1B[2J\\x07\\xC2\\x9B\\xFF"},
+                      // 150 bytes, each shown in four characters: the echo is cut at 200.
+                      TextCase{"EscapedEchoCutAtTwoHundred",
+                               std::string(150, '\x01'),
+                               {},
+                               ":1: not an IPv4 address with an optional port: " +
+                                   repeated("\\x01", 50) + "..."}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(TargetsTextSize, MoreThanAMebibyteIsRefused)

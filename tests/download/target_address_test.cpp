@@ -52,23 +52,37 @@ TEST(TargetAddress, RecorderAddressesInBothForms)
 
 TEST(TargetAddress, HostAndOptionalPort)
 {
+    const char* const general = "not an IPv4 address with an optional port";
+    const char* const range = "the port must be 1 to 65535";
+    const char* const zero = "a port with a leading zero";
     const struct {
         const char* text;
         const char* address; // nullptr: refused
         std::uint16_t port;
+        const char* why = nullptr; // for a refused one: the reason, nullptr for any
     } cases[] = {
         {"127.0.0.1", "127.0.0.1", 5000},
         {"127.0.0.1:6001", "127.0.0.1", 6001},
-        {"127.0.0.1:05000", "127.0.0.1", 5000},
+        {"127.0.0.1:1", "127.0.0.1", 1},
+        {"127.0.0.1:10", "127.0.0.1", 10},
         {"223.255.255.254:65535", "223.255.255.254", 65535},
-        {"127.0.0.01", nullptr, 0},
-        {"127.0.0.1:0", nullptr, 0},
-        {"127.0.0.1:65536", nullptr, 0},
-        {"127.0.0.1:", nullptr, 0},
-        {"127.0.0.1:50a", nullptr, 0},
+        {"127.0.0.01", nullptr, 0, "an address with a leading zero in a number"},
+        {"127.0.0.1:0", nullptr, 0, range},
+        {"127.0.0.1:65536", nullptr, 0, range},
+        {"127.0.0.1:99999", nullptr, 0, range},
+        {"127.0.0.1:123456", nullptr, 0, range},
+        {"127.0.0.1:99999999999999999999999", nullptr, 0, range},
+        {"127.0.0.1:05000", nullptr, 0, zero}, // as an address's numbers: one target, one text
+        {"127.0.0.1:00", nullptr, 0, zero},
+        {"127.0.0.1:065535", nullptr, 0, zero},
+        {"127.0.0.1:", nullptr, 0, general},
+        {"127.0.0.1:50a", nullptr, 0, general},
+        {"127.0.0.1:-1", nullptr, 0, general},
+        {"127.0.0.1:+80", nullptr, 0, general},
+        {"127.0.0.1:80:80", nullptr, 0, general},
         {"239.255.255.250:1900", nullptr, 0},
-        {"localhost", nullptr, 0},
-        {" 127.0.0.1", nullptr, 0},
+        {"localhost", nullptr, 0, general},
+        {" 127.0.0.1", nullptr, 0, general},
     };
     for (const auto& c : cases) {
         std::string why;
@@ -80,6 +94,9 @@ TEST(TargetAddress, HostAndOptionalPort)
             EXPECT_EQ(targetText(*target), std::string(c.address) + ":" + std::to_string(c.port));
         } else {
             EXPECT_FALSE(why.empty()) << c.text;
+            if (c.why) {
+                EXPECT_EQ(why, c.why) << c.text;
+            }
         }
     }
 }

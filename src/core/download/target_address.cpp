@@ -89,9 +89,16 @@ std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* wh
     std::string_view host = text;
     if (const auto colon = text.find(':'); colon != std::string_view::npos) {
         host = text.substr(0, colon);
-        const auto port = parseDigits(text.substr(colon + 1), 5);
-        if (!port || *port == 0 || *port > 65535)
+        const std::string_view digits = text.substr(colon + 1);
+        // Any count of digits is a number; only what is not one gets the general message.
+        const auto port = parseDigits(digits, digits.size());
+        if (!port)
             return refuse(why, NotAnAddress);
+        // Refused as the address's numbers are: equal targets must have equal text.
+        if (digits.size() > 1 && digits[0] == '0')
+            return refuse(why, "a port with a leading zero");
+        if (*port == 0 || digits.size() > 5 || *port > 65535)
+            return refuse(why, "the port must be 1 to 65535");
         target.port = static_cast<std::uint16_t>(*port);
     }
     auto address = parseRecorderAddress(host, AddressForm::Strict, why);

@@ -25,8 +25,8 @@ std::optional<std::string> parseIpv4Address(std::string_view text, AddressForm f
 std::optional<std::string> parseRecorderAddress(std::string_view text, AddressForm form,
                                                 std::string* why = nullptr);
 
-// "HOST[:PORT]": a recorder address in the strict form and a port 1-65535, DefaultPort when none
-// is given.
+// "HOST[:PORT]": a recorder address in the strict form and a port 1-65535 without leading zeros,
+// DefaultPort when none is given.
 std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* why = nullptr);
 // "HOST:PORT".
 std::string targetText(const DownloadTarget& target);
