@@ -6,6 +6,7 @@
 #include "sim/recorder_transfer.h"
 #include "sim/session.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -61,7 +62,11 @@ struct Simulator::State {
     mutable std::mutex mutex; // guards everything below
     mutable std::condition_variable transferAdded;
     std::vector<Connection> connections;
-    std::vector<ReceivedTransfer> transfers;
+    // Finished connections with the order they were accepted in, kept sorted by it: a tool's
+    // connections follow one another, but the thread serving the first may record it after the
+    // second has finished.
+    std::vector<std::pair<std::size_t, ReceivedTransfer>> transfers;
+    std::size_t accepted = 0;
     std::size_t sequence = 0;
 
     std::mutex sinkMutex; // keeps log lines whole and in order
@@ -75,10 +80,10 @@ struct Simulator::State {
     bool waitForConnection();
     // Serves an accepted connection on a thread of its own.
     void startConnection(int fd);
-    void record(ReceivedTransfer transfer);
+    void record(std::size_t acceptOrder, ReceivedTransfer transfer);
 };
 
-void Simulator::State::record(ReceivedTransfer transfer)
+void Simulator::State::record(std::size_t acceptOrder, ReceivedTransfer transfer)
 {
     std::string line = "type " + wordText(transfer.typeCode) + " size " +
                        std::to_string(transfer.announcedSize) + ": " + transfer.outcome;
@@ -91,7 +96,10 @@ void Simulator::State::record(ReceivedTransfer transfer)
             sink(line);
     }
     std::lock_guard lock(mutex);
-    transfers.push_back(std::move(transfer));
+    const auto later = std::upper_bound(
+        transfers.begin(), transfers.end(), acceptOrder,
+        [](std::size_t order, const auto& entry) { return order < entry.first; });
+    transfers.emplace(later, acceptOrder, std::move(transfer));
     transferAdded.notify_all();
 }
 
@@ -146,13 +154,16 @@ void Simulator::State::startConnection(int fd)
         return true;
     });
     auto finished = std::make_shared<std::atomic<bool>>(false);
+    const std::size_t acceptOrder = ++accepted;
     const std::size_t number = ++sequence;
     PayloadNumbering numbering{number, [this] {
                                    std::lock_guard numberLock(mutex);
                                    return ++sequence;
                                }};
-    connections.push_back({std::thread([this, fd, numbering = std::move(numbering), finished] {
-                               record(serveTransfer(fd, wakeRead.get(), options, numbering));
+    connections.push_back({std::thread([this, fd, acceptOrder, numbering = std::move(numbering),
+                                        finished] {
+                               record(acceptOrder,
+                                      serveTransfer(fd, wakeRead.get(), options, numbering));
                                finished->store(true);
                            }),
                            finished});
@@ -287,7 +298,11 @@ void Simulator::setLogSink(std::function<void(const std::string&)> sink)
 std::vector<ReceivedTransfer> Simulator::transfers() const
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->transfers;
+    std::vector<ReceivedTransfer> inAcceptOrder;
+    inAcceptOrder.reserve(m_state->transfers.size());
+    for (const auto& entry : m_state->transfers)
+        inAcceptOrder.push_back(entry.second);
+    return inAcceptOrder;
 }
 
 bool Simulator::waitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const

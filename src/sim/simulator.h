@@ -60,6 +60,7 @@ public:
     // Called once per finished connection with one line: type code, size, outcome.
     void setLogSink(std::function<void(const std::string&)> sink);
 
+    // The finished connections, in the order they were accepted.
     std::vector<ReceivedTransfer> transfers() const;
     // Waits until at least count connections have finished; false on timeout.
     bool waitForTransfers(std::size_t count, std::chrono::milliseconds timeout) const;
