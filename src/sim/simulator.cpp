@@ -6,7 +6,6 @@
 #include "sim/recorder_transfer.h"
 #include "sim/session.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -62,10 +62,9 @@ struct Simulator::State {
     mutable std::mutex mutex; // guards everything below
     mutable std::condition_variable transferAdded;
     std::vector<Connection> connections;
-    // Finished connections with the order they were accepted in, kept sorted by it: a tool's
-    // connections follow one another, but the thread serving the first may record it after the
-    // second has finished.
-    std::vector<std::pair<std::size_t, ReceivedTransfer>> transfers;
+    // Finished connections by the order they were accepted in: a tool's connections follow one
+    // another, but the thread serving the first may record it after the second has finished.
+    std::map<std::size_t, ReceivedTransfer> transfers;
     std::size_t accepted = 0;
     std::size_t sequence = 0;
 
@@ -96,10 +95,7 @@ void Simulator::State::record(std::size_t acceptOrder, ReceivedTransfer transfer
             sink(line);
     }
     std::lock_guard lock(mutex);
-    const auto later = std::upper_bound(
-        transfers.begin(), transfers.end(), acceptOrder,
-        [](std::size_t order, const auto& entry) { return order < entry.first; });
-    transfers.emplace(later, acceptOrder, std::move(transfer));
+    transfers.emplace(acceptOrder, std::move(transfer));
     transferAdded.notify_all();
 }
 
@@ -300,8 +296,8 @@ std::vector<ReceivedTransfer> Simulator::transfers() const
     std::lock_guard lock(m_state->mutex);
     std::vector<ReceivedTransfer> inAcceptOrder;
     inAcceptOrder.reserve(m_state->transfers.size());
-    for (const auto& entry : m_state->transfers)
-        inAcceptOrder.push_back(entry.second);
+    for (const auto& [acceptOrder, transfer] : m_state->transfers)
+        inAcceptOrder.push_back(transfer);
     return inAcceptOrder;
 }
 
