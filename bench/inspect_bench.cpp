@@ -89,7 +89,8 @@ int main()
 {
     tolvane::test::TempDir dir;
     const std::string image = dir.file("app-64MiB.img");
-    tolvane::test::FirmwareImageBuilder(tolvane::test::FirmwareImageBuilder::Layout::ApplicationOnly)
+    tolvane::test::FirmwareImageBuilder(
+        tolvane::test::FirmwareImageBuilder::Layout::ApplicationOnly)
         .version("3.5.2")
         .totalSize(64u << 20)
         .writeTo(image);
@@ -97,10 +98,10 @@ int main()
     const std::vector<std::string> version{"version", image, "--app-only"};
     const std::vector<std::string> inspect{"inspect", image};
 
-    const auto inProcess = interleavedMedians(
-        {[&] { return inProcessMs(help); }, [&] { return inProcessMs(version); },
-         [&] { return inProcessMs(inspect); }},
-        11);
+    const auto inProcess =
+        interleavedMedians({[&] { return inProcessMs(help); }, [&] { return inProcessMs(version); },
+                            [&] { return inProcessMs(inspect); }},
+                           11);
     const auto asProcess = interleavedMedians(
         {[&] { return processMs(help); }, [&] { return processMs(version); }}, 31);
 
@@ -110,8 +111,8 @@ int main()
                 "");
     std::printf("%-44s %10.1f %14s\n", "tolvane-cli inspect, in process", inProcess[2], "80");
     std::printf("%-44s %10.1f %14s\n", "tolvane-cli --help, as a process", asProcess[0], "");
-    std::printf("%-44s %10.1f %14s\n", "tolvane-cli version --app-only, as a process",
-                asProcess[1], "--help + 5");
+    std::printf("%-44s %10.1f %14s\n", "tolvane-cli version --app-only, as a process", asProcess[1],
+                "--help + 5");
     std::printf("%-44s %10.1f %14s\n", "  difference", asProcess[1] - asProcess[0], "5");
     return 0;
 }

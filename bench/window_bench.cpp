@@ -90,7 +90,8 @@ Run runOnce(const std::vector<std::uint8_t>& payload, std::uint16_t port)
 } // namespace
 
 // The offscreen platform's notes on what it cannot do are no news in a table of figures.
-static void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& text)
+static void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context,
+                                const QString& text)
 {
     if (text.contains(QStringLiteral("propagateSizeHints")) ||
         text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR")))

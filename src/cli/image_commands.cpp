@@ -3,7 +3,6 @@
 #include "cli/cli.h"
 #include "cli/file_bytes.h"
 #include "cli/ptz_commands.h"
-#include "record/sha256.h"
 #include "cli/terminal_text.h"
 #include "core/base/messages.h"
 #include "core/image/identity_area.h"
@@ -11,6 +10,7 @@
 #include "core/image/mac_address.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
+#include "record/sha256.h"
 
 #include <array>
 #include <cstdio>

@@ -90,7 +90,8 @@ std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& pat
     for (const auto& skipped : lines.skipped)
         err << "tolvane-cli: " << path << " " << skipped << "; left out\n";
     if (lines.entries.empty() && !lines.skipped.empty()) {
-        err << "tolvane-cli: " << path << " is not a JSON-lines production record; nothing imported\n";
+        err << "tolvane-cli: " << path
+            << " is not a JSON-lines production record; nothing imported\n";
         return std::nullopt;
     }
     return std::move(lines.entries);
@@ -107,9 +108,9 @@ int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostr
     std::size_t targetWidth = 6;
     for (const auto& row : *rows)
         targetWidth = std::max(targetWidth, row.target.size());
-    out << padded("TIME", 24) << "  " << padded("TARGET", targetWidth) << "  "
-        << padded("TYPE", 10) << "  " << padded("MAC", 12) << "  " << padded("SERIAL", 10) << "  "
-        << padded("RESULT", 8) << "  MESSAGE\n";
+    out << padded("TIME", 24) << "  " << padded("TARGET", targetWidth) << "  " << padded("TYPE", 10)
+        << "  " << padded("MAC", 12) << "  " << padded("SERIAL", 10) << "  " << padded("RESULT", 8)
+        << "  MESSAGE\n";
     for (const auto& row : *rows) {
         out << isoUtcTime(row.time) << "  " << padded(row.target, targetWidth) << "  "
             << padded(row.type, 10) << "  " << padded(row.mac.value_or("-"), 12) << "  "

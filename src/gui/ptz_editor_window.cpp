@@ -14,10 +14,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QVBoxLayout>
 
 namespace tolvane {

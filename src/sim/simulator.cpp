@@ -156,13 +156,12 @@ void Simulator::State::startConnection(int fd)
                                    std::lock_guard numberLock(mutex);
                                    return ++sequence;
                                }};
-    connections.push_back({std::thread([this, fd, acceptOrder, numbering = std::move(numbering),
-                                        finished] {
-                               record(acceptOrder,
-                                      serveTransfer(fd, wakeRead.get(), options, numbering));
-                               finished->store(true);
-                           }),
-                           finished});
+    connections.push_back(
+        {std::thread([this, fd, acceptOrder, numbering = std::move(numbering), finished] {
+             record(acceptOrder, serveTransfer(fd, wakeRead.get(), options, numbering));
+             finished->store(true);
+         }),
+         finished});
 }
 
 std::string Simulator::State::prepareSaveDirectory()

@@ -151,8 +151,10 @@ TEST_F(CliDownload, ImportOfADamagedRecordTakesNothing)
     const std::string old = m_dir.file("old.jsonl");
     {
         std::ofstream file(old);
-        file << R"({"mac":"0012AB34CD56","result":"ok"})" "\n"
-             << R"({"mac":"0012AB34CD5","result":"ok"})" "\n";
+        file << R"({"mac":"0012AB34CD56","result":"ok"})"
+                "\n"
+             << R"({"mac":"0012AB34CD5","result":"ok"})"
+                "\n";
     }
     const std::string record = m_dir.file("production.db");
     const auto run = test::runTolvaneCli({"record", "import", old, "--into", record});

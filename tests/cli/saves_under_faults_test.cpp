@@ -1,5 +1,5 @@
-// Every file the programs save whole, under every fault a save meets: the old file keeps its bytes, no
-// file is left beside it, and a save that fails says which file and why.
+// Every file the programs save whole, under every fault a save meets: the old file keeps its bytes,
+// no file is left beside it, and a save that fails says which file and why.
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 #include "support/child_process.h"

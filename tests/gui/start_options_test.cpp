@@ -53,9 +53,16 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineRow{{"--bogus"}, 2, false, "", 0, {}, "bogus"},
         // The toolkit's own options are left to it, in both spellings and both forms.
         CommandLineRow{{"-platform", "offscreen", "-reverse", "--style=Fusion", "app.bin"},
-                       0, true, "", 0, "app.bin"},
+                       0,
+                       true,
+                       "",
+                       0,
+                       "app.bin"},
         CommandLineRow{{"--platform", "xcb", target, "127.0.0.1", "-qwindowtitle", "T"},
-                       0, true, "127.0.0.1", 5000},
+                       0,
+                       true,
+                       "127.0.0.1",
+                       5000},
         // After "--" everything is an image path, dashes included.
         CommandLineRow{{"--", "-reverse"}, 0, true, "", 0, "-reverse"}));
 

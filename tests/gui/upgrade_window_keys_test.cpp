@@ -15,7 +15,6 @@ QString accessibleName(QWidget* widget)
     return face ? face->text(QAccessible::Name) : QStringLiteral("<no interface>");
 }
 
-
 TEST_F(UpgradeWindowTest, ScreenReadersGetThePlainCaptions)
 {
     const std::pair<const char*, const char*> names[] = {

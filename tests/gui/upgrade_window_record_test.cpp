@@ -12,8 +12,7 @@ namespace {
 
 // The record's rows as "MAC result" (or the columns asked for), read the way any SQLite client
 // would.
-QStringList recordRows(const std::string& path,
-                       const char* columns = "coalesce(mac, '-'), result")
+QStringList recordRows(const std::string& path, const char* columns = "coalesce(mac, '-'), result")
 {
     QStringList rows;
     sqlite3* db = nullptr;
@@ -81,8 +80,9 @@ TEST_F(UpgradeWindowTest, RecordedImageCarriesItsFileAndDigest)
     child<QPushButton>("browseButton")->click();
     pressDownload();
     ASSERT_TRUE(m_sim->waitForTransfers(2, 5s));
-    EXPECT_EQ(recordRows(path, "type, file, sha256, result"),
-              QStringList{QStringLiteral("app %1 %2 ok").arg(QString::fromStdString(image), digest)});
+    EXPECT_EQ(
+        recordRows(path, "type, file, sha256, result"),
+        QStringList{QStringLiteral("app %1 %2 ok").arg(QString::fromStdString(image), digest)});
 }
 
 } // namespace

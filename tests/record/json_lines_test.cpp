@@ -30,14 +30,15 @@ const ImportCase ImportCases[] = {
     {"OkWithColons", line("00:12:ab:34:cd:56", "ok", "a"), true},
     {"OkWithDashes", line("00-12-AB-34-CD-56", "ok", "a"), true},
     {"OkInWholeSeconds",
-     R"({"time":"2026-12-08T06:00:00Z","mac":"0012AB34CD56","unit":"a","result":"ok"})" "\n",
+     R"({"time":"2026-12-08T06:00:00Z","mac":"0012AB34CD56","unit":"a","result":"ok"})"
+     "\n",
      true},
     {"FailedAndRefused", line("0012AB34CD56", "failed", "a") + line("0012AB34CD56", "refused", "b"),
      false},
     {"OtherMacOk", line("0012AB34CD57", "ok", "a"), false},
     {"PendingOnly", line("0012AB34CD56", "pending", "a"), true},
-    {"PendingThenFailed", line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "failed", "a"),
-     false},
+    {"PendingThenFailed",
+     line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "failed", "a"), false},
     {"PendingThenOk", line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "ok", "a"), true},
     {"PendingThenAnotherUnitFailed",
      line("0012AB34CD56", "pending", "a") + line("0012AB34CD56", "failed", "b"), true},
@@ -95,13 +96,23 @@ TEST(JsonLinesDamage, OnlyACutLastLineIsLeftOut)
     const std::string ok = line("0012AB34CD56", "ok", "a");
     const DamageCase cases[] = {
         {ok + R"({"mac":"0012AB34CD56","result":"ok")", 0, 1},
-        {ok + R"({"mac":"0012AB34CD56","result":"ok")" "\n" + ok, 1, 0},
+        {ok +
+             R"({"mac":"0012AB34CD56","result":"ok")"
+             "\n" +
+             ok,
+         1, 0},
         {"hello\n" + ok, 1, 0},
         {line("0012AB34CD5", "ok", "a") + ok, 1, 0},
         {line("0012AB34CD5G", "ok", "a"), 1, 0},
-        {R"({"mac":"0012AB34CD56","serial":-1,"result":"ok"})" "\n", 1, 0},
-        {R"({"time":"yesterday","mac":"0012AB34CD56","result":"ok"})" "\n", 1, 0},
-        {R"({"mac":"0012AB34CD56"})" "\n", 1, 0},
+        {R"({"mac":"0012AB34CD56","serial":-1,"result":"ok"})"
+         "\n",
+         1, 0},
+        {R"({"time":"yesterday","mac":"0012AB34CD56","result":"ok"})"
+         "\n",
+         1, 0},
+        {R"({"mac":"0012AB34CD56"})"
+         "\n",
+         1, 0},
     };
     for (const auto& c : cases) {
         const JsonLinesRecord lines = readJsonLines(c.content);

@@ -52,12 +52,11 @@ TEST_P(PayloadEnd, PeerClosingRightAfterTheLastSend)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Peers, PayloadEnd,
-    testing::Values(EndCase{"ReadEverything", 0, IoStatus::Done},
-                    EndCase{"LeftOneByte", 1, IoStatus::Closed},
-                    EndCase{"LeftHalf", PayloadSize / 2, IoStatus::Closed}),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
+INSTANTIATE_TEST_SUITE_P(Peers, PayloadEnd,
+                         testing::Values(EndCase{"ReadEverything", 0, IoStatus::Done},
+                                         EndCase{"LeftOneByte", 1, IoStatus::Closed},
+                                         EndCase{"LeftHalf", PayloadSize / 2, IoStatus::Closed}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 } // namespace
 } // namespace tolvane

@@ -49,4 +49,4 @@ std::string_view differentContentsQuestion();
 // The message shown for a worker error code, if the code has one.
 std::optional<MessageId> messageForWorkerError(int errorCode);
 
-}  // namespace tolvane
+} // namespace tolvane

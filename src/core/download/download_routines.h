@@ -39,7 +39,12 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
                                 const DownloadTarget& target);
 
 // What the main window and the command line can send, numbered as the main window's choices.
-enum class DownloadType { IntegratedImage = 0, IndividualData = 1, ApplicationImage = 2, PtzImage = 3 };
+enum class DownloadType {
+    IntegratedImage = 0,
+    IndividualData = 1,
+    ApplicationImage = 2,
+    PtzImage = 3
+};
 // The word the command line and the production record use for it: "app", "integrated", "ptz",
 // "data".
 const char* downloadTypeName(DownloadType type);

@@ -28,4 +28,4 @@ MacPair advanceMacAddress(MacPair pair);
 // Twelve upper-case hex digits.
 std::string formatMacAddress(MacPair pair);
 
-}  // namespace tolvane
+} // namespace tolvane

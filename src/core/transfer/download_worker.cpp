@@ -251,9 +251,9 @@ int DownloadWorker::sendPayload(const std::uint8_t* payload, std::int64_t size, 
     if (status == IoStatus::WaitFailed)
         return fail(WorkerError::SocketFailure, "sending the payload: " + why);
     if (sender.draining())
-        return fail(WorkerError::SendFailure,
-                    "the recorder took " + std::to_string(sender.taken()) + " of " +
-                        std::to_string(size) + " payload bytes: " + why);
+        return fail(WorkerError::SendFailure, "the recorder took " +
+                                                  std::to_string(sender.taken()) + " of " +
+                                                  std::to_string(size) + " payload bytes: " + why);
     return fail(WorkerError::SendFailure, "sending the payload after " +
                                               std::to_string(sender.sent()) + " of " +
                                               std::to_string(size) + " bytes: " + why);
