@@ -44,12 +44,31 @@ public:
 
     bool ok() const { return m_state.index() == 0; }
     explicit operator bool() const { return ok(); }
-    const T& value() const { return std::get<0>(m_state); }
-    const T& operator*() const { return value(); }
+    const T& value() const& { return std::get<0>(m_state); }
+    T& value() & { return std::get<0>(m_state); }
+    T&& value() && { return std::get<0>(std::move(m_state)); }
+    const T& operator*() const& { return value(); }
+    T& operator*() & { return value(); }
+    const T* operator->() const { return &value(); }
+    T* operator->() { return &value(); }
     const Failure& failure() const { return std::get<1>(m_state); }
 
 private:
     std::variant<T, Failure> m_state;
+};
+
+// Success with nothing to hand back, or the Failure.
+template <> class Result<void> {
+public:
+    Result() = default;
+    Result(Failure failure) : m_failure(std::move(failure)) {}
+
+    bool ok() const { return !m_failure.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const Failure& failure() const { return *m_failure; }
+
+private:
+    std::optional<Failure> m_failure;
 };
 
 } // namespace tolvane
