@@ -182,14 +182,14 @@ int UpgradeApp::run(Prompter& prompter, const StartOptions& options)
     }
     std::unique_ptr<record::ProductionRecord> productionRecord;
     if (options.recordPath) {
-        std::string error;
-        productionRecord = record::openProductionRecord(options.recordPath->toStdString(), &error);
-        if (!productionRecord) {
+        auto opened = record::openProductionRecord(options.recordPath->toStdString());
+        if (!opened) {
             prompter.showMessage(nullptr, messageQString(MessageId::CannotWriteRecord) +
                                               QStringLiteral("\n\n") +
-                                              QString::fromStdString(error));
+                                              QString::fromStdString(opened.failure().text()));
             return 1;
         }
+        productionRecord = std::move(*opened);
     }
     UpgradeWindow window(prompter);
     window.setProductionRecord(productionRecord.get());

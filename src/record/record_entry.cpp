@@ -117,14 +117,10 @@ std::string recordLine(const RecordEntry& entry)
     return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* why)
+Result<RecordEntry> parseRecordLine(std::string_view line)
 {
     const Json object = Json::parse(line.begin(), line.end(), nullptr, false);
-    const auto fail = [why](const char* text) -> std::optional<RecordEntry> {
-        if (why)
-            *why = text;
-        return std::nullopt;
-    };
+    const auto fail = [](const char* text) { return Result<RecordEntry>(Failure(0, text)); };
     if (object.is_discarded())
         return fail("not JSON");
     if (!object.is_object())

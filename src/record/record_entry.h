@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/failure.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -42,11 +44,11 @@ std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string
 
 // The entry as one JSON object on one line, followed by a newline.
 std::string recordLine(const RecordEntry& entry);
-// One line of recordLine's form; nothing, with *why, when it is not one. Only the result is
-// required: a missing time reads as the start of the epoch, a missing unit as "". A time may
-// also be in whole seconds, and a MAC address may have ':' or '-' between its digits and lower
-// case; it is kept as twelve upper-case digits.
-std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* why);
+// One line of recordLine's form, or the Failure that says why it is not one ("not JSON"). Only
+// the result is required: a missing time reads as the start of the epoch, a missing unit as "". A
+// time may also be in whole seconds, and a MAC address may have ':' or '-' between its digits and
+// lower case; it is kept as twelve upper-case digits.
+Result<RecordEntry> parseRecordLine(std::string_view line);
 
 // The entry as a CSV row (RFC 4180) with the columns of csvHeader(), ending in CRLF.
 std::string csvHeader();
