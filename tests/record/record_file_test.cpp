@@ -29,6 +29,7 @@ struct BadRecordCase {
     const char* name;
     std::function<void(const std::string& path)> prepare;
     const char* said; // part of the message
+    bool readOnly = false;
 };
 
 void PrintTo(const BadRecordCase& c, std::ostream* out)
@@ -53,6 +54,8 @@ const BadRecordCase BadRecordCases[] = {
      "schema version 2"},
     {"Folder", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
      "is not a regular file"},
+    {"EmptyFileOnlyToRead", [](const std::string& path) { test::writeFileBytes(path, {}); },
+     "is not a Tolvane production record", true},
 };
 
 class BadRecord : public RecordFixture, public ::testing::WithParamInterface<BadRecordCase> {};
@@ -65,7 +68,9 @@ TEST_P(BadRecord, IsRefusedAndLeftAsItWas)
     const auto bytes =
         S_ISREG(before.st_mode) ? test::readFileBytes(location) : std::vector<std::uint8_t>{};
 
-    const auto opened = openProductionRecord(location);
+    RecordOptions options;
+    options.readOnly = GetParam().readOnly;
+    const auto opened = openProductionRecord(location, options);
     const std::string error = failureText(opened);
     EXPECT_FALSE(opened);
     EXPECT_NE(error.find(GetParam().said), std::string::npos) << error;

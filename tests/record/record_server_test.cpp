@@ -63,6 +63,7 @@ struct RefusalCase {
     std::optional<std::string> password; // PGPASSWORD, when not the role's own
     std::string credentials;             // put in the location before '@'
     const char* said;                    // part of the message
+    bool readOnly = false;
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* out)
@@ -82,6 +83,7 @@ const RefusalCase RefusalCases[] = {
                "(schema_version INTEGER NOT NULL); INSERT INTO tolvane_record VALUES (2)");
      },
      std::nullopt, "", "schema version 2"},
+    {"NothingToRead", {}, std::nullopt, "", "holds no Tolvane production record", true},
 };
 
 class ServerRefusal : public ServerRecord, public ::testing::WithParamInterface<RefusalCase> {};
@@ -99,7 +101,9 @@ TEST_P(ServerRefusal, SaysWhyNamesTheServerWithoutPasswordAndWritesNothing)
     if (refusal.password)
         password.emplace("PGPASSWORD", *refusal.password);
 
-    const auto opened = openProductionRecord(withCredentials);
+    RecordOptions options;
+    options.readOnly = refusal.readOnly;
+    const auto opened = openProductionRecord(withCredentials, options);
     const std::string error = failureText(opened);
     EXPECT_FALSE(opened);
     EXPECT_THAT(error, HasSubstr(refusal.said));
