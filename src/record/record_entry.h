@@ -41,6 +41,10 @@ std::string newUnitId();
 std::string isoUtcTime(std::chrono::system_clock::time_point time);
 // The reverse for that exact form; nothing for any other text.
 std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string_view text);
+// "2026-12-08T06:19:37", exactly so: a day of the calendar, hours 00-23, minutes and seconds
+// 00-59. No second 60: the system clock has no leap second, and it would roll into the next
+// minute. Every time the record reads, or is asked about, goes by this rule.
+std::optional<std::chrono::sys_seconds> parseIsoUtcSecond(std::string_view text);
 
 // The entry as one JSON object on one line, followed by a newline.
 std::string recordLine(const RecordEntry& entry);
