@@ -78,10 +78,10 @@ void measure(const std::string& path, const char* label)
         if (record) {
             const auto started = Clock::now();
             for (int i = 0; i < Reservations; ++i) {
-                const auto reservation = (*record)->reserveMac(
+                const auto reservation = (*record)->reserve(
                     row(0x00AA00000000 + static_cast<std::uint64_t>(i) + ::getpid() * 1000ull,
                         ResultPending, "bench" + std::to_string(i)),
-                    false);
+                    {});
                 if (reservation.status != Reservation::Status::Reserved)
                     ::_exit(2);
             }

@@ -97,7 +97,7 @@ Outcome race(const std::string& location, int processes, int count,
                 pending.unit = "bench-" + std::to_string(::getpid()) + "-" + std::to_string(i);
                 pending.result = ResultPending;
                 const auto started = Clock::now();
-                const auto reservation = record.reserveMac(pending, false);
+                const auto reservation = record.reserve(pending, {});
                 latencies.push_back(
                     std::chrono::duration<double, std::milli>(Clock::now() - started).count());
                 ++report.counts[static_cast<int>(reservation.status)];

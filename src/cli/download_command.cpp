@@ -149,12 +149,19 @@ RecordEntry unitFields(const DownloadRun& run, const UnitReport& report)
     return entry;
 }
 
+// Every unit of a batch is sent the same serial number, so the record holds it without refusing
+// it.
+record::ReuseAllowed reuseAllowed(const CliCommand& command)
+{
+    return {.mac = command.allowReusedMac, .serial = true};
+}
+
 // The MAC is checked and marked pending in one transaction, so no other run (another thread or
 // process) can take it before this unit's row is in. False when the MAC must not be sent.
 bool reserveMac(const DownloadRun& run, record::UnitRecord& unit, const std::string& mac,
                 CliOperator& op)
 {
-    const Reservation reservation = unit.reserve(run.command.allowReusedMac);
+    const Reservation reservation = unit.reserve(reuseAllowed(run.command));
     switch (reservation.status) {
     case Reservation::Status::Reserved: return true;
     case Reservation::Status::Used:
@@ -178,7 +185,7 @@ std::optional<std::string> reserveNextFreeMac(const DownloadRun& run, std::size_
         if (first.empty())
             first = mac;
         unit.setMac(mac);
-        const Reservation reservation = unit.reserve(run.command.allowReusedMac);
+        const Reservation reservation = unit.reserve(reuseAllowed(run.command));
         if (reservation.status == Reservation::Status::Reserved)
             return mac;
         if (reservation.status == Reservation::Status::Failed) {

@@ -65,7 +65,8 @@ RoutineOutcome runRecordedDownload(record::ProductionRecord& record, const Downl
     };
     const auto started = std::chrono::steady_clock::now();
     record::UnitRecord unit(record, unitFields(type, inputs));
-    const auto reservation = unit.reserve(false);
+    // The window sends the same serial number until it is changed: it is held, never refused.
+    const auto reservation = unit.reserve({.mac = false, .serial = true});
     if (reservation.status != record::Reservation::Status::Reserved) {
         const bool used = reservation.status == record::Reservation::Status::Used;
         const std::string mac = formatMacAddress(splitMacAddress(inputs.identity.macText));

@@ -43,7 +43,9 @@ Result<StoredLayout> PostgresConnection::inspectLayout()
 
 std::string PostgresConnection::markScript(int schemaVersion) const
 {
-    return "CREATE TABLE tolvane_record (schema_version INTEGER NOT NULL);\n"
+    // The same for a new record and an upgraded one.
+    return "CREATE TABLE IF NOT EXISTS tolvane_record (schema_version INTEGER NOT NULL);\n"
+           "DELETE FROM tolvane_record;\n"
            "INSERT INTO tolvane_record VALUES (" +
            std::to_string(schemaVersion) + ")";
 }

@@ -11,11 +11,21 @@
 
 namespace tolvane::record {
 
-// What a MAC reservation came to.
+// What identifies a unit in the record; each is held by one unit at a time.
+enum class Identity { Mac, Serial };
+
+// Which identities a reservation may send again although another unit holds them.
+struct ReuseAllowed {
+    bool mac = false;
+    bool serial = false;
+};
+
+// What a reservation of a unit's MAC address and serial number came to.
 struct Reservation {
     enum class Status { Reserved, Used, Failed };
     Status status = Status::Failed;
-    std::optional<RecordEntry> holder; // the row that holds the MAC, when Used
+    std::optional<RecordEntry> holder; // the row that holds the identity, when Used
+    Identity identity = Identity::Mac; // which of the unit's identities holder holds, when Used
     Failure error;                     // why, when Failed
 };
 
@@ -27,14 +37,18 @@ struct RecordFilter {
 
 struct ImportReport {
     std::size_t rows = 0;
-    // Rows whose MAC another unit already held; imported all the same, without holding it.
+    // Rows whose MAC another unit already held; imported all the same, without holding it. A
+    // serial number held already stays with its first holder without a word: earlier records
+    // gave one to many units.
     std::vector<std::string> duplicates;
 };
 
-// The production record: one row per unit and outcome. A MAC address counts as used while a unit
-// with it succeeded, or is still pending (its transfer may have reached the unit before the program
-// stopped). The store itself keeps every MAC counted once, and checking and reserving a MAC is one
-// step, across threads and processes. Every call is safe from several threads.
+// The production record: one row per unit and outcome. A MAC address, and likewise a serial
+// number, counts as used while a unit with it succeeded, is unconfirmed (the whole payload may
+// have reached it) and not released, or is still pending (its transfer may have reached the unit
+// before the program stopped). The store itself keeps every MAC and serial counted once, and
+// checking and reserving them is one step, across threads and processes. Every call is safe from
+// several threads.
 class ProductionRecord {
 public:
     virtual ~ProductionRecord() = default;
@@ -42,13 +56,21 @@ public:
     // The file or server the record lives in, for messages.
     virtual const std::string& location() const = 0;
 
-    // Unless allowReused, checks that pending.mac is not used, then writes `pending` (result
-    // "pending") so the MAC counts as used until the unit's outcome is written.
-    virtual Reservation reserveMac(const RecordEntry& pending, bool allowReused) = 0;
+    // Checks that pending.mac and pending.serial are not used (unless allowed, MAC first), then
+    // writes `pending` (result "pending") so both count as used until the unit's outcome is
+    // written. A refusal names the identity and the row that holds it.
+    virtual Reservation reserve(const RecordEntry& pending, ReuseAllowed allowed) = 0;
     // Writes a unit's outcome; a pending row of the same unit stops counting at once.
     virtual Result<void> writeOutcome(const RecordEntry& outcome) = 0;
+    // Frees the MAC address in request.mac (or, without one, the serial number in request.serial)
+    // of the unconfirmed or pending unit that holds it: writes that unit's "released" row with
+    // request's time, message (the reason), bench, operator and tool version. Refused when no unit
+    // holds it or the unit that holds it succeeded. Answers the row that held it.
+    virtual Result<RecordEntry> release(const RecordEntry& request) = 0;
     // The rows the filter selects, oldest first.
     virtual Result<std::vector<RecordEntry>> rows(const RecordFilter& filter) = 0;
+    // One line per MAC address (serial number) with a row the filter selects, by first time.
+    virtual Result<std::vector<UnitLine>> units(const RecordFilter& filter) = 0;
     // Adds rows of an earlier record, in their order, as one transaction.
     virtual Result<ImportReport> importRows(const std::vector<RecordEntry>& rows) = 0;
 };
@@ -64,8 +86,9 @@ struct RecordOptions {
 };
 
 // Opens the record at location, creating it when it does not exist (unless read-only), and
-// checks it can be written. A path ending in ".jsonl" is refused: such a record is moved into a
-// database with `record import`.
+// checks it can be written. A record of an older schema is upgraded on the way, in one
+// transaction; opened only to read, it is read as it is. A path ending in ".jsonl" is refused: such
+// a record is moved into a database with `record import`.
 Result<std::unique_ptr<ProductionRecord>> openProductionRecord(const std::string& location,
                                                                const RecordOptions& options = {});
 

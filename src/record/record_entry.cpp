@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <vector>
 
 namespace tolvane::record {
 
@@ -46,6 +47,16 @@ std::string csvField(const std::string& text)
     }
     return quoted + "\"";
 }
+
+// The fields that say where a row came from, by their names in the record and its exports.
+const struct {
+    const char* name;
+    std::optional<std::string> RecordEntry::*field;
+} OriginFields[] = {
+    {"bench", &RecordEntry::bench},
+    {"operator", &RecordEntry::operatorName},
+    {"tool_version", &RecordEntry::toolVersion},
+};
 
 std::string durationText(double seconds)
 {
@@ -132,6 +143,10 @@ std::string recordLine(const RecordEntry& entry)
     object["message"] = entry.message;
     // Milliseconds, written as such: a reader sees 1.250, not 1.2500000000000002.
     object["duration_s"] = std::round(entry.durationSeconds * 1000) / 1000;
+    for (const auto& origin : OriginFields) {
+        if (const auto& value = entry.*origin.field)
+            object[origin.name] = *value;
+    }
     // Invalid UTF-8 in a file name or a message is replaced rather than ending the program.
     return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -165,6 +180,8 @@ Result<RecordEntry> parseRecordLine(std::string_view line)
     entry.unit = textField(object, "unit", bad).value_or("");
     entry.result = textField(object, "result", bad).value_or("");
     entry.message = textField(object, "message", bad).value_or("");
+    for (const auto& origin : OriginFields)
+        entry.*origin.field = textField(object, origin.name, bad);
     if (bad)
         return fail("a field that should be text is not");
     if (entry.result.empty())
@@ -194,27 +211,66 @@ Result<RecordEntry> parseRecordLine(std::string_view line)
 
 std::string csvHeader()
 {
-    return "time,target,type,file,sha256,version,mac,serial,unit,result,message,duration_s\r\n";
+    std::string header =
+        "time,target,type,file,sha256,version,mac,serial,unit,result,message,duration_s";
+    for (const auto& origin : OriginFields)
+        header += std::string(",") + origin.name;
+    return header + "\r\n";
 }
 
 std::string csvRow(const RecordEntry& entry)
 {
-    const std::string fields[] = {isoUtcTime(entry.time),
-                                  entry.target,
-                                  entry.type,
-                                  entry.file.value_or(""),
-                                  entry.sha256.value_or(""),
-                                  entry.version.value_or(""),
-                                  entry.mac.value_or(""),
-                                  entry.serial ? std::to_string(*entry.serial) : "",
-                                  entry.unit,
-                                  entry.result,
-                                  entry.message,
-                                  durationText(entry.durationSeconds)};
-    std::string row;
+    std::vector<std::string> fields = {isoUtcTime(entry.time),
+                                       entry.target,
+                                       entry.type,
+                                       entry.file.value_or(""),
+                                       entry.sha256.value_or(""),
+                                       entry.version.value_or(""),
+                                       entry.mac.value_or(""),
+                                       entry.serial ? std::to_string(*entry.serial) : "",
+                                       entry.unit,
+                                       entry.result,
+                                       entry.message,
+                                       durationText(entry.durationSeconds)};
+    for (const auto& origin : OriginFields)
+        fields.push_back((entry.*origin.field).value_or(""));
+    return csvLine(fields);
+}
+
+std::string unitLineJson(const UnitLine& line)
+{
+    Json object;
+    object["mac"] = optionalText(line.mac);
+    object["serial"] = line.serial ? Json(*line.serial) : Json(nullptr);
+    object["state"] = line.state;
+    object["attempts"] = line.attempts;
+    object["first_time"] = isoUtcTime(line.firstTime);
+    object["last_time"] = isoUtcTime(line.lastTime);
+    object["target"] = line.target;
+    object["bench"] = optionalText(line.bench);
+    object["version"] = optionalText(line.version);
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string unitLinesCsvHeader()
+{
+    return "mac,serial,state,attempts,first_time,last_time,target,bench,version\r\n";
+}
+
+std::string unitLineCsv(const UnitLine& line)
+{
+    return csvLine({line.mac.value_or(""), line.serial ? std::to_string(*line.serial) : "",
+                    line.state, std::to_string(line.attempts), isoUtcTime(line.firstTime),
+                    isoUtcTime(line.lastTime), line.target, line.bench.value_or(""),
+                    line.version.value_or("")});
+}
+
+std::string csvLine(const std::vector<std::string>& fields)
+{
+    std::string line;
     for (const auto& field : fields)
-        row += (&field == fields ? "" : ",") + csvField(field);
-    return row + "\r\n";
+        line += (&field == fields.data() ? "" : ",") + csvField(field);
+    return line + "\r\n";
 }
 
 } // namespace tolvane::record

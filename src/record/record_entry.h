@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvane::record {
 
@@ -21,10 +22,30 @@ struct RecordEntry {
     std::optional<std::string> version;  // as announced to the recorder, "3.5.1"
     std::optional<std::string> mac;      // twelve upper-case hex digits, when sent
     std::optional<std::uint32_t> serial; // when sent
-    std::string unit;                    // ties a unit's "pending" row to its outcome row
-    std::string result;                  // "ok", "failed", "refused" or "pending"
-    std::string message;
+    std::string unit;                    // ties a unit's rows together: pending, outcome, release
+    std::string result;                  // one of the Result... values below
+    std::string message;                 // what went wrong; for a release, its reason
     double durationSeconds = 0;
+    // Where the row was written from; none in rows of records older than these columns.
+    std::optional<std::string> bench;        // the host name, or the name the bench was given
+    std::optional<std::string> operatorName; // the login name
+    std::optional<std::string> toolVersion;  // the program's version, "3.7.0"
+};
+
+// One MAC address across its rows (a unit without one: its serial number), as `record units`
+// lists it. state is the result of the row that holds the identity, else of its latest row:
+// "ok", "unconfirmed", "pending", "failed", "refused" or "released". serial, target, bench and
+// version are that row's.
+struct UnitLine {
+    std::optional<std::string> mac;
+    std::optional<std::uint32_t> serial;
+    std::string state;
+    int attempts = 0; // units that were given the identity, each with its own unit id
+    std::chrono::system_clock::time_point firstTime;
+    std::chrono::system_clock::time_point lastTime;
+    std::string target;
+    std::optional<std::string> bench;
+    std::optional<std::string> version;
 };
 
 inline constexpr const char* ResultOk = "ok";
@@ -32,6 +53,11 @@ inline constexpr const char* ResultFailed = "failed";
 inline constexpr const char* ResultRefused = "refused";
 // Written before a MAC address goes out; the unit's outcome row follows when the transfer ends.
 inline constexpr const char* ResultPending = "pending";
+// The whole payload may have reached the recorder before the transfer failed: the unit keeps its
+// MAC address and serial number until it is released.
+inline constexpr const char* ResultUnconfirmed = "unconfirmed";
+// An operator who checked an unconfirmed or pending unit freed its MAC address and serial number.
+inline constexpr const char* ResultReleased = "released";
 
 // A fresh random id for one unit's rows, 32 hex digits: unique across processes and machines
 // sharing a record.
@@ -46,7 +72,8 @@ std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string
 // minute. Every time the record reads, or is asked about, goes by this rule.
 std::optional<std::chrono::sys_seconds> parseIsoUtcSecond(std::string_view text);
 
-// The entry as one JSON object on one line, followed by a newline.
+// The entry as one JSON object on one line, followed by a newline. bench, operator and
+// tool_version are written only when known, so a row of an older record reads as it was.
 std::string recordLine(const RecordEntry& entry);
 // One line of recordLine's form, or the Failure that says why it is not one ("not JSON"). Only
 // the result is required: a missing time reads as the start of the epoch, a missing unit as "". A
@@ -57,5 +84,13 @@ Result<RecordEntry> parseRecordLine(std::string_view line);
 // The entry as a CSV row (RFC 4180) with the columns of csvHeader(), ending in CRLF.
 std::string csvHeader();
 std::string csvRow(const RecordEntry& entry);
+// A line of `record units` as one JSON object on one line, followed by a newline, and as a CSV
+// row with the columns of unitLinesCsvHeader().
+std::string unitLineJson(const UnitLine& line);
+std::string unitLinesCsvHeader();
+std::string unitLineCsv(const UnitLine& line);
+
+// Any fields as one CSV row, quoted where they need it, ending in CRLF.
+std::string csvLine(const std::vector<std::string>& fields);
 
 } // namespace tolvane::record

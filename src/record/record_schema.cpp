@@ -1,6 +1,7 @@
 #include "record/record_schema.h"
 
 #include "record/sql_transaction.h"
+#include "record/units_table.h"
 
 #include <string_view>
 #include <utility>
@@ -9,11 +10,10 @@ namespace tolvane::record {
 
 namespace {
 
-std::string unitsSchema(const SqlDialect& dialect)
+// Version 1: one row per unit and outcome. mac_in_use marks the one row that holds a MAC address;
+// the unique index makes the database itself refuse a second holder.
+std::string firstSchema(const SqlDialect& dialect)
 {
-    // One row per unit and outcome. mac_in_use marks the one row that holds a MAC address: an
-    // "ok" row, or a "pending" row whose unit has no outcome yet. The unique index makes the
-    // database itself refuse a second holder.
     std::string schema = R"(
 CREATE TABLE units (
     id ID_COLUMN,
@@ -44,6 +44,44 @@ CREATE INDEX units_time ON units (time);
     return schema;
 }
 
+// The columns version 2 added, and what a record of version 1 reads as holding in them.
+const struct {
+    const char* name;
+    const char* definition;
+    const char* absent;
+} SecondColumns[] = {
+    {"bench", "TEXT", "NULL"},
+    {"operator", "TEXT", "NULL"},
+    {"tool_version", "TEXT", "NULL"},
+    {"serial_in_use", "INTEGER NOT NULL DEFAULT 0 CHECK (serial_in_use IN (0, 1))", "0"},
+};
+
+// Version 2: where each row came from, and serial numbers held as MAC addresses are. The serials
+// of a version-1 record are held by the first row that counts, as its MACs are.
+std::string secondSchema()
+{
+    std::string schema;
+    for (const auto& column : SecondColumns)
+        schema += std::string("ALTER TABLE units ADD COLUMN ") + column.name + " " +
+                  column.definition + ";\n";
+    return schema + "UPDATE units SET serial_in_use = 1 WHERE id IN (SELECT min(id) FROM units " +
+           "AS row WHERE row.serial IS NOT NULL AND " + RowStillCounts +
+           " GROUP BY row.serial);\n" +
+           "CREATE UNIQUE INDEX units_used_serial ON units (serial) WHERE serial_in_use = 1;\n"
+           "CREATE INDEX units_serial ON units (serial);\n";
+}
+
+// The statements that bring a record of version `from` (0: none yet) to this program's.
+std::string upgradeScript(int from, const SqlDialect& dialect)
+{
+    std::string script;
+    if (from < 1)
+        script += firstSchema(dialect);
+    if (from < 2)
+        script += secondSchema();
+    return script;
+}
+
 // Refuses a database that is not a record, or a record of a newer program.
 Result<void> checkLayout(const StoredLayout& layout, const std::string& location, bool readOnly,
                          const SqlDialect& dialect)
@@ -59,42 +97,63 @@ Result<void> checkLayout(const StoredLayout& layout, const std::string& location
     return {};
 }
 
-// Looks at the database under the transaction, creating the record in an empty one.
-Result<void> checkOrCreate(SqlConnection& db, const std::string& location, bool readOnly)
+// Looks at the database under the transaction, creating the record in an empty one and
+// upgrading an older one unless readOnly; the version the record then has.
+Result<int> checkOrCreate(SqlConnection& db, const std::string& location, bool readOnly)
 {
     const SqlDialect& dialect = db.dialect();
     if (*dialect.schemaLock) {
         if (auto locked = db.execute(dialect.schemaLock); !locked)
-            return locked;
+            return locked.failure();
     }
     const auto layout = db.inspectLayout();
     if (!layout)
         return layout.failure();
     if (auto usable = checkLayout(*layout, location, readOnly, dialect); !usable)
-        return usable;
-    if (layout->marked)
-        return {};
-    return db.execute(unitsSchema(dialect) + db.markScript(SchemaVersion));
+        return usable.failure();
+    const int stored = layout->marked ? layout->schemaVersion : 0;
+    if (stored == SchemaVersion || readOnly)
+        return stored;
+    if (auto upgraded = db.execute(upgradeScript(stored, dialect) + db.markScript(SchemaVersion));
+        !upgraded)
+        return upgraded.failure();
+    return SchemaVersion;
 }
 
 } // namespace
 
-Result<void> prepareRecordSchema(SqlConnection& db, const std::string& location, bool readOnly)
+Result<int> prepareRecordSchema(SqlConnection& db, const std::string& location, bool readOnly)
 {
     // Under the write lock, so two programs opening a new record never both create it; taking the
     // lock also proves the record can be written before anything is sent.
     auto transaction = SqlTransaction::begin(db, readOnly ? "BEGIN" : db.dialect().beginWrite);
     if (!transaction)
         return transaction.failure();
-    if (auto checked = checkOrCreate(db, location, readOnly); !checked)
-        return checked;
-    if (readOnly)
-        return transaction->rollback();
+    const auto version = checkOrCreate(db, location, readOnly);
+    if (!version)
+        return version;
+    if (readOnly) {
+        if (auto ended = transaction->rollback(); !ended)
+            return ended.failure();
+        return version;
+    }
     if (auto committed = transaction->commit(); !committed)
-        return committed;
-    if (*db.dialect().afterWritableOpen)
-        return db.execute(db.dialect().afterWritableOpen);
-    return {};
+        return committed.failure();
+    if (*db.dialect().afterWritableOpen) {
+        if (auto done = db.execute(db.dialect().afterWritableOpen); !done)
+            return done.failure();
+    }
+    return version;
+}
+
+std::string unitsSource(int schemaVersion)
+{
+    if (schemaVersion >= SchemaVersion)
+        return "units";
+    std::string columns;
+    for (const auto& column : SecondColumns)
+        columns += std::string(", ") + column.absent + " AS " + column.name;
+    return "(SELECT *" + columns + " FROM units) AS units";
 }
 
 } // namespace tolvane::record

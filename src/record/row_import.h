@@ -4,9 +4,9 @@
 
 namespace tolvane::record {
 
-// Adds the rows in their order, inside the caller's transaction: a row whose MAC another unit
-// holds goes in without holding it and is reported. On a failure the caller abandons the
-// transaction.
+// Adds the rows in their order, inside the caller's transaction: a row whose MAC or serial another
+// unit holds goes in without holding it, and a MAC so kept from it is reported. On a failure the
+// caller abandons the transaction.
 Result<ImportReport> importRowsInto(UnitsTable& units, const std::vector<RecordEntry>& rows);
 
 } // namespace tolvane::record

@@ -60,7 +60,7 @@ public:
 
     // What the database holds; asked inside the transaction that creates the record.
     virtual Result<StoredLayout> inspectLayout() = 0;
-    // The statements that mark a freshly created record as one of this schema version.
+    // The statements that mark a freshly created or upgraded record as one of this schema version.
     virtual std::string markScript(int schemaVersion) const = 0;
 };
 

@@ -73,7 +73,7 @@ TEST_P(JsonLinesImport, OkOrUnfinishedPendingLinesLeaveTheMacUsed)
     ASSERT_TRUE(record);
     const auto imported = record->importRows(lines.entries);
     ASSERT_TRUE(imported) << failureText(imported);
-    const auto reservation = record->reserveMac(unitRow("new", "0012AB34CD56", "pending"), false);
+    const auto reservation = record->reserve(unitRow("new", "0012AB34CD56", "pending"), {});
     EXPECT_EQ(reservation.status,
               row().used ? Reservation::Status::Used : Reservation::Status::Reserved)
         << reservation.error.text();

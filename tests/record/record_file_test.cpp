@@ -49,9 +49,9 @@ const BadRecordCase BadRecordCases[] = {
     {"NewerSchema",
      [](const std::string& path) {
          runSql(path, "CREATE TABLE units (id INTEGER);PRAGMA application_id = 1414483030;"
-                      "PRAGMA user_version = 2;");
+                      "PRAGMA user_version = 3;");
      },
-     "schema version 2"},
+     "schema version 3"},
     {"Folder", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
      "is not a regular file"},
     {"EmptyFileOnlyToRead", [](const std::string& path) { test::writeFileBytes(path, {}); },
@@ -123,8 +123,7 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
         auto limited = openProductionRecord(location);
         if (!limited)
             return failureText(limited).empty() ? 1 : 0;
-        const auto reservation =
-            (*limited)->reserveMac(unitRow("u1", "0012AB000001", "pending"), false);
+        const auto reservation = (*limited)->reserve(unitRow("u1", "0012AB000001", "pending"), {});
         return reservation.status == Reservation::Status::Failed &&
                        !reservation.error.text().empty()
                    ? 0
@@ -134,14 +133,14 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
     auto after = open();
     ASSERT_TRUE(after);
     EXPECT_TRUE(after->rows({})->empty());
-    ASSERT_EQ(after->reserveMac(unitRow("u1", "0012AB000001", "pending"), false).status,
+    ASSERT_EQ(after->reserve(unitRow("u1", "0012AB000001", "pending"), {}).status,
               Reservation::Status::Reserved);
     after.reset();
 
     // Killed in the middle of writing a reservation: the record keeps the rows it had.
     EXPECT_TRUE(test::killAtFileSizeLimit(4096, [&] {
         if (auto killed = openProductionRecord(location))
-            (*killed)->reserveMac(unitRow("u2", "0012AB000002", "pending"), false);
+            (*killed)->reserve(unitRow("u2", "0012AB000002", "pending"), {});
     }));
     auto survived = open();
     ASSERT_TRUE(survived);
@@ -187,7 +186,7 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
         exported += recordLine(row);
     EXPECT_EQ(exported, lines);
     EXPECT_EQ(csvRow((*rows)[2]), "2026-12-08T06:00:02.000Z,127.0.0.1:5001,app,\"a,\"\"b\"\".bin\","
-                                  "ab,3.5.1,,,u2,failed,Can't connect,0.500\r\n");
+                                  "ab,3.5.1,,,u2,failed,Can't connect,0.500,,,\r\n");
 
     RecordFilter filter;
     filter.mac = "0012AB000001";
@@ -198,8 +197,7 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
     EXPECT_EQ((*selected)[0].unit, "u1");
     EXPECT_EQ((*selected)[1].unit, "u3");
     // u1 holds the MAC, not the duplicate.
-    EXPECT_EQ(record->reserveMac(unitRow("u4", "0012AB000001", "pending"), false).holder->unit,
-              "u1");
+    EXPECT_EQ(record->reserve(unitRow("u4", "0012AB000001", "pending"), {}).holder->unit, "u1");
 }
 
 } // namespace

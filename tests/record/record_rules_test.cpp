@@ -72,8 +72,8 @@ TEST_P(RecordRules, ReserveOnlyFreeMacs)
             ASSERT_TRUE(written) << failureText(written);
             continue;
         }
-        const auto reservation = record->reserveMac(unitRow(step.unit, step.mac, "pending"),
-                                                    step.what == Step::ReserveReused);
+        const auto reservation = record->reserve(unitRow(step.unit, step.mac, "pending"),
+                                                 {.mac = step.what == Step::ReserveReused});
         const std::string held = std::string(step.expectHeld);
         ASSERT_EQ(reservation.status,
                   held.empty() ? Reservation::Status::Reserved : Reservation::Status::Used)
@@ -108,8 +108,8 @@ TEST_P(RacingProcesses, ForOneMacHaveOneWinner)
             // Every racer waits at the gate with its record open, then all reserve at once.
             if (!record || ::read(gate[0], &go, 1) != 0)
                 ::_exit(3);
-            const auto reservation = (*record)->reserveMac(
-                unitRow("racer" + std::to_string(i), "0012AB0000FF", "pending"), false);
+            const auto reservation = (*record)->reserve(
+                unitRow("racer" + std::to_string(i), "0012AB0000FF", "pending"), {});
             ::_exit(reservation.status == Reservation::Status::Reserved ? 0
                     : reservation.status == Reservation::Status::Used   ? 1
                                                                         : 2);

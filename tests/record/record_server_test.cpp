@@ -80,9 +80,9 @@ const RefusalCase RefusalCases[] = {
     {"NewerSchema",
      [](ServerRecord& f) {
          f.sql("SET ROLE tolvane; CREATE TABLE units (id BIGINT); CREATE TABLE tolvane_record "
-               "(schema_version INTEGER NOT NULL); INSERT INTO tolvane_record VALUES (2)");
+               "(schema_version INTEGER NOT NULL); INSERT INTO tolvane_record VALUES (3)");
      },
-     std::nullopt, "", "schema version 2"},
+     std::nullopt, "", "schema version 3"},
     {"NothingToRead", {}, std::nullopt, "", "holds no Tolvane production record", true},
 };
 
@@ -132,8 +132,8 @@ TEST_F(ServerRecord, StoppedServerFailsReservationsAndOutcomesAndKeepsEveryReser
     std::atomic<bool> giveUp{false};
     std::jthread bench([&] {
         for (int i = 0; !giveUp; ++i) {
-            const auto reservation = record->reserveMac(
-                unitRow("u" + std::to_string(i), macNumber(i), "pending"), false);
+            const auto reservation =
+                record->reserve(unitRow("u" + std::to_string(i), macNumber(i), "pending"), {});
             if (reservation.status != Reservation::Status::Reserved) {
                 refused = reservation;
                 return;
