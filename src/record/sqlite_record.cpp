@@ -4,9 +4,15 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tolvane::record {
 
@@ -24,6 +30,37 @@ const SqlDialect SqliteDialect{
     .columnTypes = {"INTEGER PRIMARY KEY", "INTEGER", "REAL"},
     .emptyDatabaseText = " is not a Tolvane production record",
 };
+
+// The folder of the record's file, where SQLite keeps its journal and WAL files beside it.
+std::string folderOf(const std::string& path)
+{
+    const auto folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
+// Whether the folder exists and this program may not create files in it.
+bool folderIsReadOnly(const std::string& path)
+{
+    if (::faccessat(AT_FDCWD, folderOf(path).c_str(), W_OK, AT_EACCESS) == 0)
+        return false;
+    return errno == EACCES || errno == EROFS;
+}
+
+// "file:" and the path with every byte a URI could take for more than a letter escaped.
+std::string fileUri(const std::string& path)
+{
+    std::string uri = path.starts_with('/') ? "file://" : "file:";
+    for (const char c : path) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-~", c))
+            uri += c;
+        else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        }
+    }
+    return uri;
+}
 
 // Resets a statement from the cache, and clears its parameters, on every way out.
 class StatementUse {
@@ -154,7 +191,12 @@ private:
     // What SQLite said of the last call, as the operator is told it.
     Failure failure() const
     {
-        switch (sqlite3_errcode(m_db) & 0xFF) {
+        const int code = sqlite3_errcode(m_db) & 0xFF;
+        // The journal and WAL files SQLite writes beside the record need its folder.
+        if ((code == SQLITE_READONLY || code == SQLITE_CANTOPEN) && folderIsReadOnly(m_path))
+            return {0, "cannot write to record " + m_path + ": its folder " + folderOf(m_path) +
+                           " is read-only"};
+        switch (code) {
         case SQLITE_NOTADB: return {0, m_path + " is not a Tolvane production record"};
         case SQLITE_READONLY: return {0, "cannot write to record " + m_path + ": it is read-only"};
         case SQLITE_BUSY:
@@ -180,12 +222,22 @@ Result<std::unique_ptr<ProductionRecord>> openSqliteRecord(const std::string& pa
 {
     // A FIFO or a device as the record would hang or never end.
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode))
         return Failure(0, path + " is not a regular file");
+    if (!exists && !options.readOnly && folderIsReadOnly(path))
+        return Failure(0, "cannot create record " + path + ": its folder " + folderOf(path) +
+                              " is read-only");
+    // A record in a folder this program cannot write is read as a file nobody changes: SQLite
+    // could not create the files a reader of a WAL record shares with its writers.
+    const bool immutable = options.readOnly && exists && folderIsReadOnly(path) &&
+                           ::access((path + "-wal").c_str(), F_OK) != 0;
+    const std::string name = immutable ? fileUri(path) + "?immutable=1" : path;
     sqlite3* db = nullptr;
     const int mode =
-        options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    const int opened = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_FULLMUTEX, nullptr);
+        (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+        (immutable ? SQLITE_OPEN_URI : 0);
+    const int opened = sqlite3_open_v2(name.c_str(), &db, mode | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (opened != SQLITE_OK) {
         const int system = db ? sqlite3_system_errno(db) : 0;
         sqlite3_close_v2(db);

@@ -150,6 +150,31 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
     EXPECT_EQ((*rows)[0].unit, "u1");
 }
 
+TEST_F(RecordFixture, InAReadOnlyFolderIsReadAndSaysReadOnlyToWriters)
+{
+    auto record = open();
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->reserve(unitRow("u1", "0012AB000001", "pending"), {}).status,
+              Reservation::Status::Reserved);
+    record.reset();
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    const int status = test::runAsOrdinaryUser([&] {
+        RecordOptions readOnly;
+        readOnly.readOnly = true;
+        const auto reader = openProductionRecord(location, readOnly);
+        const bool read = reader && (*reader)->rows({})->size() == 1;
+        const std::string writing = failureText(openProductionRecord(location));
+        const std::string creating = failureText(openProductionRecord(dir.file("new.db")));
+        return read && writing.ends_with("its folder " + dir.path() + " is read-only") &&
+                       creating.ends_with("its folder " + dir.path() + " is read-only")
+                   ? 0
+                   : 1;
+    });
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(dir.entryCount(), 1u);
+}
+
 TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
 {
     // An earlier JSON-lines record, written by hand: u1 succeeded, u2 failed, and u3 got u1's MAC.
