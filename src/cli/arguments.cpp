@@ -23,7 +23,8 @@ const CommandGroup Program = {"", "no command given", "command"};
 const CommandGroup Groups[] = {
     {"download", "download needs a type: app, integrated, ptz or data", "download type"},
     {"ptz", "ptz needs a subcommand: show, verify or build", "ptz subcommand"},
-    {"record", "record needs a subcommand: show, export or import", "record subcommand"},
+    {"record", "record needs a subcommand: show, units, export, import or release",
+     "record subcommand"},
 };
 
 // One command: its words, its operands (all must be given; NUMBER takes every word left) and
@@ -63,6 +64,9 @@ const CommandRule Rules[] = {
     {"record", "show", CommandKind::RecordShow, {}, {"RECORD"}, {"--mac", "--since"}, {}, {}},
     {"record", "export", CommandKind::RecordExport, {}, {"RECORD"}, {}, {}, {"--format"}},
     {"record", "import", CommandKind::RecordImport, {}, {"FILE.jsonl"}, {}, {}, {"--into"}},
+    {"record", "units", CommandKind::RecordUnits, {}, {"RECORD"}, {"--since", "--format"}, {}, {}},
+    {"record", "release", CommandKind::RecordRelease, {}, {"RECORD", "MAC"}, {"--bench"}, {},
+     {"--reason"}},
     {"", "help", CommandKind::Help, {}, {}, {}, {}, {}},
 };
 // clang-format on
@@ -279,6 +283,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     CommandValues values;
     values.command.kind = rule->second->kind;
     values.command.downloadType = rule->second->downloadType.value_or(values.command.downloadType);
+    if (values.command.kind == CommandKind::RecordUnits)
+        values.command.recordFormat = RecordFormat::Table;
     if (!applyValues(*chain.back(), values, error))
         return result;
     if (values.command.kind == CommandKind::Download && !checkDownload(values, error))
@@ -302,6 +308,8 @@ const char* usageText()
   tolvane-cli record show RECORD [--mac HEX12] [--since TIME]
   tolvane-cli record export RECORD --format jsonl|csv
   tolvane-cli record import FILE.jsonl --into RECORD
+  tolvane-cli record units RECORD [--since TIME] [--format table|csv|jsonl]
+  tolvane-cli record release RECORD MAC --reason TEXT [--bench NAME]
 
 Download options:
   --target HOST[:PORT]  a recorder (IPv4 address; port 5000 unless given); may be repeated
@@ -328,6 +336,20 @@ Record options:
                         YYYY-MM-DDTHH:MM:SS, in UTC
   --format jsonl|csv    export as JSON lines or as comma-separated values
   --into RECORD         the record the lines of FILE.jsonl are added to
+
+  record units lists one line per MAC address (a unit without one: its serial number) with its
+  state: ok, unconfirmed (the recorder may have taken the whole payload before the transfer
+  failed; the MAC stays held), pending, failed, refused or released; its attempts, first and last
+  time, target, bench and image version. --since TIME keeps the units with a row from TIME on.
+  --format table|csv|jsonl
+                        a table (the default), comma-separated values or JSON lines
+
+  record release frees the MAC address of an unconfirmed or pending unit, once an operator has
+  checked the unit, with a "released" row; the MAC of a unit that succeeded is not released
+  (--allow-reused-mac sends it again deliberately).
+  MAC                   the MAC address to free (twelve hex digits)
+  --reason TEXT         why it is freed, kept in the record with the operator's login name
+  --bench NAME          the bench the row names (default: this host's name)
 
 Other options:
   --help                show this text

@@ -20,10 +20,12 @@ enum class CommandKind {
     PtzBuild,
     RecordShow,
     RecordExport,
-    RecordImport
+    RecordImport,
+    RecordUnits,
+    RecordRelease
 };
 
-enum class RecordFormat { Jsonl, Csv };
+enum class RecordFormat { Jsonl, Csv, Table };
 
 inline constexpr int DefaultJobs = 4;
 inline constexpr int MaximumJobs = 256;
@@ -45,8 +47,10 @@ struct CliCommand {
     bool applicationOnly = false;
     std::vector<std::int32_t> protocolNumbers;
     std::string outputPath;
-    std::optional<std::string> since; // "YYYY-MM-DDTHH:MM:SS.000Z", UTC
-    RecordFormat recordFormat = RecordFormat::Jsonl;
+    std::optional<std::string> since;                // "YYYY-MM-DDTHH:MM:SS.000Z", UTC
+    RecordFormat recordFormat = RecordFormat::Jsonl; // record units: Table unless given
+    std::string reason;                              // why record release frees a MAC
+    std::optional<std::string> bench;                // the bench a row names, if not this host
 };
 
 struct ParsedArguments {

@@ -43,6 +43,8 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
     case CommandKind::RecordShow: return runRecordShowCommand(command, out, err);
     case CommandKind::RecordExport: return runRecordExportCommand(command, out, err);
     case CommandKind::RecordImport: return runRecordImportCommand(command, out, err);
+    case CommandKind::RecordUnits: return runRecordUnitsCommand(command, out, err);
+    case CommandKind::RecordRelease: return runRecordReleaseCommand(command, out, err);
     }
     return ExitUsage;
 }

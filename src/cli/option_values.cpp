@@ -71,13 +71,15 @@ bool readJobs(const std::string&, const std::string& value, CommandValues& value
     return true;
 }
 
-// What a path that must not be empty needs, after the option's name.
+// What a value that must not be empty needs, after the option's name.
 constexpr char FileName[] = " needs a file name";
 constexpr char RecordLocation[] = " needs a file name or a connection string";
+constexpr char Text[] = " needs a text";
+constexpr char Name[] = " needs a name";
 
 template <auto field, const char* needs>
-bool readPath(const std::string& name, const std::string& value, CommandValues& values,
-              std::string& error)
+bool readNonEmpty(const std::string& name, const std::string& value, CommandValues& values,
+                  std::string& error)
 {
     if (value.empty()) {
         error = name + needs;
@@ -99,11 +101,12 @@ bool readProtocolNumber(const std::string&, const std::string& value, CommandVal
     return true;
 }
 
-bool readMac(const std::string&, const std::string& value, CommandValues& values,
+// --mac, or the MAC operand of record release.
+bool readMac(const std::string& name, const std::string& value, CommandValues& values,
              std::string& error)
 {
     if (!isValidMacText(value)) {
-        error = "--mac takes twelve hex digits, not " + value;
+        error = name + " takes twelve hex digits, not " + value;
         return false;
     }
     values.command.mac = formatMacAddress(splitMacAddress(value));
@@ -133,11 +136,18 @@ bool readSince(const std::string&, const std::string& value, CommandValues& valu
     return true;
 }
 
+// jsonl or csv; for record units, table as well.
 bool readFormat(const std::string&, const std::string& value, CommandValues& values,
                 std::string& error)
 {
+    const bool units = values.command.kind == CommandKind::RecordUnits;
+    if (units && value == "table") {
+        values.command.recordFormat = RecordFormat::Table;
+        return true;
+    }
     if (value != "jsonl" && value != "csv") {
-        error = "--format takes jsonl or csv, not " + value;
+        error = units ? "--format takes table, csv or jsonl, not " + value
+                      : "--format takes jsonl or csv, not " + value;
         return false;
     }
     values.command.recordFormat = value == "csv" ? RecordFormat::Csv : RecordFormat::Jsonl;
@@ -165,13 +175,16 @@ const struct {
     {"--target", readTarget},
     {"--targets", readTargets},
     {"--jobs", readJobs},
-    {"--record", readPath<&CliCommand::recordPath, FileName>},
-    {"RECORD", readPath<&CliCommand::recordPath, RecordLocation>},
-    {"--into", readPath<&CliCommand::recordPath, RecordLocation>},
+    {"--record", readNonEmpty<&CliCommand::recordPath, FileName>},
+    {"RECORD", readNonEmpty<&CliCommand::recordPath, RecordLocation>},
+    {"--into", readNonEmpty<&CliCommand::recordPath, RecordLocation>},
     {"NUMBER", readProtocolNumber},
     {"--mac", readMac},
+    {"MAC", readMac},
+    {"--reason", readNonEmpty<&CliCommand::reason, Text>},
+    {"--bench", readNonEmpty<&CliCommand::bench, Name>},
     {"--serial", readSerial},
-    {"--output", readPath<&CliCommand::outputPath, FileName>},
+    {"--output", readNonEmpty<&CliCommand::outputPath, FileName>},
     {"--since", readSince},
     {"--format", readFormat},
     {"IMAGE", readFile},

@@ -4,6 +4,7 @@
 #include "cli/file_bytes.h"
 #include "record/json_lines.h"
 #include "record/production_record.h"
+#include "record/unit_record.h"
 
 #include <algorithm>
 #include <string_view>
@@ -26,14 +27,19 @@ std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std:
     return std::move(*store);
 }
 
-std::optional<std::vector<RecordEntry>> selectedRows(const CliCommand& command,
-                                                     ProductionRecord& store, std::ostream& err)
+RecordFilter filterOf(const CliCommand& command)
 {
     RecordFilter filter;
     filter.mac = command.mac;
     if (command.since)
         filter.since = parseIsoUtcTime(*command.since);
-    auto rows = store.rows(filter);
+    return filter;
+}
+
+std::optional<std::vector<RecordEntry>> selectedRows(const CliCommand& command,
+                                                     ProductionRecord& store, std::ostream& err)
+{
+    auto rows = store.rows(filterOf(command));
     if (!rows) {
         err << "tolvane-cli: " << rows.failure().text() << "\n";
         return std::nullopt;
@@ -99,6 +105,30 @@ std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& pat
     return std::move(lines.entries);
 }
 
+// The units as a table, with a line that counts them.
+void printUnitsTable(const std::vector<UnitLine>& lines, std::ostream& out)
+{
+    std::size_t targetWidth = 6, benchWidth = 5;
+    for (const auto& line : lines) {
+        targetWidth = std::max(targetWidth, line.target.size());
+        benchWidth = std::max(benchWidth, line.bench.value_or("-").size());
+    }
+    out << padded("MAC", 12) << "  " << padded("SERIAL", 10) << "  " << padded("STATE", 11) << "  "
+        << padded("ATTEMPTS", 8) << "  " << padded("FIRST", 24) << "  " << padded("LAST", 24)
+        << "  " << padded("TARGET", targetWidth) << "  " << padded("BENCH", benchWidth)
+        << "  VERSION\n";
+    for (const auto& line : lines) {
+        out << padded(line.mac.value_or("-"), 12) << "  "
+            << padded(line.serial ? std::to_string(*line.serial) : "-", 10) << "  "
+            << padded(line.state, 11) << "  " << padded(std::to_string(line.attempts), 8) << "  "
+            << isoUtcTime(line.firstTime) << "  " << isoUtcTime(line.lastTime) << "  "
+            << padded(line.target, targetWidth) << "  "
+            << padded(line.bench.value_or("-"), benchWidth) << "  " << line.version.value_or("-")
+            << "\n";
+    }
+    out << lines.size() << (lines.size() == 1 ? " unit.\n" : " units.\n");
+}
+
 } // namespace
 
 int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
@@ -134,6 +164,45 @@ int runRecordExportCommand(const CliCommand& command, std::ostream& out, std::os
         out << csvHeader();
     for (const auto& row : *rows)
         out << (csv ? csvRow(row) : recordLine(row));
+    return ExitSuccess;
+}
+
+int runRecordUnitsCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const auto store = openForReading(command, err);
+    if (!store)
+        return ExitFailure;
+    const auto lines = store->units(filterOf(command));
+    if (!lines) {
+        err << "tolvane-cli: " << lines.failure().text() << "\n";
+        return ExitFailure;
+    }
+    switch (command.recordFormat) {
+    case RecordFormat::Table: printUnitsTable(*lines, out); break;
+    case RecordFormat::Csv:
+        out << unitLinesCsvHeader();
+        for (const auto& line : *lines)
+            out << unitLineCsv(line);
+        break;
+    case RecordFormat::Jsonl:
+        for (const auto& line : *lines)
+            out << unitLineJson(line);
+        break;
+    }
+    return ExitSuccess;
+}
+
+int runRecordReleaseCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
+{
+    const auto store = openProductionRecord(command.recordPath.value_or(""));
+    const auto released = store ? releaseMac(**store, *command.mac, command.reason, command.bench)
+                                : Result<RecordEntry>(store.failure());
+    if (!released) {
+        err << "tolvane-cli: " << released.failure().text() << "\n";
+        return ExitFailure;
+    }
+    out << "Released MAC address " << *command.mac << " of "
+        << heldByText(*released, (*store)->location()) << ".\n";
     return ExitSuccess;
 }
 

@@ -10,6 +10,11 @@ namespace tolvane::cli {
 int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
 // `record export RECORD --format jsonl|csv`: the whole record on out.
 int runRecordExportCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
+// `record units RECORD [--since TIME] [--format table|csv|jsonl]`: one line per MAC address.
+int runRecordUnitsCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
+// `record release RECORD MAC --reason TEXT [--bench NAME]`: frees the MAC address of an
+// unconfirmed or pending unit.
+int runRecordReleaseCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
 // `record import FILE.jsonl --into RECORD`: the lines of a JSON-lines record added to RECORD.
 int runRecordImportCommand(const CliCommand& command, std::ostream& out, std::ostream& err);
 
