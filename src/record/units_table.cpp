@@ -133,6 +133,23 @@ RecordEntry readRow(const SqlRow& row)
     return entry;
 }
 
+// What a read statement answers for the filter ($1 its MAC, $2 its time), each row read by readOne.
+template <typename Read>
+auto readFiltered(SqlConnection& db, const std::string& statement, const RecordFilter& filter,
+                  Read readOne) -> Result<std::vector<decltype(readOne(SqlRow{}))>>
+{
+    const auto rows =
+        db.query(statement, {optionalText(filter.mac),
+                             filter.since ? SqlValue(isoUtcTime(*filter.since)) : SqlValue()});
+    if (!rows)
+        return rows.failure();
+    std::vector<decltype(readOne(SqlRow{}))> read;
+    read.reserve(rows->size());
+    for (const auto& row : *rows)
+        read.push_back(readOne(row));
+    return read;
+}
+
 bool heldIn(const std::vector<HeldIdentity>& others, Identity identity)
 {
     return std::any_of(others.begin(), others.end(), [identity](const HeldIdentity& other) {
@@ -254,30 +271,12 @@ Result<std::vector<HeldIdentity>> UnitsTable::add(const RecordEntry& row)
 
 Result<std::vector<RecordEntry>> UnitsTable::select(const RecordFilter& filter)
 {
-    const auto rows =
-        m_db.query(m_select, {optionalText(filter.mac),
-                              filter.since ? SqlValue(isoUtcTime(*filter.since)) : SqlValue()});
-    if (!rows)
-        return rows.failure();
-    std::vector<RecordEntry> entries;
-    entries.reserve(rows->size());
-    for (const auto& row : *rows)
-        entries.push_back(readRow(row));
-    return entries;
+    return readFiltered(m_db, m_select, filter, readRow);
 }
 
 Result<std::vector<UnitLine>> UnitsTable::units(const RecordFilter& filter)
 {
-    const auto rows =
-        m_db.query(m_units, {optionalText(filter.mac),
-                             filter.since ? SqlValue(isoUtcTime(*filter.since)) : SqlValue()});
-    if (!rows)
-        return rows.failure();
-    std::vector<UnitLine> lines;
-    lines.reserve(rows->size());
-    for (const auto& row : *rows)
-        lines.push_back(readUnitLine(row));
-    return lines;
+    return readFiltered(m_db, m_units, filter, readUnitLine);
 }
 
 Result<bool> UnitsTable::insertRow(const RecordEntry& row, bool holdsMac, bool holdsSerial)
