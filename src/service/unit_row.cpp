@@ -1,0 +1,37 @@
+#include "service/unit_row.h"
+
+namespace tolvane::service {
+
+UnitRow::UnitRow(record::ProductionRecord& record, record::RecordEntry fields)
+    : m_record(record), m_unit(record, std::move(fields))
+{
+}
+
+Result<std::optional<record::RecordEntry>> UnitRow::reserve(const std::string& mac,
+                                                            bool allowReused)
+{
+    m_unit.setMac(mac);
+    record::Reservation reservation = m_unit.reserve(allowReused);
+    switch (reservation.status) {
+    case record::Reservation::Status::Reserved: return std::optional<record::RecordEntry>();
+    case record::Reservation::Status::Used: return std::move(reservation.holder);
+    case record::Reservation::Status::Failed: break;
+    }
+    return Failure(0, reservation.error);
+}
+
+Result<void> UnitRow::finish(const char* result, const std::string& message, double seconds,
+                             const std::optional<std::string>& version)
+{
+    std::string error;
+    if (!m_unit.finish(result, message, seconds, version, &error))
+        return Failure(0, error);
+    return {};
+}
+
+std::string UnitRow::macUsedText(const std::string& mac, const record::RecordEntry& holder) const
+{
+    return record::macUsedText(mac, holder, m_record.location());
+}
+
+} // namespace tolvane::service
