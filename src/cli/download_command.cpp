@@ -174,12 +174,12 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     }
     std::unique_ptr<record::ProductionRecord> record;
     if (command.recordPath) {
-        std::string error;
-        record = record::openProductionRecord(*command.recordPath, &error);
-        if (!record) {
-            err << "tolvane-cli: " << error << "\n";
+        auto opened = record::openProductionRecord(*command.recordPath);
+        if (!opened) {
+            err << "tolvane-cli: " << opened.failure().text() << "\n";
             return ExitFailure;
         }
+        record = std::move(*opened);
     }
 
     std::vector<std::string> labels;

@@ -17,16 +17,13 @@ Result<std::optional<record::RecordEntry>> UnitRow::reserve(const std::string& m
     case record::Reservation::Status::Used: return std::move(reservation.holder);
     case record::Reservation::Status::Failed: break;
     }
-    return Failure(0, reservation.error);
+    return std::move(reservation.error);
 }
 
 Result<void> UnitRow::finish(const char* result, const std::string& message, double seconds,
                              const std::optional<std::string>& version)
 {
-    std::string error;
-    if (!m_unit.finish(result, message, seconds, version, &error))
-        return Failure(0, error);
-    return {};
+    return m_unit.finish(result, message, seconds, version);
 }
 
 std::string UnitRow::macUsedText(const std::string& mac, const record::RecordEntry& holder) const

@@ -81,9 +81,9 @@ class DownloadServiceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string error;
-        m_record = record::openProductionRecord(m_path, &error);
-        ASSERT_TRUE(m_record) << error;
+        auto opened = record::openProductionRecord(m_path);
+        ASSERT_TRUE(opened) << opened.failure().text();
+        m_record = std::move(*opened);
     }
 
     sim::Simulator& simulator(sim::Fault fault = sim::Fault::None)
