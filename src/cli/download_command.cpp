@@ -256,10 +256,11 @@ UnitReport runUnit(const DownloadRun& run, std::size_t index, const std::string&
 std::optional<std::string> unreadableFileText(const std::string& path)
 {
     RegularFile file;
-    if (file.open(path))
+    const auto opened = file.open(path);
+    if (opened)
         return std::nullopt;
     // A file that opened but is not regular fails with no system error of its own.
-    const Failure& failure = file.failure();
+    const Failure& failure = opened.failure();
     const MessageId id =
         failure.error == ENOENT ? MessageId::NoImageFile : MessageId::CannotOpenImageFile;
     return std::string(messageText(id)) + "\ntolvane-cli: " + path + ": " +
@@ -294,8 +295,10 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     // The record names the file by its digest; a file that fails to read now is reported by the
     // routine.
     std::optional<std::string> fileDigest;
-    if (command.downloadType != DownloadType::IndividualData && record)
-        fileDigest = record::sha256OfFile(command.file);
+    if (command.downloadType != DownloadType::IndividualData && record) {
+        if (auto digest = record::sha256OfFile(command.file))
+            fileDigest = std::move(digest).value();
+    }
 
     std::vector<std::string> labels;
     for (const auto& target : command.targets)

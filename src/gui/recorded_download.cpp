@@ -44,7 +44,8 @@ record::RecordEntry unitFields(DownloadType type, const DownloadInputs& inputs)
         type == DownloadType::IntegratedImage || type == DownloadType::IndividualData;
     if (type != DownloadType::IndividualData) {
         unit.file = inputs.imagePath;
-        unit.sha256 = record::sha256OfFile(inputs.imagePath);
+        if (auto digest = record::sha256OfFile(inputs.imagePath))
+            unit.sha256 = std::move(digest).value();
     }
     if (identity && inputs.identity.sendMac && isValidMacText(inputs.identity.macText))
         unit.mac = formatMacAddress(splitMacAddress(inputs.identity.macText));
