@@ -1,6 +1,7 @@
 #include "bench_support.h"
 
 #include "core/base/byte_order.h"
+#include "core/transfer/wire_words.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -70,6 +71,23 @@ bool expectWord(int fd, std::uint32_t expected)
 {
     std::uint32_t word = 0;
     return receiveWord(fd, word) && word == expected;
+}
+
+bool announcePayload(int fd, std::uint32_t typeCode, std::uint32_t size)
+{
+    return sendWord(fd, typeCode) && expectWord(fd, 0xAB550000u | (typeCode & 0xFFFFu)) &&
+           sendWord(fd, size) && expectWord(fd, size);
+}
+
+DownloadJob loopbackImageJob(std::uint16_t port, const std::vector<std::uint8_t>& payload)
+{
+    DownloadJob job;
+    job.typeCode = TypeCode::ApplicationImage;
+    job.targetAddress = "127.0.0.1";
+    job.port = port;
+    job.payload = payload.data();
+    job.payloadSize = static_cast<std::int64_t>(payload.size());
+    return job;
 }
 
 std::vector<std::uint8_t> patternPayload(std::size_t size)

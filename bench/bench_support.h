@@ -3,6 +3,8 @@
 // What the benchmarks share: a plain blocking speaker of the download protocol on loopback, a
 // payload pattern and the median of a series.
 
+#include "core/transfer/download_job.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -19,6 +21,10 @@ bool sendAll(int fd, const std::uint8_t* data, std::size_t size);
 bool sendWord(int fd, std::uint32_t word);
 bool receiveWord(int fd, std::uint32_t& word);
 bool expectWord(int fd, std::uint32_t expected);
+// The start of every transfer: the type code and its answer, then the size and its echo.
+bool announcePayload(int fd, std::uint32_t typeCode, std::uint32_t size);
+// An application-image transfer of payload to 127.0.0.1:port, with the job's default deadlines.
+DownloadJob loopbackImageJob(std::uint16_t port, const std::vector<std::uint8_t>& payload);
 
 // Bytes that do not repeat within a page, so nothing along the way can shortcut them.
 std::vector<std::uint8_t> patternPayload(std::size_t size);

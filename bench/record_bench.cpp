@@ -44,19 +44,19 @@ RecordEntry row(std::uint64_t mac, const char* result, const std::string& unit)
 // Fills a record with units that each succeeded with a MAC of their own.
 bool fill(const std::string& path, std::uint64_t units)
 {
-    std::string error;
-    auto record = openProductionRecord(path, &error);
-    if (!record) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    auto opened = openProductionRecord(path);
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", opened.failure().text().c_str());
         return false;
     }
+    ProductionRecord& record = **opened;
     constexpr std::uint64_t Batch = 50'000;
     for (std::uint64_t start = 0; start < units; start += Batch) {
         std::vector<RecordEntry> rows;
         for (std::uint64_t i = start; i < std::min(units, start + Batch); ++i)
             rows.push_back(row(0x0012AB000000 + i, ResultOk, "fill" + std::to_string(i)));
-        if (!record->importRows(rows, &error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        if (const auto imported = record.importRows(rows); !imported) {
+            std::fprintf(stderr, "%s\n", imported.failure().text().c_str());
             return false;
         }
     }
@@ -73,13 +73,12 @@ void measure(const std::string& path, const char* label)
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        std::string error;
-        auto record = openProductionRecord(path, &error);
+        auto record = openProductionRecord(path);
         double meanMs = -1;
         if (record) {
             const auto started = Clock::now();
             for (int i = 0; i < Reservations; ++i) {
-                const auto reservation = record->reserveMac(
+                const auto reservation = (*record)->reserveMac(
                     row(0x00AA00000000 + static_cast<std::uint64_t>(i) + ::getpid() * 1000ull,
                         ResultPending, "bench" + std::to_string(i)),
                     false);

@@ -79,13 +79,13 @@ Outcome race(const std::string& location, int processes, int count,
         if (child == 0) {
             ::close(gate[1]);
             ::close(result[0]);
-            std::string error;
-            auto record = openProductionRecord(location, &error);
+            auto opened = openProductionRecord(location);
             char go;
-            if (!record || ::read(gate[0], &go, 1) != 0) {
-                std::fprintf(stderr, "%s\n", error.c_str());
+            if (!opened || ::read(gate[0], &go, 1) != 0) {
+                std::fprintf(stderr, "%s\n", opened ? "" : opened.failure().text().c_str());
                 ::_exit(1);
             }
+            ProductionRecord& record = **opened;
             BenchReport report;
             std::vector<double> latencies;
             for (int i = 0; i < count; ++i) {
@@ -97,12 +97,12 @@ Outcome race(const std::string& location, int processes, int count,
                 pending.unit = "bench-" + std::to_string(::getpid()) + "-" + std::to_string(i);
                 pending.result = ResultPending;
                 const auto started = Clock::now();
-                const auto reservation = record->reserveMac(pending, false);
+                const auto reservation = record.reserveMac(pending, false);
                 latencies.push_back(
                     std::chrono::duration<double, std::milli>(Clock::now() - started).count());
                 ++report.counts[static_cast<int>(reservation.status)];
                 if (reservation.status == Reservation::Status::Failed)
-                    std::fprintf(stderr, "%s\n", reservation.error.c_str());
+                    std::fprintf(stderr, "%s\n", reservation.error.text().c_str());
             }
             report.endedAt = Clock::now().time_since_epoch().count();
             const auto bytes = static_cast<ssize_t>(latencies.size() * sizeof(double));
@@ -201,9 +201,11 @@ int main(int argc, char** argv)
     const std::string empty = cluster->location(*emptyDb);
     const std::string full = cluster->location(*fullDb);
     // The record creates its table; the server then fills it in one statement.
-    if (!openProductionRecord(empty, &error) || !openProductionRecord(full, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
+    for (const auto& location : {empty, full}) {
+        if (const auto opened = openProductionRecord(location); !opened) {
+            std::fprintf(stderr, "%s\n", opened.failure().text().c_str());
+            return 1;
+        }
     }
     const auto fillStarted = Clock::now();
     scalar(*cluster, *fullDb,

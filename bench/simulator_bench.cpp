@@ -28,8 +28,7 @@ double sendOnce(std::uint16_t port, const std::vector<std::uint8_t>& payload)
         return -1;
     const std::uint32_t type = tolvane::TypeCode::ApplicationImage;
     const auto size = static_cast<std::uint32_t>(payload.size());
-    const bool ok = sendWord(fd, type) && expectWord(fd, 0xAB550000u | (type & 0xFFFFu)) &&
-                    sendWord(fd, size) && expectWord(fd, size) &&
+    const bool ok = announcePayload(fd, type, size) &&
                     sendAll(fd, payload.data(), payload.size()) && expectWord(fd, 0xAB55AB55u) &&
                     expectWord(fd, 0xAB55AB55u);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();

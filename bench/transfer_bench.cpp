@@ -117,12 +117,7 @@ public:
 // Seconds for one transfer by the worker, or a negative number when it failed.
 double workerOnce(std::uint16_t port, const std::vector<std::uint8_t>& payload)
 {
-    tolvane::DownloadJob job;
-    job.typeCode = tolvane::TypeCode::ApplicationImage;
-    job.targetAddress = "127.0.0.1";
-    job.port = port;
-    job.payload = payload.data();
-    job.payloadSize = static_cast<std::int64_t>(payload.size());
+    tolvane::DownloadJob job = loopbackImageJob(port, payload);
     job.deadlines.completionPause = std::chrono::milliseconds{0};
     QuietObserver observer;
     const auto started = Clock::now();
@@ -140,8 +135,7 @@ double plainOnce(std::uint16_t port, const std::vector<std::uint8_t>& payload)
         return -1;
     const std::uint32_t type = tolvane::TypeCode::ApplicationImage;
     const auto size = static_cast<std::uint32_t>(payload.size());
-    bool ok = sendWord(fd, type) && expectWord(fd, tolvane::typeAnswerFor(type)) &&
-              sendWord(fd, size) && expectWord(fd, size);
+    bool ok = announcePayload(fd, type, size);
     int sendBuffer = 0;
     socklen_t length = sizeof sendBuffer;
     ok = ok && ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length) == 0 && sendBuffer > 0;

@@ -3,7 +3,7 @@
 // sampled by a 10 ms timer, the worst of several runs beside the goal. Run it offscreen
 // (QT_QPA_PLATFORM=offscreen).
 
-#include "core/transfer/wire_words.h"
+#include "bench_support.h"
 #include "gui/download_window.h"
 #include "gui/prompter.h"
 #include "sim/simulator.h"
@@ -53,12 +53,7 @@ struct Run {
 
 Run runOnce(const std::vector<std::uint8_t>& payload, std::uint16_t port)
 {
-    tolvane::DownloadJob job;
-    job.typeCode = tolvane::TypeCode::ApplicationImage;
-    job.targetAddress = "127.0.0.1";
-    job.port = port;
-    job.payload = payload.data();
-    job.payloadSize = static_cast<std::int64_t>(payload.size());
+    const tolvane::DownloadJob job = tolvane::bench::loopbackImageJob(port, payload);
 
     FailingPrompter prompter;
     tolvane::DownloadWindow window(job, prompter);

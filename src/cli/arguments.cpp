@@ -1,7 +1,6 @@
 #include "cli/arguments.h"
 
-#include "cli/targets.h"
-#include "core/image/mac_address.h"
+#include "cli/option_values.h"
 #include "tolvane_version.h"
 
 #include <CLI/CLI.hpp>
@@ -174,160 +173,9 @@ std::string leftOverError(const CommandTree& tree, const std::vector<CLI::App*>&
                    : "option " + name + " does not apply to " + commandWords(chain);
 }
 
-std::optional<std::uint64_t> parseUnsigned(const std::string& text, std::uint64_t maximum)
-{
-    if (text.empty() || text.size() > 20)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > maximum)
-            return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<std::int32_t> parseProtocolNumber(const std::string& text)
-{
-    const bool negative = !text.empty() && text[0] == '-';
-    const auto magnitude = parseUnsigned(negative ? text.substr(1) : text, 2147483648ULL);
-    if (!magnitude || (!negative && *magnitude > 2147483647ULL))
-        return std::nullopt;
-    return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(*magnitude)
-                                              : static_cast<std::int64_t>(*magnitude));
-}
-
-// "YYYY-MM-DD" (its midnight) or "YYYY-MM-DDTHH:MM:SS" with an optional "Z", all UTC, written
-// as the production record writes its times so that the two compare as text.
-std::optional<std::string> parseSince(const std::string& text)
-{
-    static const std::string Shape = "dddd-dd-ddTdd:dd:dd";
-    std::string time = text.size() == 10 ? text + "T00:00:00" : text;
-    if (time.size() == Shape.size() + 1 && time.back() == 'Z')
-        time.pop_back();
-    if (time.size() != Shape.size())
-        return std::nullopt;
-    for (std::size_t i = 0; i < Shape.size(); ++i) {
-        const bool digit = time[i] >= '0' && time[i] <= '9';
-        if (Shape[i] == 'd' ? !digit : time[i] != Shape[i])
-            return std::nullopt;
-    }
-    const auto number = [&](std::size_t at, std::size_t length) {
-        return std::stoi(time.substr(at, length));
-    };
-    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    static const int DaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1 ||
-        day > DaysIn[month - 1] + (month == 2 && leap ? 1 : 0))
-        return std::nullopt;
-    if (number(11, 2) > 23 || number(14, 2) > 59 || number(17, 2) > 59)
-        return std::nullopt;
-    return time + ".000Z";
-}
-
-// Where each target of a command line came from: "" for --target, "FILE:LINE" for a line of a
-// targets file.
-using TargetPlaces = std::vector<std::string>;
-
-bool applyValue(const std::string& name, const std::string& value, CliCommand& command,
-                TargetPlaces& places, std::string& error)
-{
-    if (name == "--target") {
-        std::string why;
-        const auto target = parseTarget(value, &why);
-        if (!target) {
-            error = "--target " + value + ": " + why;
-            return false;
-        }
-        command.targets.push_back(*target);
-        places.emplace_back();
-    } else if (name == "--targets") {
-        std::vector<int> lines;
-        auto targets = readTargetsFile(value, &error, &lines);
-        if (!targets)
-            return false;
-        command.targets.insert(command.targets.end(), targets->begin(), targets->end());
-        for (const int line : lines)
-            places.push_back(value + ":" + std::to_string(line));
-    } else if (name == "--jobs") {
-        const auto jobs = parseUnsigned(value, MaximumJobs);
-        if (!jobs || *jobs == 0) {
-            error = "--jobs takes a number from 1 to " + std::to_string(MaximumJobs);
-            return false;
-        }
-        command.jobs = static_cast<int>(*jobs);
-    } else if (name == "--record") {
-        if (value.empty()) {
-            error = "--record needs a file name";
-            return false;
-        }
-        command.recordPath = value;
-    } else if (name == "RECORD" || name == "--into") {
-        if (value.empty()) {
-            error = name + " needs a file name or a connection string";
-            return false;
-        }
-        command.recordPath = value;
-    } else if (name == "NUMBER") {
-        const auto number = parseProtocolNumber(value);
-        if (!number) {
-            error = "not a protocol number: " + value;
-            return false;
-        }
-        command.protocolNumbers.push_back(*number);
-    } else if (name == "--mac") {
-        if (!isValidMacText(value)) {
-            error = "--mac takes twelve hex digits, not " + value;
-            return false;
-        }
-        command.mac = formatMacAddress(splitMacAddress(value));
-    } else if (name == "--serial") {
-        const auto serial = parseUnsigned(value, 0xFFFFFFFFULL);
-        if (!serial) {
-            error = "--serial takes a number from 0 to 4294967295, not " + value;
-            return false;
-        }
-        command.serial = static_cast<std::uint32_t>(*serial);
-    } else if (name == "--output") {
-        if (value.empty()) {
-            error = "--output needs a file name";
-            return false;
-        }
-        command.outputPath = value;
-    } else if (name == "--since") {
-        command.since = parseSince(value);
-        if (!command.since) {
-            error = "--since takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS[Z] in UTC, not " + value;
-            return false;
-        }
-    } else if (name == "--format") {
-        if (value != "jsonl" && value != "csv") {
-            error = "--format takes jsonl or csv, not " + value;
-            return false;
-        }
-        command.recordFormat = value == "csv" ? RecordFormat::Csv : RecordFormat::Jsonl;
-    } else if (name == "--quiet") {
-        command.quiet = true;
-    } else if (name == "--allow-reused-mac") {
-        command.allowReusedMac = true;
-    } else if (name == "--auto-increase") {
-        command.autoIncrease = true;
-    } else if (name == "--skip-used-macs") {
-        command.skipUsedMacs = true;
-    } else if (name == "--app-only") {
-        command.applicationOnly = true;
-    } else if (!name.starts_with("-")) {
-        command.file = value; // IMAGE, FILE, DB.pdb or FILE.jsonl
-    }
-    return true;
-}
-
 // The operands and options in the order given; a repeated option is refused unless it adds
 // targets.
-bool applyValues(const CLI::App& app, CliCommand& command, TargetPlaces& places, std::string& error)
+bool applyValues(const CLI::App& app, CommandValues& values, std::string& error)
 {
     std::set<std::string> seen;
     std::map<const CLI::Option*, std::size_t> used;
@@ -345,127 +193,97 @@ bool applyValues(const CLI::App& app, CliCommand& command, TargetPlaces& places,
             error = "option " + name + " takes no value";
             return false;
         }
-        if (!applyValue(name, value, command, places, error))
+        if (!readOptionValue(name, value, values, error))
             return false;
     }
     return true;
 }
 
-bool sameTarget(const DownloadTarget& a, const DownloadTarget& b)
+// CLI11's reading of the words into the tree: nothing when it took them, else the answer already
+// given (help, the program's version or a usage error).
+std::optional<ParsedArguments> readWords(CommandTree& tree, const std::vector<std::string>& args)
 {
-    return a.address == b.address && a.port == b.port;
-}
-
-// "target X given twice", with the file and line of a target read from a targets file.
-std::string twiceText(const DownloadTarget& target, const std::string& place,
-                      const std::string& firstPlace)
-{
-    std::string text = "target " + targetText(target) + " given twice";
-    if (!place.empty())
-        text = place + ": " + text;
-    if (!firstPlace.empty())
-        text += " (first at " + firstPlace + ")";
-    else if (!place.empty())
-        text += " (first by --target)";
-    return text;
-}
-
-// What a download needs beyond each option's own value.
-bool checkDownload(const CliCommand& command, const TargetPlaces& places, std::string& error)
-{
-    if (command.targets.empty()) {
-        error = "no target: give --target HOST[:PORT] or --targets FILE";
-        return false;
+    if (const auto emptyValue = emptyValueError(tree, args))
+        return ParsedArguments{std::nullopt, *emptyValue};
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 reads from the back
+    try {
+        tree.root.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return ParsedArguments{CliCommand{}, ""}; // Help
+    } catch (const CLI::CallForVersion&) {
+        CliCommand command;
+        command.kind = CommandKind::ProgramVersion;
+        return ParsedArguments{command, ""};
+    } catch (const CLI::ParseError& cliError) {
+        // Every option takes one value or none: a mismatch is an option at the very end.
+        const bool valueMissing = dynamic_cast<const CLI::ArgumentMismatch*>(&cliError) &&
+                                  tree.findOption(optionName(args.back()));
+        return ParsedArguments{std::nullopt,
+                               valueMissing ? "option " + optionName(args.back()) + " needs a value"
+                                            : cliError.what()};
     }
-    for (std::size_t i = 0; i < command.targets.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (sameTarget(command.targets[i], command.targets[j])) {
-                error = twiceText(command.targets[i], places[i], places[j]);
-                return false;
-            }
+    return std::nullopt;
+}
+
+// The command words read, from the root on.
+std::vector<CLI::App*> commandChain(CommandTree& tree)
+{
+    std::vector<CLI::App*> chain = {&tree.root};
+    for (;;) {
+        const auto next =
+            chain.back()->get_subcommands([](CLI::App* sub) { return sub->parsed(); });
+        if (next.empty())
+            return chain;
+        chain.push_back(next.front());
+    }
+}
+
+// Why the first word CLI11 left over is wrong; nothing when it left none but "--".
+std::optional<std::string> leftOverError(const CommandTree& tree,
+                                         const std::vector<CLI::App*>& chain)
+{
+    for (std::size_t level = 0; level < chain.size(); ++level) {
+        for (const std::string& arg : chain[level]->remaining()) {
+            if (arg != "--")
+                return leftOverError(tree, chain, level, arg);
         }
     }
-    if (command.downloadType == DownloadType::IndividualData && !command.mac && !command.serial) {
-        error = "download data needs --mac, --serial or both";
-        return false;
-    }
-    if (command.autoIncrease && !command.mac) {
-        error = "--auto-increase needs --mac";
-        return false;
-    }
-    if (command.skipUsedMacs && (!command.mac || !command.recordPath)) {
-        error = "--skip-used-macs needs --mac and --record";
-        return false;
-    }
-    return true;
+    return std::nullopt;
 }
 
 } // namespace
 
 ParsedArguments parseArguments(const std::vector<std::string>& args)
 {
-    ParsedArguments result;
-    std::string& error = result.error;
     CommandTree tree;
-    if (const auto emptyValue = emptyValueError(tree, args)) {
-        error = *emptyValue;
-        return result;
-    }
-    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 reads from the back
-    try {
-        tree.root.parse(reversed);
-    } catch (const CLI::CallForHelp&) {
-        return {CliCommand{}, ""}; // Help
-    } catch (const CLI::CallForVersion&) {
-        CliCommand command;
-        command.kind = CommandKind::ProgramVersion;
-        return {command, ""};
-    } catch (const CLI::ParseError& cliError) {
-        // Every option takes one value or none: a mismatch is an option at the very end.
-        const bool valueMissing = dynamic_cast<const CLI::ArgumentMismatch*>(&cliError) &&
-                                  tree.findOption(optionName(args.back()));
-        error =
-            valueMissing ? "option " + optionName(args.back()) + " needs a value" : cliError.what();
-        return result;
-    }
-
-    // The command words read, from the root on.
-    std::vector<CLI::App*> chain = {&tree.root};
-    for (;;) {
-        const auto next =
-            chain.back()->get_subcommands([](CLI::App* sub) { return sub->parsed(); });
-        if (next.empty())
-            break;
-        chain.push_back(next.front());
-    }
+    if (auto answered = readWords(tree, args))
+        return *answered;
+    const std::vector<CLI::App*> chain = commandChain(tree);
     const auto rule = tree.rules.find(chain.back());
     const bool found = rule != tree.rules.end();
     if (chain.size() == 1 && tree.root.remaining_size() == 0)
         return {CliCommand{}, ""}; // no command at all: Help
     if (found && rule->second->kind == CommandKind::Help)
         return {CliCommand{}, ""}; // whatever follows
-    for (std::size_t level = 0; level < chain.size(); ++level) {
-        for (const std::string& arg : chain[level]->remaining()) {
-            if (arg != "--") {
-                error = leftOverError(tree, chain, level, arg);
-                return result;
-            }
-        }
+    ParsedArguments result;
+    std::string& error = result.error;
+    if (const auto leftOver = leftOverError(tree, chain)) {
+        error = *leftOver;
+        return result;
     }
     if (!found) {
         error = tree.groups.at(chain.back())->missing;
         return result;
     }
 
-    CliCommand command;
-    command.kind = rule->second->kind;
-    command.downloadType = rule->second->downloadType.value_or(command.downloadType);
-    TargetPlaces places;
-    if (!applyValues(*chain.back(), command, places, error))
+    CommandValues values;
+    values.command.kind = rule->second->kind;
+    values.command.downloadType = rule->second->downloadType.value_or(values.command.downloadType);
+    if (!applyValues(*chain.back(), values, error))
         return result;
-    if (command.kind == CommandKind::Download && !checkDownload(command, places, error))
+    if (values.command.kind == CommandKind::Download && !checkDownload(values, error))
         return result;
-    result.command = command;
+    result.command = values.command;
     return result;
 }
 

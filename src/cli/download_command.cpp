@@ -163,7 +163,7 @@ bool reserveMac(const DownloadRun& run, record::UnitRecord& unit, const std::str
         return false;
     case Reservation::Status::Failed: break;
     }
-    op.showText(reservation.error + "; MAC address " + mac + " not sent.");
+    op.showText(reservation.error.text() + "; MAC address " + mac + " not sent.");
     return false;
 }
 
@@ -182,7 +182,7 @@ std::optional<std::string> reserveNextFreeMac(const DownloadRun& run, std::size_
         if (reservation.status == Reservation::Status::Reserved)
             return mac;
         if (reservation.status == Reservation::Status::Failed) {
-            op.showText(reservation.error + "; MAC address " + mac + " not sent.");
+            op.showText(reservation.error.text() + "; MAC address " + mac + " not sent.");
             return std::nullopt;
         }
         // Another bench won this address: say so, and try the next.
@@ -200,9 +200,9 @@ void recordOutcome(const DownloadRun& run, std::size_t index, record::UnitRecord
 {
     const auto version =
         outcome.version ? std::optional(formatVersion(*outcome.version)) : std::nullopt;
-    std::string error;
-    if (!unit.finish(report.result, report.message, report.seconds, version, &error)) {
-        run.board.message(index, error);
+    const auto finished = unit.finish(report.result, report.message, report.seconds, version);
+    if (!finished) {
+        run.board.message(index, finished.failure().text());
         report.recordFailed = true;
     }
 }
@@ -284,12 +284,12 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
 
     std::unique_ptr<ProductionRecord> record;
     if (command.recordPath) {
-        std::string error;
-        record = record::openProductionRecord(*command.recordPath, &error);
-        if (!record) {
-            err << "tolvane-cli: " << error << "\n";
+        auto opened = record::openProductionRecord(*command.recordPath);
+        if (!opened) {
+            err << "tolvane-cli: " << opened.failure().text() << "\n";
             return ExitFailure;
         }
+        record = std::move(*opened);
     }
 
     // The record names the file by its digest; a file that fails to read now is reported by the

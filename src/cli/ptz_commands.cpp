@@ -58,6 +58,62 @@ bool existsAndIsNotRegular(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
 }
 
+// Whether the numbers can fill an image; ExitSuccess when they can, else the exit status after
+// saying why on err.
+int checkProtocolNumbers(const std::vector<std::int32_t>& numbers, std::ostream& err)
+{
+    if (numbers.size() > static_cast<std::size_t>(PtzImage::SlotCount)) {
+        err << "a PTZ image holds at most " << PtzImage::SlotCount << " protocols; "
+            << numbers.size() << " given\n";
+        return ExitFailure;
+    }
+    std::set<std::int32_t> seen;
+    for (std::int32_t number : numbers) {
+        if (number == EmptySlotNumber) {
+            err << "protocol number -1 marks an empty slot and cannot go into an image\n";
+            return ExitFailure;
+        }
+        // A slip on the command line, as a target given twice is.
+        if (!seen.insert(number).second) {
+            err << "tolvane-cli: protocol " << number << " given twice\n";
+            return ExitUsage;
+        }
+    }
+    return ExitSuccess;
+}
+
+// Whether the image may be written where --output says; says why not on err.
+bool checkOutputPath(const CliCommand& command, std::ostream& err)
+{
+    // Writing the image over the database would lose the database.
+    if (sameExistingFile(command.outputPath, command.file)) {
+        err << "--output " << command.outputPath << " is the database " << command.file
+            << " itself; nothing written\n";
+        return false;
+    }
+    // The save would refuse it only after the database was read; say so before anything else.
+    if (existsAndIsNotRegular(command.outputPath)) {
+        err << "tolvane-cli: " << command.outputPath << " is not a regular file\n";
+        return false;
+    }
+    return true;
+}
+
+// Whether the database holds every protocol asked for; names the missing ones on err.
+bool allInDatabase(const PtzProtocolList& list, const CliCommand& command, std::ostream& err)
+{
+    std::string missing;
+    for (std::int32_t number : command.protocolNumbers) {
+        if (list.FindIndex(number) < 0)
+            missing += (missing.empty() ? "" : ", ") + std::to_string(number);
+    }
+    if (!missing.empty()) {
+        err << "tolvane-cli: not in " << command.file << ": protocol " << missing << "\n";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool hasDatabaseHeader(RegularFile& file)
@@ -136,48 +192,13 @@ int runPtzVerifyCommand(const CliCommand& command, std::ostream&, std::ostream& 
 int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
 {
     const auto& numbers = command.protocolNumbers;
-    if (numbers.size() > static_cast<std::size_t>(PtzImage::SlotCount)) {
-        err << "a PTZ image holds at most " << PtzImage::SlotCount << " protocols; "
-            << numbers.size() << " given\n";
+    if (const int status = checkProtocolNumbers(numbers, err); status != ExitSuccess)
+        return status;
+    if (!checkOutputPath(command, err))
         return ExitFailure;
-    }
-    std::set<std::int32_t> seen;
-    for (std::int32_t number : numbers) {
-        if (number == EmptySlotNumber) {
-            err << "protocol number -1 marks an empty slot and cannot go into an image\n";
-            return ExitFailure;
-        }
-        // A slip on the command line, as a target given twice is.
-        if (!seen.insert(number).second) {
-            err << "tolvane-cli: protocol " << number << " given twice\n";
-            return ExitUsage;
-        }
-    }
-
-    // Writing the image over the database would lose the database.
-    if (sameExistingFile(command.outputPath, command.file)) {
-        err << "--output " << command.outputPath << " is the database " << command.file
-            << " itself; nothing written\n";
-        return ExitFailure;
-    }
-    // The save would refuse it only after the database was read; say so before anything else.
-    if (existsAndIsNotRegular(command.outputPath)) {
-        err << "tolvane-cli: " << command.outputPath << " is not a regular file\n";
-        return ExitFailure;
-    }
-
     PtzProtocolList list;
-    if (!loadDatabase(command.file, list, err))
+    if (!loadDatabase(command.file, list, err) || !allInDatabase(list, command, err))
         return ExitFailure;
-    std::string missing;
-    for (std::int32_t number : numbers) {
-        if (list.FindIndex(number) < 0)
-            missing += (missing.empty() ? "" : ", ") + std::to_string(number);
-    }
-    if (!missing.empty()) {
-        err << "tolvane-cli: not in " << command.file << ": protocol " << missing << "\n";
-        return ExitFailure;
-    }
 
     PtzImage image;
     for (std::size_t slot = 0; slot < numbers.size(); ++slot) {

@@ -16,13 +16,14 @@ using namespace tolvane::record;
 
 std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err)
 {
-    std::string error;
     RecordOptions options;
     options.readOnly = true;
-    auto store = openProductionRecord(command.recordPath.value_or(""), &error, options);
-    if (!store)
-        err << "tolvane-cli: " << error << "\n";
-    return store;
+    auto store = openProductionRecord(command.recordPath.value_or(""), options);
+    if (!store) {
+        err << "tolvane-cli: " << store.failure().text() << "\n";
+        return nullptr;
+    }
+    return std::move(*store);
 }
 
 std::optional<std::vector<RecordEntry>> selectedRows(const CliCommand& command,
@@ -32,11 +33,12 @@ std::optional<std::vector<RecordEntry>> selectedRows(const CliCommand& command,
     filter.mac = command.mac;
     if (command.since)
         filter.since = parseIsoUtcTime(*command.since);
-    std::string error;
-    auto rows = store.rows(filter, &error);
-    if (!rows)
-        err << "tolvane-cli: " << error << "\n";
-    return rows;
+    auto rows = store.rows(filter);
+    if (!rows) {
+        err << "tolvane-cli: " << rows.failure().text() << "\n";
+        return std::nullopt;
+    }
+    return std::move(*rows);
 }
 
 std::string padded(std::string text, std::size_t width)
@@ -140,17 +142,17 @@ int runRecordImportCommand(const CliCommand& command, std::ostream& out, std::os
     const auto entries = readJsonLinesFile(command.file, err);
     if (!entries)
         return ExitFailure;
-    std::string error;
-    const auto store = openProductionRecord(command.recordPath.value_or(""), &error);
-    const auto report = store ? store->importRows(*entries, &error) : std::nullopt;
+    const auto store = openProductionRecord(command.recordPath.value_or(""));
+    const auto report =
+        store ? (*store)->importRows(*entries) : Result<ImportReport>(store.failure());
     if (!report) {
-        err << "tolvane-cli: " << error << "; nothing imported\n";
+        err << "tolvane-cli: " << report.failure().text() << "; nothing imported\n";
         return ExitFailure;
     }
     for (const auto& duplicate : report->duplicates)
         err << "tolvane-cli: duplicate: " << duplicate << "\n";
     out << "Imported " << report->rows << " rows from " << command.file << " into "
-        << store->location() << ".\n";
+        << (*store)->location() << ".\n";
     if (report->duplicates.empty())
         return ExitSuccess;
     err << "tolvane-cli: " << report->duplicates.size()

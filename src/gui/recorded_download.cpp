@@ -74,12 +74,10 @@ RoutineOutcome runRecordedDownload(record::ProductionRecord& record, const Downl
             tell(MessageId::MacAlreadyUsed,
                  record::macUsedText(mac, *reservation.holder, record.location()));
         else
-            tell(MessageId::CannotWriteRecord, reservation.error);
-        if (used) {
-            std::string error;
+            tell(MessageId::CannotWriteRecord, reservation.error.text());
+        if (used)
             unit.finish(record::ResultRefused, prompter.lastMessage().toStdString(), 0,
-                        std::nullopt, &error);
-        }
+                        std::nullopt);
         return {};
     }
 
@@ -88,11 +86,11 @@ RoutineOutcome runRecordedDownload(record::ProductionRecord& record, const Downl
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const std::optional<std::string> version =
         outcome.version ? std::optional(formatVersion(*outcome.version)) : std::nullopt;
-    std::string error;
-    if (!unit.finish(outcome.succeeded ? record::ResultOk : record::ResultFailed,
-                     outcome.succeeded ? std::string() : prompter.lastMessage().toStdString(),
-                     seconds, version, &error))
-        tell(MessageId::CannotWriteRecord, error);
+    const auto finished = unit.finish(
+        outcome.succeeded ? record::ResultOk : record::ResultFailed,
+        outcome.succeeded ? std::string() : prompter.lastMessage().toStdString(), seconds, version);
+    if (!finished)
+        tell(MessageId::CannotWriteRecord, finished.failure().text());
     return outcome;
 }
 

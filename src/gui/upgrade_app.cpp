@@ -75,11 +75,16 @@ void setField(UpgradeWindow& window, const char* objectName, const QString& text
         field->setText(text);
 }
 
-} // namespace
+// The program's own options, as added to its parser.
+struct ProgramOptions {
+    QCommandLineOption help;
+    QCommandLineOption version;
+    QCommandLineOption record;
+    QCommandLineOption target;
+};
 
-CommandLine readCommandLine(const QStringList& arguments)
+ProgramOptions addProgramOptions(QCommandLineParser& parser)
 {
-    QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Tolvane: firmware, PTZ tables and identities for DVRs."));
     const QCommandLineOption helpOption = parser.addHelpOption();
@@ -101,32 +106,24 @@ CommandLine readCommandLine(const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image path to fill in."),
                                  QStringLiteral("[IMAGE]"));
+    return {helpOption, versionOption, recordOption, targetOption};
+}
 
+// The options to open the window with, from a parser that read the words.
+CommandLine readStartOptions(const QCommandLineParser& parser, const ProgramOptions& program)
+{
     CommandLine result;
-    if (!parser.parse(withoutToolkitOptions(arguments))) {
-        result.exitStatus = 2;
-        result.text = usageError(parser.errorText());
-        return result;
-    }
-    if (parser.isSet(helpOption)) {
-        result.text = parser.helpText();
-        return result;
-    }
-    if (parser.isSet(versionOption)) {
-        result.text = programName + QStringLiteral(" " TOLVANE_VERSION "\n");
-        return result;
-    }
     StartOptions options;
-    if (parser.isSet(recordOption))
-        options.recordPath = parser.value(recordOption);
-    if (parser.isSet(targetOption)) {
+    if (parser.isSet(program.record))
+        options.recordPath = parser.value(program.record);
+    if (parser.isSet(program.target)) {
         std::string why;
-        options.target = parseTarget(parser.value(targetOption).toStdString(), &why);
+        options.target = parseTarget(parser.value(program.target).toStdString(), &why);
         if (!options.target) {
             result.exitStatus = 2;
             result.text =
                 usageError(QStringLiteral("bad --target '%1': %2")
-                               .arg(parser.value(targetOption), QString::fromStdString(why)));
+                               .arg(parser.value(program.target), QString::fromStdString(why)));
             return result;
         }
     }
@@ -141,6 +138,29 @@ CommandLine readCommandLine(const QStringList& arguments)
         options.imagePath = images.front();
     result.options = options;
     return result;
+}
+
+} // namespace
+
+CommandLine readCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const ProgramOptions program = addProgramOptions(parser);
+    CommandLine result;
+    if (!parser.parse(withoutToolkitOptions(arguments))) {
+        result.exitStatus = 2;
+        result.text = usageError(parser.errorText());
+        return result;
+    }
+    if (parser.isSet(program.help)) {
+        result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(program.version)) {
+        result.text = programName + QStringLiteral(" " TOLVANE_VERSION "\n");
+        return result;
+    }
+    return readStartOptions(parser, program);
 }
 
 void applyStartOptions(UpgradeWindow& window, const StartOptions& options)
@@ -182,14 +202,14 @@ int UpgradeApp::run(Prompter& prompter, const StartOptions& options)
     }
     std::unique_ptr<record::ProductionRecord> productionRecord;
     if (options.recordPath) {
-        std::string error;
-        productionRecord = record::openProductionRecord(options.recordPath->toStdString(), &error);
-        if (!productionRecord) {
+        auto opened = record::openProductionRecord(options.recordPath->toStdString());
+        if (!opened) {
             prompter.showMessage(nullptr, messageQString(MessageId::CannotWriteRecord) +
                                               QStringLiteral("\n\n") +
-                                              QString::fromStdString(error));
+                                              QString::fromStdString(opened.failure().text()));
             return 1;
         }
+        productionRecord = std::move(*opened);
     }
     UpgradeWindow window(prompter);
     window.setProductionRecord(productionRecord.get());

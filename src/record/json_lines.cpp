@@ -6,18 +6,18 @@ namespace tolvane::record {
 
 namespace {
 
-std::optional<RecordEntry> parseLine(std::string_view line, std::string& why)
+Result<RecordEntry> parseLine(std::string_view line)
 {
-    if (auto entry = parseRecordLine(line, &why))
+    auto entry = parseRecordLine(line);
+    if (entry)
         return entry;
     // A cut line with a whole line joined to it: the whole one starts at a later brace.
     for (auto brace = line.find('{', 1); brace != std::string_view::npos;
          brace = line.find('{', brace + 1)) {
-        std::string ignored;
-        if (auto entry = parseRecordLine(line.substr(brace), &ignored))
-            return entry;
+        if (auto joined = parseRecordLine(line.substr(brace)))
+            return joined;
     }
-    return std::nullopt;
+    return entry;
 }
 
 } // namespace
@@ -40,10 +40,10 @@ JsonLinesRecord readJsonLines(std::string_view text)
             record.skipped.pop_back();
             lastWasCut = false;
         }
-        std::string why;
-        auto entry = parseLine(line, why);
+        auto entry = parseLine(line);
         const std::string where = "line " + std::to_string(number) + ": ";
         if (!entry) {
+            const std::string why = entry.failure().text();
             lastWasCut = why == "not JSON";
             (lastWasCut ? record.skipped : record.refused).push_back(where + why);
             continue;

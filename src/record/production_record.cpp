@@ -15,20 +15,17 @@ bool endsWith(const std::string& text, const std::string& suffix)
 
 } // namespace
 
-std::unique_ptr<ProductionRecord>
-openProductionRecord(const std::string& location, std::string* error, const RecordOptions& options)
+Result<std::unique_ptr<ProductionRecord>> openProductionRecord(const std::string& location,
+                                                               const RecordOptions& options)
 {
-    if (endsWith(location, ".jsonl")) {
-        if (error)
-            *error = location +
-                     " is a JSON-lines record of an earlier Tolvane; move it into a database "
-                     "with: tolvane-cli record import " +
-                     location + " --into units.db";
-        return nullptr;
-    }
+    if (endsWith(location, ".jsonl"))
+        return Failure(0, location +
+                              " is a JSON-lines record of an earlier Tolvane; move it into a "
+                              "database with: tolvane-cli record import " +
+                              location + " --into units.db");
     if (isPostgresLocation(location))
-        return openPostgresRecord(location, error, options);
-    return openSqliteRecord(location, error, options);
+        return openPostgresRecord(location, options);
+    return openSqliteRecord(location, options);
 }
 
 } // namespace tolvane::record

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "record/record_entry.h"
 
 #include <chrono>
@@ -15,7 +16,7 @@ struct Reservation {
     enum class Status { Reserved, Used, Failed };
     Status status = Status::Failed;
     std::optional<RecordEntry> holder; // the row that holds the MAC, when Used
-    std::string error;                 // why, when Failed
+    Failure error;                     // why, when Failed
 };
 
 // Which rows to read back; empty fields select everything.
@@ -45,13 +46,11 @@ public:
     // "pending") so the MAC counts as used until the unit's outcome is written.
     virtual Reservation reserveMac(const RecordEntry& pending, bool allowReused) = 0;
     // Writes a unit's outcome; a pending row of the same unit stops counting at once.
-    virtual bool writeOutcome(const RecordEntry& outcome, std::string* error) = 0;
+    virtual Result<void> writeOutcome(const RecordEntry& outcome) = 0;
     // The rows the filter selects, oldest first.
-    virtual std::optional<std::vector<RecordEntry>> rows(const RecordFilter& filter,
-                                                         std::string* error) = 0;
+    virtual Result<std::vector<RecordEntry>> rows(const RecordFilter& filter) = 0;
     // Adds rows of an earlier record, in their order, as one transaction.
-    virtual std::optional<ImportReport> importRows(const std::vector<RecordEntry>& rows,
-                                                   std::string* error) = 0;
+    virtual Result<ImportReport> importRows(const std::vector<RecordEntry>& rows) = 0;
 };
 
 struct RecordOptions {
@@ -67,8 +66,7 @@ struct RecordOptions {
 // Opens the record at location, creating it when it does not exist (unless read-only), and
 // checks it can be written. A path ending in ".jsonl" is refused: such a record is moved into a
 // database with `record import`.
-std::unique_ptr<ProductionRecord> openProductionRecord(const std::string& location,
-                                                       std::string* error,
-                                                       const RecordOptions& options = {});
+Result<std::unique_ptr<ProductionRecord>> openProductionRecord(const std::string& location,
+                                                               const RecordOptions& options = {});
 
 } // namespace tolvane::record

@@ -1,5 +1,7 @@
 #include "record/record_entry.h"
 
+#include "core/base/decimal_text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cctype>
@@ -78,23 +80,40 @@ std::string isoUtcTime(std::chrono::system_clock::time_point time)
     return text;
 }
 
-std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string_view text)
+std::optional<std::chrono::sys_seconds> parseIsoUtcSecond(std::string_view text)
 {
-    if (text.size() != 24)
+    static constexpr std::string_view Shape = "dddd-dd-ddTdd:dd:dd";
+    if (text.size() != Shape.size())
         return std::nullopt;
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0, used = 0;
-    const std::string copy(text);
-    if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &year, &month, &day, &hour,
-                    &minute, &second, &millis, &used) != 7 ||
-        used != 24)
+    for (std::size_t i = 0; i < Shape.size(); ++i) {
+        if (Shape[i] != 'd' && text[i] != Shape[i])
+            return std::nullopt;
+    }
+    const auto field = [text](std::size_t at, std::size_t digits, std::uint64_t most) {
+        return parseDecimal(text.substr(at, digits), most);
+    };
+    const auto year = field(0, 4, 9999), month = field(5, 2, 12), day = field(8, 2, 31);
+    const auto hour = field(11, 2, 23), minute = field(14, 2, 59), second = field(17, 2, 59);
+    if (!year || !month || !day || !hour || !minute || !second)
         return std::nullopt;
     using namespace std::chrono;
-    const year_month_day date{std::chrono::year(year),
-                              std::chrono::month(static_cast<unsigned>(month)),
-                              std::chrono::day(static_cast<unsigned>(day))};
-    if (!date.ok() || hour > 23 || minute > 59 || second > 60)
+    const year_month_day date{std::chrono::year(static_cast<int>(*year)),
+                              std::chrono::month(static_cast<unsigned>(*month)),
+                              std::chrono::day(static_cast<unsigned>(*day))};
+    if (!date.ok())
         return std::nullopt;
-    return sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
+    return sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second);
+}
+
+std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string_view text)
+{
+    if (text.size() != 24 || text[19] != '.' || text[23] != 'Z')
+        return std::nullopt;
+    const auto second = parseIsoUtcSecond(text.substr(0, 19));
+    const auto millis = parseDecimal(text.substr(20, 3), 999);
+    if (!second || !millis)
+        return std::nullopt;
+    return *second + std::chrono::milliseconds(*millis);
 }
 
 std::string recordLine(const RecordEntry& entry)
@@ -117,14 +136,10 @@ std::string recordLine(const RecordEntry& entry)
     return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* why)
+Result<RecordEntry> parseRecordLine(std::string_view line)
 {
     const Json object = Json::parse(line.begin(), line.end(), nullptr, false);
-    const auto fail = [why](const char* text) -> std::optional<RecordEntry> {
-        if (why)
-            *why = text;
-        return std::nullopt;
-    };
+    const auto fail = [](const char* text) { return Result<RecordEntry>(Failure(0, text)); };
     if (object.is_discarded())
         return fail("not JSON");
     if (!object.is_object())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/failure.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -39,14 +41,18 @@ std::string newUnitId();
 std::string isoUtcTime(std::chrono::system_clock::time_point time);
 // The reverse for that exact form; nothing for any other text.
 std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string_view text);
+// "2026-12-08T06:19:37", exactly so: a day of the calendar, hours 00-23, minutes and seconds
+// 00-59. No second 60: the system clock has no leap second, and it would roll into the next
+// minute. Every time the record reads, or is asked about, goes by this rule.
+std::optional<std::chrono::sys_seconds> parseIsoUtcSecond(std::string_view text);
 
 // The entry as one JSON object on one line, followed by a newline.
 std::string recordLine(const RecordEntry& entry);
-// One line of recordLine's form; nothing, with *why, when it is not one. Only the result is
-// required: a missing time reads as the start of the epoch, a missing unit as "". A time may
-// also be in whole seconds, and a MAC address may have ':' or '-' between its digits and lower
-// case; it is kept as twelve upper-case digits.
-std::optional<RecordEntry> parseRecordLine(std::string_view line, std::string* why);
+// One line of recordLine's form, or the Failure that says why it is not one ("not JSON"). Only
+// the result is required: a missing time reads as the start of the epoch, a missing unit as "". A
+// time may also be in whole seconds, and a MAC address may have ':' or '-' between its digits and
+// lower case; it is kept as twelve upper-case digits.
+Result<RecordEntry> parseRecordLine(std::string_view line);
 
 // The entry as a CSV row (RFC 4180) with the columns of csvHeader(), ending in CRLF.
 std::string csvHeader();

@@ -18,8 +18,8 @@ Reservation UnitRecord::reserve(bool allowReusedMac)
     return m_record.reserveMac(pending, allowReusedMac);
 }
 
-bool UnitRecord::finish(const std::string& result, const std::string& message, double seconds,
-                        const std::optional<std::string>& version, std::string* error)
+Result<void> UnitRecord::finish(const std::string& result, const std::string& message,
+                                double seconds, const std::optional<std::string>& version)
 {
     RecordEntry outcome = m_unit;
     outcome.time = std::chrono::system_clock::now();
@@ -27,7 +27,7 @@ bool UnitRecord::finish(const std::string& result, const std::string& message, d
     outcome.message = message;
     outcome.durationSeconds = seconds;
     outcome.version = version;
-    return m_record.writeOutcome(outcome, error);
+    return m_record.writeOutcome(outcome);
 }
 
 std::string macUsedText(const std::string& mac, const RecordEntry& holder,

@@ -18,8 +18,8 @@ public:
     // Reserves the unit's MAC address; a unit that sends none is reserved at once.
     Reservation reserve(bool allowReusedMac);
     // Writes how the download ended: "ok", "failed" or "refused".
-    bool finish(const std::string& result, const std::string& message, double seconds,
-                const std::optional<std::string>& version, std::string* error);
+    Result<void> finish(const std::string& result, const std::string& message, double seconds,
+                        const std::optional<std::string>& version);
 
 private:
     ProductionRecord& m_record;

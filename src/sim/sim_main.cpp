@@ -1,5 +1,6 @@
 // tolvane-sim: a recorder on a TCP port for trying the tool without one.
 
+#include "core/base/decimal_text.h"
 #include "core/image/version_number.h"
 #include "sim/demo_files.h"
 #include "sim/simulator.h"
@@ -55,11 +56,10 @@ void printUsage(std::FILE* out)
 
 bool parseUnsigned(const std::string& text, unsigned long maximum, unsigned long& value)
 {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-        text.size() > 10)
-        return false;
-    value = std::stoul(text);
-    return value <= maximum;
+    const auto number = tolvane::parseDecimal(text, maximum, 10);
+    if (number)
+        value = static_cast<unsigned long>(*number);
+    return number.ok();
 }
 
 bool parseListen(const std::string& text, SimulatorOptions& options)

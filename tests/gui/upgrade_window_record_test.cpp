@@ -35,10 +35,9 @@ QStringList recordRows(const std::string& path, const char* columns = "coalesce(
 TEST_F(UpgradeWindowTest, RecordedBenchSendsEachMacOnce)
 {
     const std::string path = m_dir.file("units.db");
-    std::string error;
-    const auto record = record::openProductionRecord(path, &error);
-    ASSERT_TRUE(record) << error;
-    m_window->setProductionRecord(record.get());
+    const auto record = record::openProductionRecord(path);
+    ASSERT_TRUE(record) << record.failure().text();
+    m_window->setProductionRecord(record->get());
     EXPECT_TRUE(radio(static_cast<int>(DownloadType::IndividualData))->isEnabled());
 
     pointAtSimulator();
@@ -65,10 +64,9 @@ TEST_F(UpgradeWindowTest, RecordedBenchSendsEachMacOnce)
 TEST_F(UpgradeWindowTest, RecordedImageCarriesItsFileAndDigest)
 {
     const std::string path = m_dir.file("units.db");
-    std::string error;
-    const auto record = record::openProductionRecord(path, &error);
-    ASSERT_TRUE(record) << error;
-    m_window->setProductionRecord(record.get());
+    const auto record = record::openProductionRecord(path);
+    ASSERT_TRUE(record) << record.failure().text();
+    m_window->setProductionRecord(record->get());
     const std::string image = writeApplicationImage();
     QFile file(QString::fromStdString(image));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

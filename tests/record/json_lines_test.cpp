@@ -71,12 +71,12 @@ TEST_P(JsonLinesImport, OkOrUnfinishedPendingLinesLeaveTheMacUsed)
     const JsonLinesRecord lines = readJsonLines(row().content);
     auto record = open();
     ASSERT_TRUE(record);
-    std::string error;
-    ASSERT_TRUE(record->importRows(lines.entries, &error)) << error;
+    const auto imported = record->importRows(lines.entries);
+    ASSERT_TRUE(imported) << failureText(imported);
     const auto reservation = record->reserveMac(unitRow("new", "0012AB34CD56", "pending"), false);
     EXPECT_EQ(reservation.status,
               row().used ? Reservation::Status::Used : Reservation::Status::Reserved)
-        << reservation.error;
+        << reservation.error.text();
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, JsonLinesImport,

@@ -29,6 +29,7 @@ struct BadRecordCase {
     const char* name;
     std::function<void(const std::string& path)> prepare;
     const char* said; // part of the message
+    bool readOnly = false;
 };
 
 void PrintTo(const BadRecordCase& c, std::ostream* out)
@@ -53,6 +54,8 @@ const BadRecordCase BadRecordCases[] = {
      "schema version 2"},
     {"Folder", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
      "is not a regular file"},
+    {"EmptyFileOnlyToRead", [](const std::string& path) { test::writeFileBytes(path, {}); },
+     "is not a Tolvane production record", true},
 };
 
 class BadRecord : public RecordFixture, public ::testing::WithParamInterface<BadRecordCase> {};
@@ -65,8 +68,11 @@ TEST_P(BadRecord, IsRefusedAndLeftAsItWas)
     const auto bytes =
         S_ISREG(before.st_mode) ? test::readFileBytes(location) : std::vector<std::uint8_t>{};
 
-    std::string error;
-    EXPECT_FALSE(openProductionRecord(location, &error));
+    RecordOptions options;
+    options.readOnly = GetParam().readOnly;
+    const auto opened = openProductionRecord(location, options);
+    const std::string error = failureText(opened);
+    EXPECT_FALSE(opened);
     EXPECT_NE(error.find(GetParam().said), std::string::npos) << error;
     if (S_ISREG(before.st_mode)) {
         EXPECT_EQ(test::readFileBytes(location), bytes);
@@ -79,8 +85,9 @@ INSTANTIATE_TEST_SUITE_P(Files, BadRecord, ::testing::ValuesIn(BadRecordCases),
 
 TEST_F(RecordFixture, JsonLinesPathIsSentToImport)
 {
-    std::string error;
-    EXPECT_FALSE(openProductionRecord(dir.file("units.jsonl"), &error));
+    const auto opened = openProductionRecord(dir.file("units.jsonl"));
+    const std::string error = failureText(opened);
+    EXPECT_FALSE(opened);
     EXPECT_NE(error.find("record import"), std::string::npos) << error;
     EXPECT_EQ(dir.entryCount(), 0u);
 }
@@ -93,19 +100,17 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
         sqlite3* other = nullptr;
         ASSERT_EQ(sqlite3_open(location.c_str(), &other), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        std::string error;
-        EXPECT_FALSE(openProductionRecord(location, &error, {std::chrono::milliseconds(100)}));
+        const auto opened = openProductionRecord(location, {std::chrono::milliseconds(100)});
+        const std::string error = failureText(opened);
+        EXPECT_FALSE(opened);
         EXPECT_NE(error.find("locked"), std::string::npos) << error;
         sqlite3_close(other);
     }
     ASSERT_EQ(::chmod(location.c_str(), 0444), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const int readOnly = test::runAsOrdinaryUser([&] {
-        std::string error;
-        return !openProductionRecord(location, &error) &&
-                       error.find("read-only") != std::string::npos
-                   ? 0
-                   : 1;
+        const auto opened = openProductionRecord(location);
+        return !opened && failureText(opened).find("read-only") != std::string::npos ? 0 : 1;
     });
     EXPECT_EQ(readOnly, 0);
     ASSERT_EQ(::chmod(location.c_str(), 0644), 0);
@@ -115,32 +120,32 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
     ASSERT_TRUE(record);
     record.reset();
     const int full = test::runWithFileSizeLimit(0, [&] {
-        std::string error;
-        auto limited = openProductionRecord(location, &error);
+        auto limited = openProductionRecord(location);
         if (!limited)
-            return error.empty() ? 1 : 0;
+            return failureText(limited).empty() ? 1 : 0;
         const auto reservation =
-            limited->reserveMac(unitRow("u1", "0012AB000001", "pending"), false);
-        return reservation.status == Reservation::Status::Failed && !reservation.error.empty() ? 0
-                                                                                               : 1;
+            (*limited)->reserveMac(unitRow("u1", "0012AB000001", "pending"), false);
+        return reservation.status == Reservation::Status::Failed &&
+                       !reservation.error.text().empty()
+                   ? 0
+                   : 1;
     });
     EXPECT_EQ(full, 0);
     auto after = open();
     ASSERT_TRUE(after);
-    EXPECT_TRUE(after->rows({}, nullptr)->empty());
+    EXPECT_TRUE(after->rows({})->empty());
     ASSERT_EQ(after->reserveMac(unitRow("u1", "0012AB000001", "pending"), false).status,
               Reservation::Status::Reserved);
     after.reset();
 
     // Killed in the middle of writing a reservation: the record keeps the rows it had.
     EXPECT_TRUE(test::killAtFileSizeLimit(4096, [&] {
-        std::string error;
-        if (auto killed = openProductionRecord(location, &error))
-            killed->reserveMac(unitRow("u2", "0012AB000002", "pending"), false);
+        if (auto killed = openProductionRecord(location))
+            (*killed)->reserveMac(unitRow("u2", "0012AB000002", "pending"), false);
     }));
     auto survived = open();
     ASSERT_TRUE(survived);
-    const auto rows = survived->rows({}, nullptr);
+    const auto rows = survived->rows({});
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 1u);
     EXPECT_EQ((*rows)[0].unit, "u1");
@@ -161,25 +166,22 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
     std::vector<RecordEntry> parsed;
     std::size_t start = 0;
     for (std::size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string why;
-        const auto entry =
-            parseRecordLine(std::string_view(lines).substr(start, end - start), &why);
-        ASSERT_TRUE(entry) << why;
+        const auto entry = parseRecordLine(std::string_view(lines).substr(start, end - start));
+        ASSERT_TRUE(entry) << failureText(entry);
         parsed.push_back(*entry);
     }
 
     auto record = open();
     ASSERT_TRUE(record);
-    std::string error;
-    const auto report = record->importRows(parsed, &error);
-    ASSERT_TRUE(report) << error;
+    const auto report = record->importRows(parsed);
+    ASSERT_TRUE(report) << failureText(report);
     EXPECT_EQ(report->rows, 4u);
     ASSERT_EQ(report->duplicates.size(), 1u);
     EXPECT_NE(report->duplicates[0].find("u3"), std::string::npos);
     EXPECT_NE(report->duplicates[0].find("u1"), std::string::npos);
 
-    const auto rows = record->rows({}, &error);
-    ASSERT_TRUE(rows) << error;
+    const auto rows = record->rows({});
+    ASSERT_TRUE(rows) << failureText(rows);
     std::string exported;
     for (const auto& row : *rows)
         exported += recordLine(row);
@@ -190,8 +192,8 @@ TEST_F(RecordFixture, ExportedLinesImportAsTheSameRowsAndDuplicatesAreReported)
     RecordFilter filter;
     filter.mac = "0012AB000001";
     filter.since = parseIsoUtcTime("2026-12-08T06:00:01.250Z");
-    const auto selected = record->rows(filter, &error);
-    ASSERT_TRUE(selected) << error;
+    const auto selected = record->rows(filter);
+    ASSERT_TRUE(selected) << failureText(selected);
     ASSERT_EQ(selected->size(), 2u);
     EXPECT_EQ((*selected)[0].unit, "u1");
     EXPECT_EQ((*selected)[1].unit, "u3");
@@ -221,8 +223,9 @@ TEST(ServerLocation, MessagesNeverShowThePassword)
           "host=/nonexistent-socket-folder password='se cret' dbname=units",
           "host=/nonexistent-socket-folder dbname=units password=se\\ cret",
           "host=/nonexistent-socket-folder dbname=units password='se cret"}) {
-        std::string error;
-        EXPECT_FALSE(openProductionRecord(location, &error));
+        const auto opened = openProductionRecord(location);
+        const std::string error = failureText(opened);
+        EXPECT_FALSE(opened);
         EXPECT_NE(error.find("cannot connect to record"), std::string::npos) << error;
         EXPECT_NE(error.find("/nonexistent-socket-folder"), std::string::npos) << error;
         EXPECT_EQ(error.find("secret"), std::string::npos) << error;

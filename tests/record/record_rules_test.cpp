@@ -68,9 +68,8 @@ TEST_P(RecordRules, ReserveOnlyFreeMacs)
     ASSERT_TRUE(record);
     for (const Step& step : row().steps) {
         if (step.what == Step::Outcome) {
-            std::string error;
-            ASSERT_TRUE(record->writeOutcome(unitRow(step.unit, step.mac, step.result), &error))
-                << error;
+            const auto written = record->writeOutcome(unitRow(step.unit, step.mac, step.result));
+            ASSERT_TRUE(written) << failureText(written);
             continue;
         }
         const auto reservation = record->reserveMac(unitRow(step.unit, step.mac, "pending"),
@@ -78,7 +77,7 @@ TEST_P(RecordRules, ReserveOnlyFreeMacs)
         const std::string held = std::string(step.expectHeld);
         ASSERT_EQ(reservation.status,
                   held.empty() ? Reservation::Status::Reserved : Reservation::Status::Used)
-            << step.unit << ": " << reservation.error;
+            << step.unit << ": " << reservation.error.text();
         if (!held.empty()) {
             ASSERT_TRUE(reservation.holder);
             EXPECT_EQ(reservation.holder->unit, held);
@@ -104,13 +103,12 @@ TEST_P(RacingProcesses, ForOneMacHaveOneWinner)
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::close(gate[1]);
-            std::string error;
-            auto record = openProductionRecord(location, &error);
+            auto record = openProductionRecord(location);
             char go;
             // Every racer waits at the gate with its record open, then all reserve at once.
             if (!record || ::read(gate[0], &go, 1) != 0)
                 ::_exit(3);
-            const auto reservation = record->reserveMac(
+            const auto reservation = (*record)->reserveMac(
                 unitRow("racer" + std::to_string(i), "0012AB0000FF", "pending"), false);
             ::_exit(reservation.status == Reservation::Status::Reserved ? 0
                     : reservation.status == Reservation::Status::Used   ? 1

@@ -63,6 +63,7 @@ struct RefusalCase {
     std::optional<std::string> password; // PGPASSWORD, when not the role's own
     std::string credentials;             // put in the location before '@'
     const char* said;                    // part of the message
+    bool readOnly = false;
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* out)
@@ -82,6 +83,7 @@ const RefusalCase RefusalCases[] = {
                "(schema_version INTEGER NOT NULL); INSERT INTO tolvane_record VALUES (2)");
      },
      std::nullopt, "", "schema version 2"},
+    {"NothingToRead", {}, std::nullopt, "", "holds no Tolvane production record", true},
 };
 
 class ServerRefusal : public ServerRecord, public ::testing::WithParamInterface<RefusalCase> {};
@@ -99,8 +101,11 @@ TEST_P(ServerRefusal, SaysWhyNamesTheServerWithoutPasswordAndWritesNothing)
     if (refusal.password)
         password.emplace("PGPASSWORD", *refusal.password);
 
-    std::string error;
-    EXPECT_FALSE(openProductionRecord(withCredentials, &error));
+    RecordOptions options;
+    options.readOnly = refusal.readOnly;
+    const auto opened = openProductionRecord(withCredentials, options);
+    const std::string error = failureText(opened);
+    EXPECT_FALSE(opened);
     EXPECT_THAT(error, HasSubstr(refusal.said));
     EXPECT_THAT(error, HasSubstr(shown));
     EXPECT_THAT(error, Not(HasSubstr("wrong-password")));
@@ -146,10 +151,10 @@ TEST_F(ServerRecord, StoppedServerFailsReservationsAndOutcomesAndKeepsEveryReser
     ASSERT_TRUE(stopped) << error;
 
     EXPECT_EQ(refused.status, Reservation::Status::Failed);
-    EXPECT_THAT(refused.error, HasSubstr(location));
-    error.clear();
-    EXPECT_FALSE(record->writeOutcome(unitRow("u0", macNumber(0), "ok"), &error));
-    EXPECT_THAT(error, HasSubstr(location));
+    EXPECT_THAT(refused.error.text(), HasSubstr(location));
+    const auto written = record->writeOutcome(unitRow("u0", macNumber(0), "ok"));
+    EXPECT_FALSE(written);
+    EXPECT_THAT(failureText(written), HasSubstr(location));
     record.reset();
 
     ASSERT_TRUE(cluster->startServer(&error)) << error;
@@ -303,10 +308,11 @@ TEST(SilentServer, TheFirstQueryFailsWithinItsDeadlineNamingTheServerWithoutPass
     options.busyTimeout = std::chrono::milliseconds(700);
     options.answerTimeout = std::chrono::milliseconds(800);
 
-    std::string error;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(openProductionRecord("postgresql://tolvane:s3cret@" + place, &error, options));
+    const auto opened = openProductionRecord("postgresql://tolvane:s3cret@" + place, options);
     const auto took = std::chrono::steady_clock::now() - start;
+    const std::string error = failureText(opened);
+    EXPECT_FALSE(opened);
 
     EXPECT_EQ(server.logins(), 1);
     EXPECT_THAT(error, HasSubstr("the record server at postgresql://tolvane@" + place +

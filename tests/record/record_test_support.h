@@ -13,6 +13,12 @@ namespace tolvane::record_test {
 
 using namespace tolvane::record;
 
+// Why an operation failed; "" when it did not.
+template <typename T> std::string failureText(const Result<T>& result)
+{
+    return result ? std::string() : result.failure().text();
+}
+
 // A unit's row as the download command writes it, at a fixed time.
 inline RecordEntry unitRow(const std::string& unit, const std::optional<std::string>& mac,
                            const std::string& result)
@@ -49,10 +55,9 @@ struct RecordFixture : ::testing::Test {
 
     std::unique_ptr<ProductionRecord> open(RecordOptions options = {})
     {
-        std::string error;
-        auto record = openProductionRecord(location, &error, options);
-        EXPECT_TRUE(record) << error;
-        return record;
+        auto record = openProductionRecord(location, options);
+        EXPECT_TRUE(record) << failureText(record);
+        return record ? std::move(*record) : nullptr;
     }
 };
 

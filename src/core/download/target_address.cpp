@@ -1,5 +1,9 @@
 #include "core/download/target_address.h"
 
+#include "core/base/decimal_text.h"
+
+#include <cerrno>
+
 namespace tolvane {
 
 namespace {
@@ -18,20 +22,6 @@ std::string_view trimmed(std::string_view text)
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-// A decimal number of 1 to maxDigits digits, nothing else.
-std::optional<std::uint64_t> parseDigits(std::string_view text, std::size_t maxDigits)
-{
-    if (text.empty() || text.size() > maxDigits)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value;
 }
 
 std::nullopt_t refuse(std::string* why, const char* reason)
@@ -53,8 +43,8 @@ std::optional<std::string> parseIpv4Address(std::string_view text, AddressForm f
     for (;;) {
         const auto dot = text.find('.');
         const std::string_view digits = text.substr(0, dot);
-        const auto octet = parseDigits(digits, 3);
-        if (!octet || *octet > 255 || parts == 4)
+        const auto octet = parseDecimal(digits, 255, 3);
+        if (!octet || parts == 4)
             return refuse(why, NotAnAddress);
         // Some resolvers read "010" as octal 8: refuse rather than guess which unit is meant.
         if (form == AddressForm::Strict && digits.size() > 1 && digits[0] == '0')
@@ -77,7 +67,8 @@ std::optional<std::string> parseRecorderAddress(std::string_view text, AddressFo
         return std::nullopt;
     if (*address == "0.0.0.0")
         return refuse(why, "not a recorder address (0.0.0.0 means this machine)");
-    if (parseDigits(address->substr(0, address->find('.')), 3).value_or(0) >= 224)
+    const auto first = parseDecimal(address->substr(0, address->find('.')), 255);
+    if (first && *first >= 224)
         return refuse(why, "not a recorder address (multicast, reserved or broadcast)");
     return address;
 }
@@ -91,13 +82,13 @@ std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* wh
         host = text.substr(0, colon);
         const std::string_view digits = text.substr(colon + 1);
         // Any count of digits is a number; only what is not one gets the general message.
-        const auto port = parseDigits(digits, digits.size());
-        if (!port)
+        const auto port = parseDecimal(digits, 65535);
+        if (!port && port.failure().error != ERANGE)
             return refuse(why, NotAnAddress);
         // Refused as the address's numbers are: equal targets must have equal text.
         if (digits.size() > 1 && digits[0] == '0')
             return refuse(why, "a port with a leading zero");
-        if (*port == 0 || digits.size() > 5 || *port > 65535)
+        if (!port || *port == 0)
             return refuse(why, "the port must be 1 to 65535");
         target.port = static_cast<std::uint16_t>(*port);
     }
@@ -115,8 +106,8 @@ std::string targetText(const DownloadTarget& target)
 
 std::optional<std::uint32_t> parseUnsignedDecimal(std::string_view text, std::uint32_t maxValue)
 {
-    const auto value = parseDigits(trimmed(text), 10);
-    if (!value || *value > maxValue)
+    const auto value = parseDecimal(trimmed(text), maxValue, 10);
+    if (!value)
         return std::nullopt;
     return static_cast<std::uint32_t>(*value);
 }

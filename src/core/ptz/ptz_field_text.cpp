@@ -1,5 +1,6 @@
 #include "core/ptz/ptz_field_text.h"
 
+#include "core/base/decimal_text.h"
 #include "core/ptz/ptz_protocol.h"
 
 #include <algorithm>
@@ -50,23 +51,10 @@ std::optional<std::int32_t> parseDecimalInteger(std::string_view text)
         text.remove_prefix(1);
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty())
+    const auto value = parseDecimalInt32(text, PlusSign::Allowed);
+    if (!value)
         return std::nullopt;
-    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    std::int64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > limit)
-            return std::nullopt;
-    }
-    return static_cast<std::int32_t>(negative ? -value : value);
+    return *value;
 }
 
 std::string nameFieldText(std::string_view utf8)
