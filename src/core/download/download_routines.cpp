@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include <sys/stat.h>
@@ -56,6 +57,29 @@ TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& targe
     std::array<std::uint8_t, 4> payload{};
     storeLe32(payload.data(), static_cast<std::uint32_t>(version));
     return op.runTransfer(makeJob(TypeCode::FirmwareVersion, target, payload.data(), 4));
+}
+
+// Reads the version of the chosen file, never of a copy, has the recorder check it, then sends the
+// image; shows the message for a version that cannot be read. An application-only image's version
+// is announced as the recorder takes it. Answers whether the image itself was sent, however that
+// ended.
+bool sendCheckedImage(DownloadOperator& op, const DownloadTarget& target,
+                      const std::string& imagePath, bool applicationOnly,
+                      std::span<const std::uint8_t> image, RoutineOutcome& outcome)
+{
+    std::int32_t version = readImageVersion(imagePath, applicationOnly, op.diagnostics());
+    if (applicationOnly)
+        version = announcedApplicationVersion(version);
+    if (reportVersionFailure(op, version))
+        return false;
+    outcome.version = version;
+    if (runVersionCheck(op, target, version) != TransferResult::Ok)
+        return false;
+    const std::uint32_t typeCode =
+        applicationOnly ? TypeCode::ApplicationImage : TypeCode::IntegratedImage;
+    outcome.succeeded =
+        op.runTransfer(makeJob(typeCode, target, image.data(), image.size())) == TransferResult::Ok;
+    return true;
 }
 
 // Maps the chosen file read-only; shows 126 for a file too large to announce, 114 otherwise.
@@ -183,18 +207,7 @@ RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string&
     if (image == nullptr)
         return outcome;
     // What is sent is what is mapped, even if the file changes size meanwhile.
-    const std::uint64_t length = file.viewLength();
-
-    const std::int32_t version =
-        announcedApplicationVersion(readImageVersion(imagePath, true, op.diagnostics()));
-    if (reportVersionFailure(op, version))
-        return outcome;
-    outcome.version = version;
-
-    if (runVersionCheck(op, target, version) != TransferResult::Ok)
-        return outcome;
-    outcome.succeeded = op.runTransfer(makeJob(TypeCode::ApplicationImage, target, image,
-                                               length)) == TransferResult::Ok;
+    sendCheckedImage(op, target, imagePath, true, {image, file.viewLength()}, outcome);
     return outcome;
 }
 
@@ -224,18 +237,10 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
     if (image == nullptr)
         return outcome;
 
-    // The version is read from the chosen file, never from the copy.
-    const std::int32_t version = readImageVersion(imagePath, false, op.diagnostics());
-    if (reportVersionFailure(op, version))
-        return outcome;
-    outcome.version = version;
-
-    if (runVersionCheck(op, target, version) != TransferResult::Ok)
-        return outcome;
-    outcome.succeeded = op.runTransfer(makeJob(TypeCode::IntegratedImage, target, image,
-                                               file.viewLength())) == TransferResult::Ok;
+    const bool sent =
+        sendCheckedImage(op, target, imagePath, false, {image, file.viewLength()}, outcome);
     // The unit has been given this address whether or not the image itself arrived.
-    if (identity.sendMac && identity.autoIncrease)
+    if (sent && identity.sendMac && identity.autoIncrease)
         outcome.advancedMac = formatMacAddress(advanceMacAddress(pair));
     return outcome;
 }
