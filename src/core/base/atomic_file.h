@@ -37,10 +37,6 @@ public:
     Result<void> commit();
     void discard();
 
-    // The temporary file's path while it has one: from open() for a named temporary file, only
-    // inside commit() for an unnamed one.
-    std::string temporaryPath() const { return m_file ? m_file->path() : std::string(); }
-
 private:
     Result<void> fail(const char* what, const Failure& cause);
     Result<void> refuse(std::string text, int err); // before anything was created

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 
 namespace tolvane {
 
