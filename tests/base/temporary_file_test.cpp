@@ -20,7 +20,7 @@ protected:
     TemporaryFile create()
     {
         const std::size_t before = m_dir.entryCount();
-        auto created = TemporaryFile::create(m_dir.path(), ".part-", GetParam());
+        auto created = TemporaryFile::create(m_dir.path(), ".temp-", GetParam());
         EXPECT_TRUE(created) << created.failure().text();
         EXPECT_EQ(m_dir.entryCount(), before + (GetParam() == Kind::Named ? 1u : 0u));
         return std::move(created).value();
