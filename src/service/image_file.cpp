@@ -4,16 +4,16 @@
 #include "record/sha256.h"
 
 #include <cerrno>
-#include <utility>
 
 namespace tolvane::service {
 
 Result<void> checkFileReadable(const std::string& path)
 {
     RegularFile file;
-    if (file.open(path))
+    const auto opened = file.open(path);
+    if (opened)
         return {};
-    Failure failure = file.failure();
+    Failure failure = opened.failure();
     failure.message =
         failure.error == ENOENT ? MessageId::NoImageFile : MessageId::CannotOpenImageFile;
     return failure;
@@ -21,10 +21,7 @@ Result<void> checkFileReadable(const std::string& path)
 
 Result<std::string> fileDigest(const std::string& path)
 {
-    std::string error;
-    if (auto digest = record::sha256OfFile(path, &error))
-        return std::move(*digest);
-    return Failure(0, error);
+    return record::sha256OfFile(path);
 }
 
 } // namespace tolvane::service
