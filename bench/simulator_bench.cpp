@@ -46,9 +46,9 @@ int main()
     options.writeTime = std::chrono::milliseconds{0};
     options.keepPayload = false;
     tolvane::sim::Simulator simulator(options);
-    std::string error;
-    if (!simulator.start(&error)) {
-        std::fprintf(stderr, "simulator_bench: the simulator did not start: %s\n", error.c_str());
+    if (const auto started = simulator.start(); !started) {
+        std::fprintf(stderr, "simulator_bench: the simulator did not start: %s\n",
+                     started.failure().text().c_str());
         return 1;
     }
 

@@ -106,9 +106,8 @@ int main(int argc, char** argv)
     options.host = "127.0.0.1";
     options.port = 0;
     tolvane::sim::Simulator simulator(options);
-    std::string error;
-    if (!simulator.start(&error)) {
-        std::fprintf(stderr, "the simulator did not start: %s\n", error.c_str());
+    if (const auto started = simulator.start(); !started) {
+        std::fprintf(stderr, "the simulator did not start: %s\n", started.failure().text().c_str());
         return 1;
     }
 

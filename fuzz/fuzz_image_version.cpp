@@ -3,6 +3,7 @@
 // member in the image decodes whole into at most 4 MiB and its first "$version: " tag holds three
 // numbers that fit an int, separated by dots; otherwise a failure that names its message.
 #include "core/base/messages.h"
+#include "core/image/image_layout.h"
 #include "core/image/image_version.h"
 #include "fuzz_check.h"
 
@@ -18,17 +19,18 @@
 
 namespace {
 
-constexpr std::size_t IntegratedHeaderOffset = 0x1CF80;
-constexpr std::size_t IntegratedMemberOffset = 0x1D000;
-constexpr std::size_t ApplicationOnlyShift = 0x10000;
-constexpr std::size_t HeaderSize = 60;
-constexpr std::size_t LargestText = 4 * 1024 * 1024;
+using tolvane::ApplicationOnlyShift;
+using tolvane::LargestVersionText;
+using tolvane::VersionHeaderOffset;
+using tolvane::VersionHeaderSize;
+using tolvane::VersionMemberOffset;
+
 constexpr std::uint8_t HeaderCrcFlag = 0x02;
 
 enum class Expected { Version, Invalid, Unknown };
 
 // The member's text as zlib's gzip decoder gives it, or nothing when it does not decode whole
-// into at most LargestText bytes.
+// into at most LargestVersionText bytes.
 std::optional<std::string> zlibText(const std::uint8_t* member, std::size_t size)
 {
     z_stream stream{};
@@ -40,14 +42,14 @@ std::optional<std::string> zlibText(const std::uint8_t* member, std::size_t size
     std::string text;
     Bytef block[64 * 1024];
     int status = Z_OK;
-    while (status == Z_OK && text.size() <= LargestText) {
+    while (status == Z_OK && text.size() <= LargestVersionText) {
         stream.next_out = block;
         stream.avail_out = sizeof block;
         status = inflate(&stream, Z_NO_FLUSH);
         text.append(reinterpret_cast<const char*>(block), sizeof block - stream.avail_out);
     }
     inflateEnd(&stream);
-    if (status != Z_STREAM_END || text.size() > LargestText)
+    if (status != Z_STREAM_END || text.size() > LargestVersionText)
         return std::nullopt;
     return text;
 }
@@ -91,9 +93,9 @@ void checkLayout(const std::uint8_t* data, std::size_t size, bool applicationOnl
     }
 
     const std::size_t shift = applicationOnly ? ApplicationOnlyShift : 0;
-    const std::size_t headerOffset = IntegratedHeaderOffset - shift;
-    const std::size_t memberOffset = IntegratedMemberOffset - shift;
-    if (headerOffset + HeaderSize > size) {
+    const std::size_t headerOffset = VersionHeaderOffset - shift;
+    const std::size_t memberOffset = VersionMemberOffset - shift;
+    if (headerOffset + VersionHeaderSize > size) {
         FUZZ_CHECK(!version);
         return;
     }

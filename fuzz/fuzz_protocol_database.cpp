@@ -1,4 +1,4 @@
-// PtzProtocolList::LoadBytes fed .pdb files. What a load must give is worked out from the bytes
+// PtzProtocolList::loadBytes fed .pdb files. What a load must give is worked out from the bytes
 // alone: no "PD" header leaves the list as it was; a count of zero or less loads an empty list; a
 // count the file holds whole loads exactly those records, byte for byte; any other count fails
 // and empties the list. A save of what was loaded, loaded again, saves the same bytes.
@@ -30,7 +30,7 @@ tolvane::PtzProtocolList listBefore()
     std::memcpy(bytes.data() + HeaderSize, numbers[0], 4);
     std::memcpy(bytes.data() + HeaderSize + RecordSize, numbers[1], 4);
     tolvane::PtzProtocolList list;
-    FUZZ_CHECK(list.LoadBytes(bytes) == 1 && list.GetCount() == 2);
+    FUZZ_CHECK(list.loadBytes(bytes) && list.GetCount() == 2);
     return list;
 }
 
@@ -42,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::vector<std::uint8_t> beforeBytes = before.SaveBytes();
 
     tolvane::PtzProtocolList list = before;
-    const int loaded = list.LoadBytes({data, size});
-    FUZZ_CHECK(loaded == 0 || loaded == 1);
-    FUZZ_CHECK(list.LastError().empty() == (loaded == 1));
+    const auto load = list.loadBytes({data, size});
+    const int loaded = load ? 1 : 0;
+    FUZZ_CHECK(load || !load.failure().text().empty());
 
     if (size < HeaderSize || data[0] != 'P' || data[1] != 'D') {
         FUZZ_CHECK(loaded == 0 && list.SaveBytes() == beforeBytes);
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(std::equal(saved.begin() + HeaderSize, saved.end(), data + HeaderSize));
 
     tolvane::PtzProtocolList reloaded = before;
-    FUZZ_CHECK(reloaded.LoadBytes(saved) == 1);
+    FUZZ_CHECK(reloaded.loadBytes(saved).ok());
     FUZZ_CHECK(reloaded.SaveBytes() == saved);
     return 0;
 }

@@ -1,4 +1,4 @@
-// PtzImage::ReadBytes and the download's validity check fed .bin files. Valid is exactly 64660
+// PtzImage::readBytes and the download's validity check fed .bin files. Valid is exactly 64660
 // bytes whose little-endian words sum to 0, summed here on their own; a read takes the first
 // 64660 bytes or, for fewer, fails and leaves the image as it was. Each slot decodes and encodes
 // back to its bytes, and an image saved with its checksum reads back the same and is valid.
@@ -44,9 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(valid == (size == ImageSize && wordSum(data, size) == 0));
 
     PtzImage image = before;
-    const int read = image.ReadBytes({data, size});
+    const auto result = image.readBytes({data, size});
+    const int read = result ? 1 : 0;
     FUZZ_CHECK(read == (size >= ImageSize ? 1 : 0));
-    FUZZ_CHECK(image.LastError().empty() == (read == 1));
+    FUZZ_CHECK(result || !result.failure().text().empty());
     if (read == 0) {
         FUZZ_CHECK(image.Bytes() == before.Bytes());
         return 0;
@@ -69,6 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::equal(saved.begin(), saved.end(), data));
 
     PtzImage reloaded = before;
-    FUZZ_CHECK(reloaded.ReadBytes(saved) == 1 && reloaded.Bytes() == saved);
+    FUZZ_CHECK(reloaded.readBytes(saved) && reloaded.Bytes() == saved);
     return 0;
 }

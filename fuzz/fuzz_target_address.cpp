@@ -12,6 +12,11 @@
 
 namespace {
 
+std::optional<std::string> valueOf(const tolvane::Result<std::string>& address)
+{
+    return address ? std::optional<std::string>(*address) : std::nullopt;
+}
+
 bool allDigits(std::string_view text)
 {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
@@ -78,24 +83,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tolvane;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-    std::string why;
-    const auto target = parseTarget(text, &why);
+    const auto target = parseTarget(text);
     const auto expected = expectedTarget(text);
-    FUZZ_CHECK(target.has_value() == expected.has_value());
-    FUZZ_CHECK(why.empty() == target.has_value());
+    FUZZ_CHECK(target.ok() == expected.has_value());
+    FUZZ_CHECK(target || !target.failure().text().empty());
     if (target) {
         FUZZ_CHECK(target->address == expected->address && target->port == expected->port);
         const auto again = parseTarget(targetText(*target));
         FUZZ_CHECK(again && again->address == target->address && again->port == target->port);
     }
 
-    const auto strict = parseIpv4Address(text, AddressForm::Strict);
-    const auto lenient = parseIpv4Address(text, AddressForm::Lenient);
+    const auto strict = valueOf(parseIpv4Address(text, AddressForm::Strict));
+    const auto lenient = valueOf(parseIpv4Address(text, AddressForm::Lenient));
     if (strict)
         FUZZ_CHECK(*strict == text && lenient == strict);
     if (lenient)
-        FUZZ_CHECK(parseIpv4Address(*lenient, AddressForm::Strict) == lenient);
-    if (const auto recorder = parseRecorderAddress(text, AddressForm::Strict))
+        FUZZ_CHECK(valueOf(parseIpv4Address(*lenient, AddressForm::Strict)) == lenient);
+    if (const auto recorder = valueOf(parseRecorderAddress(text, AddressForm::Strict)))
         FUZZ_CHECK(recorder == strict && strictAddress(text) == recorder);
 
     const std::string_view digits = trimmed(text);

@@ -2,43 +2,42 @@
 
 #include <array>
 
-#include <cerrno>
-#include <cstring>
-
 namespace tolvane::cli {
 
 bool openOperatorFile(RegularFile& file, const std::string& path, std::string* error,
                       std::string_view what)
 {
-    if (file.open(path))
+    const auto opened = file.open(path);
+    if (opened)
         return true;
-    // openRegularFile gives EISDIR or EINVAL for a file that opened but is not regular.
-    const int reason = errno;
+    // A file that opened but is not regular fails with no system error of its own.
+    const Failure& failure = opened.failure();
     if (error) {
-        if (reason == EISDIR || reason == EINVAL)
-            *error = std::string(what) + file.errorText();
+        if (failure.error == 0)
+            *error = std::string(what) + failure.text();
         else
-            *error = "cannot open " + std::string(what) + path + ": " + std::strerror(reason);
+            *error =
+                "cannot open " + std::string(what) + path + ": " + systemErrorText(failure.error);
     }
     return false;
 }
 
-std::string readFailureText(const std::string& path, std::string_view what)
+std::string readFailureText(const std::string& path, const Failure& failure, std::string_view what)
 {
-    return "cannot read " + std::string(what) + path + ": " + std::strerror(errno);
+    return "cannot read " + std::string(what) + path + ": " + systemErrorText(failure.error);
 }
 
 std::optional<std::vector<std::uint8_t>> readFileBytes(RegularFile& file, std::uint64_t offset,
                                                        std::size_t length, std::string* error)
 {
     std::vector<std::uint8_t> bytes(length);
-    const long long got = file.readAt(offset, bytes.data(), length);
-    if (got < 0) {
+    const auto got = file.readAt(offset, bytes.data(), length);
+    if (!got) {
         if (error)
-            *error = readFailureText(file.path());
+            *error = readFailureText(file.path(), got.failure());
         return std::nullopt;
     }
-    bytes.resize(static_cast<std::size_t>(got));
+    bytes.resize(*got);
     return bytes;
 }
 
@@ -48,15 +47,15 @@ bool forEachBlock(RegularFile& file,
 {
     std::array<std::uint8_t, 64 * 1024> buffer;
     for (;;) {
-        const long long got = file.read(buffer.data(), buffer.size());
-        if (got < 0) {
+        const auto got = file.read(buffer.data(), buffer.size());
+        if (!got) {
             if (error)
-                *error = readFailureText(file.path(), what);
+                *error = readFailureText(file.path(), got.failure(), what);
             return false;
         }
-        if (got == 0)
+        if (*got == 0)
             return true;
-        if (!take(buffer.data(), static_cast<std::size_t>(got)))
+        if (!take(buffer.data(), *got))
             return false;
     }
 }

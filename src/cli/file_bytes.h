@@ -16,8 +16,9 @@ namespace tolvane::cli {
 // `what` ("targets file ") ahead of the path.
 bool openOperatorFile(RegularFile& file, const std::string& path, std::string* error,
                       std::string_view what = {});
-// "cannot read PATH: reason", the reason from errno after a failed read.
-std::string readFailureText(const std::string& path, std::string_view what = {});
+// "cannot read PATH: reason", the reason the system gave for a failed read.
+std::string readFailureText(const std::string& path, const Failure& failure,
+                            std::string_view what = {});
 // Up to `length` bytes from `offset`; fewer at the end of the file. nullopt with *error on failure.
 std::optional<std::vector<std::uint8_t>> readFileBytes(RegularFile& file, std::uint64_t offset,
                                                        std::size_t length, std::string* error);

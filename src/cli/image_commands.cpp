@@ -130,10 +130,13 @@ FileKind kindOf(const FileFacts& facts)
 
 bool readDigest(const std::string& path, FileFacts& facts, std::string& error)
 {
-    const auto digest = record::sha256OfFile(path, &error);
-    if (digest)
-        facts.digest = *digest;
-    return digest.has_value();
+    const auto digest = record::sha256OfFile(path);
+    if (!digest) {
+        error = digest.failure().text();
+        return false;
+    }
+    facts.digest = *digest;
+    return true;
 }
 
 // A file the size of a PTZ image: whether its words sum as one's must.
@@ -194,8 +197,8 @@ void printIdentityArea(std::ostream& out, RegularFile& file)
     if (file.size() < IdentityAreaEnd)
         return;
     std::array<std::uint8_t, IdentityAreaSize> area{};
-    if (file.readAt(IdentityAreaOffset, area.data(), area.size()) !=
-        static_cast<long long>(area.size()))
+    const auto got = file.readAt(IdentityAreaOffset, area.data(), area.size());
+    if (!got || *got != area.size())
         return;
     const IdentityBytes identity = readIdentityArea(area.data());
     // Words too large for a MAC address's halves do not survive formatting.

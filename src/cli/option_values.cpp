@@ -34,10 +34,9 @@ using ValueReader = bool (*)(const std::string& name, const std::string& value,
 bool readTarget(const std::string&, const std::string& value, CommandValues& values,
                 std::string& error)
 {
-    std::string why;
-    const auto target = parseTarget(value, &why);
+    const auto target = parseTarget(value);
     if (!target) {
-        error = "--target " + value + ": " + why;
+        error = "--target " + value + ": " + target.failure().text();
         return false;
     }
     values.command.targets.push_back(*target);

@@ -120,7 +120,7 @@ bool hasDatabaseHeader(RegularFile& file)
 {
     // Zero-filled, so a file cut short inside its header still counts as a (damaged) database.
     std::array<std::uint8_t, PdbHeaderSize> head{};
-    return file.readAt(0, head.data(), head.size()) >= 0 &&
+    return file.readAt(0, head.data(), head.size()).ok() &&
            readPdbHeader(head.data(), head.size()).has_value();
 }
 

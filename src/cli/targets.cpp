@@ -56,11 +56,11 @@ bool readLine(std::string_view line, int lineNumber, const std::string& path,
     line = trim(line);
     if (line.empty())
         return true;
-    std::string why;
-    const auto target = parseTarget(line, &why);
+    const auto target = parseTarget(line);
     if (!target) {
         if (error)
-            *error = path + ":" + std::to_string(lineNumber) + ": " + why + ": " + echoed(line);
+            *error = path + ":" + std::to_string(lineNumber) + ": " + target.failure().text() +
+                     ": " + echoed(line);
         return false;
     }
     targets.push_back(*target);

@@ -187,7 +187,7 @@ int DownloadWindow::exec()
     m_started = true;
 
     if (!startWorker()) {
-        m_prompter.showMessage(parentWidget(), MessageId::CannotStartTransfer);
+        tell(parentWidget(), MessageId::CannotStartTransfer);
         setResult(QDialog::Rejected);
         return QDialog::Rejected;
     }
@@ -221,7 +221,7 @@ void DownloadWindow::handleError(int code)
     if (m_ending)
         return;
     if (const auto id = messageForWorkerError(code))
-        m_prompter.showMessage(this, *id);
+        tell(this, *id);
     notificationHandled();
     handleLastNotification(QDialog::Rejected);
 }
@@ -279,7 +279,7 @@ void DownloadWindow::handleWorkerLate()
     if (m_workerFinished)
         return;
     m_showingLateMessage = true;
-    m_prompter.showMessage(this, MessageId::WorkerDidNotEnd);
+    tell(this, MessageId::WorkerDidNotEnd);
     m_showingLateMessage = false;
     endWhenWorkerEnded();
 }
@@ -290,6 +290,12 @@ void DownloadWindow::endWhenWorkerEnded()
         return;
     m_workerEndTimer->stop();
     QDialog::done(m_result);
+}
+
+void DownloadWindow::tell(QWidget* parent, MessageId id)
+{
+    m_shownMessage = id;
+    m_prompter.showMessage(parent, id);
 }
 
 QString DownloadWindow::topLine() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/messages.h"
 #include "core/transfer/download_job.h"
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QEventLoop;
 class QLabel;
@@ -40,6 +42,9 @@ public:
     QString middleLine() const;
     QString bottomLine() const;
     int progressValue() const;
+    // The last message the window showed the operator (a worker error, a worker that did not end,
+    // a transfer that could not start), if any.
+    std::optional<MessageId> shownMessage() const { return m_shownMessage; }
 
 protected:
     // Seams for tests: the thread the worker runs on (not yet started; nullptr or a throw when
@@ -65,6 +70,7 @@ private:
     void handleWorkerLate();
     void endWhenWorkerEnded();
     void waitOutsideTheDialogLoop();
+    void tell(QWidget* parent, MessageId id);
 
     Prompter& m_prompter;
     QLabel* m_topLine;
@@ -82,6 +88,7 @@ private:
     bool m_ending = false;         // the last notification has been handled
     bool m_workerFinished = false; // the worker's thread has finished
     bool m_showingLateMessage = false;
+    std::optional<MessageId> m_shownMessage;
 };
 
 } // namespace tolvane

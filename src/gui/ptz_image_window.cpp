@@ -61,8 +61,8 @@ PtzImageWindow::PtzImageWindow(Prompter& prompter, PtzImageWindowMemory& memory,
     buildControls();
     m_useLatestImageBox->setChecked(m_memory.useLatestImage);
     if (!m_memory.lastDatabasePath.isEmpty()) {
-        if (!m_database.LoadFile(localPath(m_memory.lastDatabasePath)))
-            tellFailure(MessageId::CannotReadFile, m_database.LastError());
+        if (const auto loaded = m_database.load(localPath(m_memory.lastDatabasePath)); !loaded)
+            tellFailure(MessageId::CannotReadFile, loaded.failure().text());
         fillDatabaseList();
     }
 }
@@ -288,11 +288,11 @@ void PtzImageWindow::loadDatabase()
     const QString path = m_prompter.openFile(this, QStringLiteral("Load PTZ DB"), databaseFilter);
     if (path.isEmpty())
         return;
-    const bool loaded = m_database.LoadFile(localPath(path));
+    const auto loaded = m_database.load(localPath(path));
     m_memory.lastDatabasePath = path;
     fillDatabaseList();
     if (!loaded)
-        tellFailure(MessageId::CannotReadFile, m_database.LastError());
+        tellFailure(MessageId::CannotReadFile, loaded.failure().text());
 }
 
 void PtzImageWindow::saveDatabase()
@@ -301,10 +301,10 @@ void PtzImageWindow::saveDatabase()
                                              QStringLiteral("pdb"));
     if (path.isEmpty())
         return;
-    const bool saved = m_database.SaveFile(localPath(path));
+    const auto saved = m_database.save(localPath(path));
     m_memory.lastDatabasePath = path;
     if (!saved)
-        tellFailure(MessageId::CannotSaveFile, m_database.LastError());
+        tellFailure(MessageId::CannotSaveFile, saved.failure().text());
 }
 
 void PtzImageWindow::copyToImage()
@@ -368,7 +368,7 @@ void PtzImageWindow::loadImage()
     if (path.isEmpty())
         return;
     // A file that does not read leaves the image, and the path handed back, as they were.
-    keepImagePathIf(m_image.ReadFile(localPath(path)), path, MessageId::CannotReadFile);
+    keepImagePathIf(m_image.read(localPath(path)), path, MessageId::CannotReadFile);
     fillTargetList();
 }
 
@@ -377,15 +377,16 @@ void PtzImageWindow::saveImage()
     const QString path = m_prompter.saveFile(this, QStringLiteral("Save to Image"), imageFilter,
                                              QStringLiteral("bin"));
     if (!path.isEmpty())
-        keepImagePathIf(m_image.WriteFile(localPath(path)), path, MessageId::CannotSaveFile);
+        keepImagePathIf(m_image.write(localPath(path)), path, MessageId::CannotSaveFile);
 }
 
-void PtzImageWindow::keepImagePathIf(bool succeeded, const QString& path, MessageId failure)
+void PtzImageWindow::keepImagePathIf(const Result<void>& done, const QString& path,
+                                     MessageId failure)
 {
-    if (succeeded)
+    if (done)
         m_imagePath = path;
     else
-        tellFailure(failure, m_image.LastError());
+        tellFailure(failure, done.failure().text());
 }
 
 void PtzImageWindow::accept()

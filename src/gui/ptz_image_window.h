@@ -79,7 +79,7 @@ private:
     void selectDatabaseRowStartingWith(const QString& prefix);
     void tellFailure(MessageId id, const std::string& reason);
     // The image file handed back on Close is one whose load or save succeeded.
-    void keepImagePathIf(bool succeeded, const QString& path, MessageId failure);
+    void keepImagePathIf(const Result<void>& done, const QString& path, MessageId failure);
 
     Prompter& m_prompter;
     PtzImageWindowMemory& m_memory;

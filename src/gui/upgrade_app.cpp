@@ -117,15 +117,15 @@ CommandLine readStartOptions(const QCommandLineParser& parser, const ProgramOpti
     if (parser.isSet(program.record))
         options.recordPath = parser.value(program.record);
     if (parser.isSet(program.target)) {
-        std::string why;
-        options.target = parseTarget(parser.value(program.target).toStdString(), &why);
-        if (!options.target) {
+        const auto target = parseTarget(parser.value(program.target).toStdString());
+        if (!target) {
             result.exitStatus = 2;
-            result.text =
-                usageError(QStringLiteral("bad --target '%1': %2")
-                               .arg(parser.value(program.target), QString::fromStdString(why)));
+            result.text = usageError(QStringLiteral("bad --target '%1': %2")
+                                         .arg(parser.value(program.target),
+                                              QString::fromStdString(target.failure().text())));
             return result;
         }
+        options.target = *target;
     }
     const QStringList images = parser.positionalArguments();
     if (images.size() > 1) {

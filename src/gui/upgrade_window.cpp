@@ -6,6 +6,7 @@
 #include "gui/app_icon.h"
 #include "gui/prompter.h"
 #include "gui/window_download_operator.h"
+#include "gui/window_unit_observer.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -351,26 +352,32 @@ void UpgradeWindow::writeFields()
     m_serialEdit->setText(QString::number(m_serialNumber));
 }
 
-DownloadInputs UpgradeWindow::downloadInputs() const
+service::UnitRequest UpgradeWindow::unitRequest() const
 {
-    return {m_imagePath.toStdString(),
-            {m_targetAddress.toStdString(), static_cast<std::uint16_t>(m_targetPort)},
+    return {{m_targetAddress.toStdString(), static_cast<std::uint16_t>(m_targetPort)},
             {m_macAddress.toStdString(), m_serialNumber, m_macBox->isChecked(),
              m_serialBox->isChecked(), m_autoIncreaseBox->isChecked()}};
 }
 
+// With a production record the MAC address is reserved before it can go out (a used one is
+// refused with a message naming the unit that has it), and the outcome is written after.
 void UpgradeWindow::download()
 {
     if (!readFields())
         return;
-    MessageTap prompter(m_prompter);
-    WindowDownloadOperator op(prompter, this);
+    WindowDownloadOperator op(m_prompter, this);
     if (m_deadlines)
         op.setDeadlines(*m_deadlines);
-    const RoutineOutcome outcome =
-        m_record ? runRecordedDownload(*m_record, m_runDownload, m_downloadType, downloadInputs(),
-                                       op, prompter, this)
-                 : m_runDownload(m_downloadType, downloadInputs(), op);
+    WindowUnitObserver observer(m_prompter, this);
+    service::DownloadPlan plan;
+    plan.type = m_downloadType;
+    plan.file = m_imagePath.toStdString();
+    plan.record = m_record;
+    plan.wording = windowRefusalText;
+    plan.run = m_runDownload;
+    const service::UnitOutcome outcome =
+        service::DownloadService(std::move(plan)).runUnit(unitRequest(), op, observer);
+    observer.reportRecordFailure(outcome);
     if (outcome.advancedMac) {
         m_macAddress = QString::fromStdString(*outcome.advancedMac);
         writeFields();

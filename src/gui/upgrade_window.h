@@ -3,7 +3,7 @@
 #include "core/download/download_routines.h"
 #include "core/transfer/download_job.h"
 #include "gui/ptz_image_window.h"
-#include "gui/recorded_download.h"
+#include "service/download_service.h"
 
 #include <QDialog>
 #include <QString>
@@ -27,6 +27,8 @@ class Prompter;
 namespace record {
 class ProductionRecord;
 }
+
+using DownloadRunner = service::DownloadRunner;
 
 // The main window: target, download type, image path and unit identity, and Download.
 class UpgradeWindow : public QDialog {
@@ -70,7 +72,7 @@ private:
     void buildButtons();
     void layOutControls();
     void applyDownloadType(int type);
-    DownloadInputs downloadInputs() const;
+    service::UnitRequest unitRequest() const;
     void applyMacBox();
     void applySerialBox();
     // Reads the controls into the fields; on a bad field tells the operator, focuses it and

@@ -21,7 +21,9 @@ TransferResult WindowDownloadOperator::runTransfer(const DownloadJob& job)
     if (m_deadlines)
         ownJob.deadlines = *m_deadlines;
     DownloadWindow window(ownJob, m_prompter, m_parent);
-    return window.exec() == QDialog::Accepted ? TransferResult::Ok : TransferResult::Cancel;
+    const bool accepted = window.exec() == QDialog::Accepted;
+    m_lastTransferMessage = window.shownMessage();
+    return accepted ? TransferResult::Ok : TransferResult::Cancel;
 }
 
 } // namespace tolvane

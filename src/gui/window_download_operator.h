@@ -21,11 +21,13 @@ public:
 
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;
+    std::optional<MessageId> lastTransferMessage() const override { return m_lastTransferMessage; }
 
 private:
     Prompter& m_prompter;
     QWidget* m_parent;
     std::optional<DownloadDeadlines> m_deadlines;
+    std::optional<MessageId> m_lastTransferMessage;
 };
 
 } // namespace tolvane

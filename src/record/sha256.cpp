@@ -7,31 +7,28 @@
 
 namespace tolvane::record {
 
-std::string sha256Hex(std::string_view text)
+Result<std::string> sha256Hex(std::string_view text)
 {
     Sha256Digest digest;
     digest.update(text.data(), text.size());
     return digest.finishHex();
 }
 
-std::optional<std::string> sha256OfFile(const std::string& path, std::string* error)
+Result<std::string> sha256OfFile(const std::string& path)
 {
     RegularFile file;
-    if (!file.open(path, error))
-        return std::nullopt;
+    if (auto opened = file.open(path); !opened)
+        return opened.failure();
     Sha256Digest digest;
     // Large blocks: the hash runs at gigabytes a second, so small reads would dominate.
     std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[1 << 20]);
     for (;;) {
-        const long long got = file.read(block.get(), 1 << 20);
-        if (got < 0) {
-            if (error)
-                *error = file.errorText();
-            return std::nullopt;
-        }
-        if (got == 0)
+        const auto got = file.read(block.get(), 1 << 20);
+        if (!got)
+            return got.failure();
+        if (*got == 0)
             return digest.finishHex();
-        digest.update(block.get(), static_cast<std::size_t>(got));
+        digest.update(block.get(), *got);
     }
 }
 

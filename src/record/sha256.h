@@ -1,14 +1,15 @@
 #pragma once
 
-#include <optional>
+#include "core/base/failure.h"
+
 #include <string>
 #include <string_view>
 
 namespace tolvane::record {
 
 // SHA-256 fingerprints of the files a production record names, in lower-case hex.
-std::string sha256Hex(std::string_view text);
-// The digest of a file's content; nullopt with *error set when it cannot be read.
-std::optional<std::string> sha256OfFile(const std::string& path, std::string* error = nullptr);
+Result<std::string> sha256Hex(std::string_view text);
+// The digest of a file's content, or why the file cannot be read.
+Result<std::string> sha256OfFile(const std::string& path);
 
 } // namespace tolvane::record

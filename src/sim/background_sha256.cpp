@@ -58,7 +58,7 @@ void BackgroundSha256::stopThread()
     m_thread.join();
 }
 
-std::string BackgroundSha256::finishHex()
+Result<std::string> BackgroundSha256::finishHex()
 {
     stopThread();
     return m_digest.finishHex();

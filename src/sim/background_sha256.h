@@ -25,7 +25,7 @@ public:
     // Copies the bytes, so they need to stay valid only during the call.
     void update(const std::uint8_t* data, std::size_t size);
     // Lower-case hex of everything given.
-    std::string finishHex();
+    Result<std::string> finishHex();
 
 private:
     void hashLoop();

@@ -2,6 +2,8 @@
 
 #include "core/base/atomic_file.h"
 #include "core/base/byte_order.h"
+#include "core/image/identity_area.h"
+#include "core/image/image_layout.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 
@@ -19,11 +21,6 @@ namespace tolvane::sim {
 namespace {
 
 constexpr std::size_t ImageSize = 8 * 1024 * 1024; // big enough for the progress bar to move
-constexpr std::size_t ApplicationHeaderOffset = 0xCF80;
-constexpr std::size_t ApplicationMemberOffset = 0xD000;
-constexpr std::size_t IntegratedShift = 0x10000; // integrated images keep everything this later
-constexpr std::ptrdiff_t MacAreaOffset = 0xFF80; // integrated only: MAC halves, serial number
-constexpr std::size_t MacAreaSize = 12;
 
 // The decompressed firmware: a little text around the version tag the tool looks for, then
 // filler so the member is of a believable size.
@@ -39,17 +36,13 @@ std::vector<std::uint8_t> firmwareContent()
 }
 
 // One gzip member of data, as the firmware packer makes it.
-bool gzipMember(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& member,
-                std::string* error)
+Result<std::vector<std::uint8_t>> gzipMember(const std::vector<std::uint8_t>& data)
 {
     z_stream stream{};
     if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
-        if (error)
-            *error = "zlib could not start compressing";
-        return false;
-    }
-    member.resize(deflateBound(&stream, static_cast<uLong>(data.size())));
+        Z_OK)
+        return Failure{0, "zlib could not start compressing"};
+    std::vector<std::uint8_t> member(deflateBound(&stream, static_cast<uLong>(data.size())));
     stream.next_in = const_cast<Bytef*>(data.data()); // zlib does not write through it
     stream.avail_in = static_cast<uInt>(data.size());
     stream.next_out = member.data();
@@ -57,17 +50,15 @@ bool gzipMember(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>
     const int result = deflate(&stream, Z_FINISH);
     member.resize(stream.total_out);
     deflateEnd(&stream);
-    if (result != Z_STREAM_END) {
-        if (error)
-            *error = "zlib could not compress the demo firmware";
-        return false;
-    }
-    return true;
+    if (result != Z_STREAM_END)
+        return Failure{0, "zlib could not compress the demo firmware"};
+    return member;
 }
 
-// An 8 MiB image: deterministic filler, the 60-byte header whose first word is the member
-// length (little-endian), and the member.
-std::vector<std::uint8_t> firmwareImage(const std::vector<std::uint8_t>& member, std::size_t shift)
+// An 8 MiB image: deterministic filler, the header whose first word is the member length
+// (little-endian), and the member.
+std::vector<std::uint8_t> firmwareImage(const std::vector<std::uint8_t>& member,
+                                        bool applicationOnly)
 {
     std::vector<std::uint8_t> image(ImageSize);
     std::uint32_t state = 0x2545F491;
@@ -75,14 +66,16 @@ std::vector<std::uint8_t> firmwareImage(const std::vector<std::uint8_t>& member,
         state = state * 1664525u + 1013904223u;
         byte = static_cast<std::uint8_t>(state >> 24);
     }
-    if (shift == IntegratedShift)
+    if (!applicationOnly)
         // A unit's MAC address and serial number are not written yet.
-        std::fill_n(image.begin() + MacAreaOffset, MacAreaSize, std::uint8_t{0});
-    const std::size_t header = ApplicationHeaderOffset + shift;
-    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(header), 60, std::uint8_t{0});
+        std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(IdentityAreaOffset),
+                    IdentityAreaSize, std::uint8_t{0});
+    const std::uint64_t shift = applicationOnly ? ApplicationOnlyShift : 0;
+    const auto header = static_cast<std::ptrdiff_t>(VersionHeaderOffset - shift);
+    std::fill_n(image.begin() + header, VersionHeaderSize, std::uint8_t{0});
     storeLe32(image.data() + header, static_cast<std::uint32_t>(member.size()));
     std::copy(member.begin(), member.end(),
-              image.begin() + static_cast<std::ptrdiff_t>(ApplicationMemberOffset + shift));
+              image.begin() + static_cast<std::ptrdiff_t>(VersionMemberOffset - shift));
     return image;
 }
 
@@ -147,31 +140,25 @@ std::vector<PtzProtocol> demoProtocols()
     };
 }
 
-bool fail(std::string* error, const std::string& text)
-{
-    if (error)
-        *error = text;
-    return false;
-}
-
 } // namespace
 
-bool writeDemoFiles(const std::string& directory, std::string* error)
+Result<void> writeDemoFiles(const std::string& directory)
 {
     std::error_code code;
     std::filesystem::create_directories(directory, code);
     if (code)
-        return fail(error, "create " + directory + ": " + code.message());
+        return Failure{code.value(), "create " + directory};
     const std::string base = directory + "/";
 
-    std::vector<std::uint8_t> member;
-    if (!gzipMember(firmwareContent(), member, error))
-        return false;
-    std::string reason;
-    for (const auto& [name, shift] : {std::pair{DemoApplicationImageName, std::size_t{0}},
-                                      std::pair{DemoIntegratedImageName, IntegratedShift}}) {
-        if (!writeFileAtomically(base + name, firmwareImage(member, shift), &reason))
-            return fail(error, reason);
+    const auto member = gzipMember(firmwareContent());
+    if (!member)
+        return member.failure();
+    for (const auto& [name, applicationOnly] :
+         {std::pair{DemoApplicationImageName, true}, std::pair{DemoIntegratedImageName, false}}) {
+        if (auto written =
+                writeFileAtomically(base + name, firmwareImage(*member, applicationOnly));
+            !written)
+            return written;
     }
 
     const auto protocols = demoProtocols();
@@ -182,11 +169,9 @@ bool writeDemoFiles(const std::string& directory, std::string* error)
         list.SetAt(static_cast<int>(i), protocols[i]);
         image.SetAt(static_cast<int>(i), protocols[i]);
     }
-    if (!list.SaveFile(base + DemoProtocolDatabaseName))
-        return fail(error, list.LastError());
-    if (!image.WriteFile(base + DemoPtzImageName))
-        return fail(error, image.LastError());
-    return true;
+    if (auto saved = list.save(base + DemoProtocolDatabaseName); !saved)
+        return saved;
+    return image.write(base + DemoPtzImageName);
 }
 
 } // namespace tolvane::sim

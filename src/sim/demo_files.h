@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/failure.h"
+
 #include <string>
 
 namespace tolvane::sim {
@@ -11,8 +13,8 @@ inline constexpr const char* DemoIntegratedImageName = "demo-integrated-image.bi
 inline constexpr const char* DemoProtocolDatabaseName = "demo-protocols.pdb";
 inline constexpr const char* DemoPtzImageName = "demo-ptz-image.bin";
 
-// Creates directory if missing and writes the four files into it, each replaced as a whole. On
-// failure returns false with the path and the system's reason in *error.
-bool writeDemoFiles(const std::string& directory, std::string* error = nullptr);
+// Creates directory if missing and writes the four files into it, each replaced as a whole. A
+// failure names the path and the system's reason.
+Result<void> writeDemoFiles(const std::string& directory);
 
 } // namespace tolvane::sim

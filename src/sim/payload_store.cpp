@@ -5,9 +5,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace tolvane::sim {
@@ -48,95 +45,46 @@ IncomingPayloadFile::IncomingPayloadFile(std::string directory) : m_directory(st
 {
 }
 
-IncomingPayloadFile::~IncomingPayloadFile()
+Result<void> IncomingPayloadFile::open()
 {
-    discard();
-}
-
-bool IncomingPayloadFile::open()
-{
-    m_fd = ::open(m_directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, PayloadMode);
-    // EOPNOTSUPP: the file system has no unnamed files; EISDIR, EINVAL: the kernel lacks O_TMPFILE.
-    if (m_fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return m_fd >= 0;
-    // Hidden and not starting with a digit, so neither numbering nor a listing takes it for a
-    // payload.
-    std::string pattern = m_directory + "/.receiving-XXXXXX";
-    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (m_fd < 0)
-        return false;
-    m_tempPath = std::move(pattern);
-    ::fchmod(m_fd, PayloadMode);
-    return true;
+    auto created = TemporaryFile::create(m_directory, ".receiving-");
+    if (!created)
+        return created.failure();
+    m_file.emplace(std::move(created).value());
+    return m_file->setMode(permissionsForNewFile(PayloadMode));
 }
 
 void IncomingPayloadFile::write(const std::uint8_t* data, std::size_t size)
 {
-    while (m_fd >= 0 && size > 0) {
-        const ssize_t n = ::write(m_fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            discard(); // a partial payload would pass for a received one
-            return;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    if (m_file && !m_file->write(data, size))
+        m_file.reset(); // a partial payload would pass for a received one
 }
 
-bool IncomingPayloadFile::nameAs(const std::string& path)
+Result<std::string> IncomingPayloadFile::commit(std::uint32_t typeCode, std::size_t number,
+                                                const std::function<std::size_t()>& nextNumber)
 {
-    if (m_tempPath.empty()) {
-        // linkat() names the unnamed file only where no file has that name.
-        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
-    }
-    if (::renameat2(AT_FDCWD, m_tempPath.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0)
-        return false;
-    m_tempPath.clear();
-    return true;
-}
-
-std::string IncomingPayloadFile::commit(std::uint32_t typeCode, std::size_t number,
-                                        const std::function<std::size_t()>& nextNumber)
-{
-    if (m_fd < 0 || ::fsync(m_fd) != 0) {
-        discard();
-        return {};
-    }
+    std::optional<TemporaryFile> file = std::exchange(m_file, std::nullopt);
+    if (!file)
+        return Failure{EBADF, "no payload file in " + m_directory};
+    if (auto synced = file->sync(); !synced)
+        return synced.failure();
     // Payloads of earlier runs (or of another simulator sharing the directory) stay as they were.
     constexpr int attempts = 1000;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         char name[48];
         std::snprintf(name, sizeof name, "%04zu-%08" PRIx32 ".bin", number, typeCode);
         const std::string path = m_directory + "/" + name;
-        if (nameAs(path)) {
-            discard();
+        const auto placed = file->placeAs(path);
+        if (placed) {
             // Without this a crash could lose the new name; the payload is in place by now.
-            const int dir = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir >= 0) {
-                ::fsync(dir);
-                ::close(dir);
-            }
+            syncFolder(m_directory);
             return path;
         }
-        if (errno != EEXIST)
-            break;
+        if (placed.failure().error != EEXIST)
+            return placed.failure();
         number = nextNumber();
     }
-    discard();
-    return {};
-}
-
-void IncomingPayloadFile::discard()
-{
-    if (m_fd >= 0)
-        ::close(std::exchange(m_fd, -1));
-    if (!m_tempPath.empty()) {
-        ::unlink(m_tempPath.c_str());
-        m_tempPath.clear();
-    }
+    return Failure{EEXIST, "name a payload in " + m_directory};
 }
 
 } // namespace tolvane::sim

@@ -34,14 +34,21 @@ public:
     ReceivedTransfer run(const PayloadNumbering& numbering)
     {
         if (exchangeTypeCode() && exchangeSize() && takePayload()) {
-            if (m_file)
-                m_transfer.savedPath =
-                    m_file->commit(m_transfer.typeCode, numbering.number, numbering.next);
+            if (m_file) {
+                // A payload that cannot be kept is received all the same, as a recorder's would.
+                auto saved = m_file->commit(m_transfer.typeCode, numbering.number, numbering.next);
+                if (saved)
+                    m_transfer.savedPath = std::move(saved).value();
+            }
             m_file.reset();
             answer();
         }
         m_session.close();
-        m_transfer.payloadSha256 = m_digest.finishHex();
+        auto digest = m_digest.finishHex();
+        if (digest)
+            m_transfer.payloadSha256 = std::move(digest).value();
+        else
+            m_transfer.outcome += " (" + digest.failure().text() + ")";
         return std::move(m_transfer);
     }
 

@@ -1,6 +1,7 @@
 // tolvane-sim: a recorder on a TCP port for trying the tool without one.
 
 #include "core/base/decimal_text.h"
+#include "core/image/version_number.h"
 #include "sim/demo_files.h"
 #include "sim/simulator.h"
 #include "tolvane_version.h"
@@ -17,6 +18,8 @@
 #include <pthread.h>
 #include <string>
 
+using tolvane::Failure;
+using tolvane::Result;
 using tolvane::sim::Fault;
 using tolvane::sim::SimulatorOptions;
 
@@ -75,22 +78,22 @@ bool parseListen(const std::string& text, SimulatorOptions& options)
     return true;
 }
 
-// "3.5.1" becomes ((3 * 256 + 5) * 256 + 1) * 256, the number the tool sends.
+// "3.5.1", each number 0 to 255, as the version number the tool sends.
 bool parseVersion(const std::string& text, std::int32_t& version)
 {
-    std::uint32_t value = 0;
+    unsigned long numbers[3] = {};
     std::size_t start = 0;
-    for (int field = 0; field < 3; ++field) {
-        const auto end = field < 2 ? text.find('.', start) : text.size();
-        if (end == std::string::npos)
+    for (unsigned long& number : numbers) {
+        const bool last = &number == &numbers[2];
+        const auto end = last ? text.size() : text.find('.', start);
+        if (end == std::string::npos ||
+            !parseUnsigned(text.substr(start, end - start), 255, number))
             return false;
-        unsigned long number = 0;
-        if (!parseUnsigned(text.substr(start, end - start), 255, number))
-            return false;
-        value = value * 256 + static_cast<std::uint32_t>(number);
         start = end + 1;
     }
-    version = static_cast<std::int32_t>(value << 8);
+    version = tolvane::packVersion(static_cast<std::uint32_t>(numbers[0]),
+                                   static_cast<std::uint32_t>(numbers[1]),
+                                   static_cast<std::uint32_t>(numbers[2]));
     return true;
 }
 
@@ -124,39 +127,41 @@ bool isKnownOption(const std::string& option)
            option == "--write-demo-files";
 }
 
-// Takes one option's value into arguments; answers what is wrong with it, or "".
-std::string applyOption(const std::string& option, const std::string& value, Arguments& arguments)
+// Takes one option's value into arguments; a failure says what is wrong with it.
+Result<void> applyOption(const std::string& option, const std::string& value, Arguments& arguments)
 {
     SimulatorOptions& options = arguments.options;
     if (option == "--listen") {
         if (!parseListen(value, options))
-            return "--listen wants IPV4-ADDRESS:PORT with a port of 0 to 65535, not '" + value +
-                   "'";
+            return Failure{0, "--listen wants IPV4-ADDRESS:PORT with a port of 0 to 65535, not '" +
+                                  value + "'"};
     } else if (option == "--min-version") {
         std::int32_t version = 0;
         if (!parseVersion(value, version))
-            return "--min-version wants X.Y.Z with numbers of 0 to 255, not '" + value + "'";
+            return Failure{0, "--min-version wants X.Y.Z with numbers of 0 to 255, not '" + value +
+                                  "'"};
         options.minimumVersion = version;
     } else if (option == "--save-dir") {
         if (value.empty())
-            return "--save-dir wants a directory";
+            return Failure{0, "--save-dir wants a directory"};
         options.saveDirectory = value;
     } else if (option == "--write-time") {
         if (!parseSeconds(value, options.writeTime))
-            return "--write-time wants a number of seconds, not '" + value + "'";
+            return Failure{0, "--write-time wants a number of seconds, not '" + value + "'"};
     } else if (option == "--read-rate") {
         unsigned long kibPerSecond = 0;
         if (!parseUnsigned(value, 0xFFFFFFFFul, kibPerSecond))
-            return "--read-rate wants a whole number of KiB per second, not '" + value + "'";
+            return Failure{0, "--read-rate wants a whole number of KiB per second, not '" + value +
+                                  "'"};
         options.readBytesPerSecond = std::uint64_t{kibPerSecond} * 1024;
     } else if (option == "--write-demo-files") {
         if (value.empty())
-            return "--write-demo-files wants a directory";
+            return Failure{0, "--write-demo-files wants a directory"};
         arguments.demoDirectory = value;
     } else if (option == "--fault") {
         const auto fault = tolvane::sim::parseFault(value);
         if (!fault)
-            return "unknown fault '" + value + "'";
+            return Failure{0, "unknown fault '" + value + "'"};
         options.fault = *fault;
     }
     return {};
@@ -191,17 +196,16 @@ std::optional<int> parseArguments(int argc, char** argv, Arguments& arguments)
                 return badOption("option '" + option + "' needs a value");
             value = argv[++i];
         }
-        if (const std::string problem = applyOption(option, value, arguments); !problem.empty())
-            return badOption(problem);
+        if (const auto applied = applyOption(option, value, arguments); !applied)
+            return badOption(applied.failure().text());
     }
     return std::nullopt;
 }
 
 int writeDemoFilesInto(const std::string& directory)
 {
-    std::string error;
-    if (!tolvane::sim::writeDemoFiles(directory, &error)) {
-        std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
+    if (const auto written = tolvane::sim::writeDemoFiles(directory); !written) {
+        std::fprintf(stderr, "tolvane-sim: %s\n", written.failure().text().c_str());
         return 1;
     }
     std::fprintf(stdout, "demo files written to %s\n", directory.c_str());
@@ -229,9 +233,8 @@ int runSimulator(const SimulatorOptions& options)
         // Held from before the first connection can be accepted, so a transfer that ends at
         // once still logs after the address: scripts read the first line for the port.
         std::lock_guard lock(outputMutex);
-        std::string error;
-        if (!simulator.start(&error)) {
-            std::fprintf(stderr, "tolvane-sim: %s\n", error.c_str());
+        if (const auto started = simulator.start(); !started) {
+            std::fprintf(stderr, "tolvane-sim: %s\n", started.failure().text().c_str());
             return 1;
         }
         std::fprintf(stdout, "listening on %s\n", simulator.address().c_str());

@@ -71,9 +71,8 @@ struct Simulator::State {
     std::mutex sinkMutex; // keeps log lines whole and in order
     std::function<void(const std::string&)> sink;
 
-    // Answers the reason it cannot start, or "".
-    std::string prepareSaveDirectory();
-    std::string openListener();
+    Result<void> prepareSaveDirectory();
+    Result<void> openListener();
     void acceptLoop();
     // false when stop() began while waiting.
     bool waitForConnection();
@@ -164,38 +163,38 @@ void Simulator::State::startConnection(int fd)
          finished});
 }
 
-std::string Simulator::State::prepareSaveDirectory()
+Result<void> Simulator::State::prepareSaveDirectory()
 {
     if (options.saveDirectory.empty())
         return {};
     struct stat info {};
     if (::stat(options.saveDirectory.c_str(), &info) != 0)
-        return "save directory " + options.saveDirectory + ": " + systemErrorText(errno);
+        return Failure{errno, "save directory " + options.saveDirectory};
     if (!S_ISDIR(info.st_mode))
-        return "save directory " + options.saveDirectory + ": not a directory";
+        return Failure{0, "save directory " + options.saveDirectory + ": not a directory"};
     // Number this run's payloads after those already there, so names keep their order.
     sequence = highestSavedSequenceNumber(options.saveDirectory);
     return {};
 }
 
-std::string Simulator::State::openListener()
+Result<void> Simulator::State::openListener()
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(options.port);
     if (::inet_pton(AF_INET, options.host.c_str(), &address.sin_addr) != 1)
-        return "not an IPv4 address: " + options.host;
+        return Failure{0, "not an IPv4 address: " + options.host};
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return "pipe: " + systemErrorText(errno);
+        return Failure{errno, "pipe"};
     wakeRead.reset(pipeFds[0]);
     wakeWrite.reset(pipeFds[1]);
 
     listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int fd = listener.get();
     if (fd < 0)
-        return "socket: " + systemErrorText(errno);
+        return Failure{errno, "socket"};
     setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
     if (needsSmallReceiveBuffer(options.fault))
         setOption(fd, SOL_SOCKET, SO_RCVBUF, SmallReceiveBuffer);
@@ -204,14 +203,13 @@ std::string Simulator::State::openListener()
         setOption(fd, SOL_SOCKET, SO_RCVBUF, SmallReceiveBuffer);
     }
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return "bind " + options.host + ":" + std::to_string(options.port) + ": " +
-               systemErrorText(errno);
+        return Failure{errno, "bind " + options.host + ":" + std::to_string(options.port)};
     if (::listen(fd, SOMAXCONN) != 0)
-        return "listen: " + systemErrorText(errno);
+        return Failure{errno, "listen"};
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0)
-        return "getsockname: " + systemErrorText(errno);
+        return Failure{errno, "getsockname"};
     port = ntohs(bound.sin_port);
     return {};
 }
@@ -226,29 +224,24 @@ Simulator::~Simulator()
     stop();
 }
 
-bool Simulator::start(std::string* error)
+Result<void> Simulator::start()
 {
     State& s = *m_state;
-    if (s.running) {
-        // The running simulator keeps its listener and stop pipe.
-        if (error)
-            *error = "already started";
-        return false;
-    }
-    std::string reason = s.prepareSaveDirectory();
-    if (reason.empty())
-        reason = s.openListener();
-    if (!reason.empty()) {
-        if (error)
-            *error = reason;
+    // The running simulator keeps its listener and stop pipe.
+    if (s.running)
+        return Failure{0, "already started"};
+    Result<void> ready = s.prepareSaveDirectory();
+    if (ready)
+        ready = s.openListener();
+    if (!ready) {
         s.listener.reset();
         s.wakeRead.reset();
         s.wakeWrite.reset();
-        return false;
+        return ready;
     }
     s.running = true;
     s.acceptor = std::thread([&s] { s.acceptLoop(); });
-    return true;
+    return {};
 }
 
 void Simulator::stop()

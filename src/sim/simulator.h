@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "sim/fault_modes.h"
 
 #include <chrono>
@@ -51,8 +52,8 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    // Binds and starts serving; on failure returns false with a reason in *error.
-    bool start(std::string* error = nullptr);
+    // Binds and starts serving, or says why it cannot.
+    Result<void> start();
     void stop();
     std::uint16_t port() const;
     std::string address() const; // "HOST:PORT"

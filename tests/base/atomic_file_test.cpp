@@ -34,7 +34,12 @@ TEST(AtomicFile, ReplacesContentAndKeepsPermissions)
         test::writeFileBytes(path, ByteVector(100, 0xAA));
         ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
         AtomicFile file(path, temporary);
-        ASSERT_TRUE(file.open() && file.write("\1\2\3", 3) && file.commit()) << file.errorText();
+        Result<void> saved = file.open();
+        if (saved)
+            saved = file.write("\1\2\3", 3);
+        if (saved)
+            saved = file.commit();
+        ASSERT_TRUE(saved) << saved.failure().text();
         EXPECT_EQ(test::readFileBytes(path), (ByteVector{1, 2, 3}));
         EXPECT_EQ(modeOf(path), 0640u);
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"a.bin"});
@@ -64,8 +69,9 @@ TEST(AtomicFile, TargetsThatAreNotRegularFilesAreRefused)
         ASSERT_TRUE(c.make(path)) << c.name;
         struct stat before {};
         ASSERT_EQ(::lstat(path.c_str(), &before), 0);
-        std::string error;
-        EXPECT_FALSE(writeFileAtomically(path, ByteVector{1, 2}, &error)) << c.name;
+        const auto written = writeFileAtomically(path, ByteVector{1, 2});
+        ASSERT_FALSE(written) << c.name;
+        const std::string error = written.failure().text();
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         struct stat after {};
         ASSERT_EQ(::lstat(path.c_str(), &after), 0) << c.name;
@@ -80,7 +86,7 @@ TEST(AtomicFile, NewFileIsNotLeftPrivate)
     test::TempDir dir;
     const std::string path = dir.file("new.bin");
     const mode_t old = ::umask(022);
-    const bool ok = writeFileAtomically(path, ByteVector{9});
+    const bool ok = writeFileAtomically(path, ByteVector{9}).ok();
     ::umask(old);
     ASSERT_TRUE(ok);
     EXPECT_EQ(modeOf(path), 0644u); // not mkstemp's 0600
@@ -124,9 +130,11 @@ TEST(AtomicFile, ErrorCarriesErrnoAndPath)
     test::TempDir dir;
     const std::string path = dir.file("missing/x.bin");
     AtomicFile file(path);
-    EXPECT_FALSE(file.open());
-    EXPECT_EQ(file.errorNumber(), ENOENT);
-    EXPECT_NE(file.errorText().find(dir.file("missing/")), std::string::npos) << file.errorText();
+    const auto opened = file.open();
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.failure().error, ENOENT);
+    const std::string error = opened.failure().text();
+    EXPECT_NE(error.find(dir.file("missing/")), std::string::npos) << error;
     EXPECT_FALSE(file.write("a", 1));
     EXPECT_FALSE(file.commit());
 }
@@ -145,14 +153,14 @@ TEST(AtomicFile, ReadOnlyTargetIsRefusedAndLeftAlone)
             std::fclose(made) != 0 || ::chmod(path.c_str(), 0444) != 0)
             return 10;
         AtomicFile file(path);
-        if (file.open())
+        const auto opened = file.open();
+        if (opened)
             return 1;
-        if (file.errorNumber() != EACCES)
+        if (opened.failure().error != EACCES)
             return 2;
-        if (file.errorText().find(path) == std::string::npos)
+        if (opened.failure().text().find(path) == std::string::npos)
             return 3;
-        std::string error;
-        if (writeFileAtomically(path, ByteVector{9, 9}, &error))
+        if (writeFileAtomically(path, ByteVector{9, 9}))
             return 4;
         return 0;
     });

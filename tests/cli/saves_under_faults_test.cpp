@@ -36,12 +36,14 @@ const Save Saves[] = {
      [](const std::string& path) {
          PtzProtocolList list;
          list.Grow(5); // 12 + 5 * 1796 = 8992 bytes
-         return list.SaveFile(path) ? std::string() : list.LastError();
+         const auto saved = list.save(path);
+         return saved ? std::string() : saved.failure().text();
      }},
     {"Bin", "image.bin",
      [](const std::string& path) {
          PtzImage image; // 64660 bytes
-         return image.WriteFile(path) ? std::string() : image.LastError();
+         const auto written = image.write(path);
+         return written ? std::string() : written.failure().text();
      }},
 };
 

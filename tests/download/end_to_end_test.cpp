@@ -254,7 +254,8 @@ TEST_F(ImageEndToEndTest, PtzImageFileWrittenByTheImageCreatorArrives)
     startSimulator();
     PtzImage empty;
     const std::string emptyPath = m_files.file("empty.bin");
-    ASSERT_NE(empty.WriteFile(emptyPath), 0) << empty.LastError();
+    const auto emptyWritten = empty.write(emptyPath);
+    ASSERT_TRUE(emptyWritten) << emptyWritten.failure().text();
     PtzImage one;
     PtzProtocol protocol;
     protocol.number = 7;
@@ -262,7 +263,8 @@ TEST_F(ImageEndToEndTest, PtzImageFileWrittenByTheImageCreatorArrives)
     protocol.baudRate = 9600;
     ASSERT_NE(one.SetAt(0, protocol), 0);
     const std::string onePath = m_files.file("one.bin");
-    ASSERT_NE(one.WriteFile(onePath), 0) << one.LastError();
+    const auto oneWritten = one.write(onePath);
+    ASSERT_TRUE(oneWritten) << oneWritten.failure().text();
 
     EXPECT_TRUE(downloadPtzImage(m_op, emptyPath, m_target).succeeded);
     EXPECT_TRUE(downloadPtzImage(m_op, onePath, m_target).succeeded);

@@ -8,6 +8,11 @@
 namespace tolvane {
 namespace {
 
+std::optional<std::string> valueOf(const Result<std::string>& address)
+{
+    return address ? std::optional<std::string>(*address) : std::nullopt;
+}
+
 struct AddressCase {
     const char* text;
     const char* lenient; // the main window's reading; nullptr: refused
@@ -41,8 +46,8 @@ TEST(TargetAddress, RecorderAddressesInBothForms)
         {"", nullptr, nullptr},
     };
     for (const AddressCase& c : cases) {
-        const auto lenient = parseRecorderAddress(c.text, AddressForm::Lenient);
-        const auto strict = parseRecorderAddress(c.text, AddressForm::Strict);
+        const auto lenient = valueOf(parseRecorderAddress(c.text, AddressForm::Lenient));
+        const auto strict = valueOf(parseRecorderAddress(c.text, AddressForm::Strict));
         EXPECT_EQ(lenient, c.lenient ? std::optional<std::string>(c.lenient) : std::nullopt)
             << '"' << c.text << '"';
         EXPECT_EQ(strict, c.strict ? std::optional<std::string>(c.strict) : std::nullopt)
@@ -85,14 +90,14 @@ TEST(TargetAddress, HostAndOptionalPort)
         {" 127.0.0.1", nullptr, 0, general},
     };
     for (const auto& c : cases) {
-        std::string why;
-        const auto target = parseTarget(c.text, &why);
-        ASSERT_EQ(target.has_value(), c.address != nullptr) << c.text;
+        const auto target = parseTarget(c.text);
+        ASSERT_EQ(target.ok(), c.address != nullptr) << c.text;
         if (target) {
             EXPECT_EQ(target->address, c.address);
             EXPECT_EQ(target->port, c.port);
             EXPECT_EQ(targetText(*target), std::string(c.address) + ":" + std::to_string(c.port));
         } else {
+            const std::string why = target.failure().text();
             EXPECT_FALSE(why.empty()) << c.text;
             if (c.why) {
                 EXPECT_EQ(why, c.why) << c.text;

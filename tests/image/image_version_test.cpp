@@ -285,18 +285,6 @@ protected:
     TempDir m_dir;
 };
 
-// The number readImageVersion gives for a result.
-std::int32_t asNumber(const Result<std::int32_t>& result)
-{
-    if (result)
-        return *result;
-    switch (result.failure().message.value_or(MessageId::InvalidData)) {
-    case MessageId::NoImageFile: return VersionImageInvalid;
-    case MessageId::OutOfMemoryReadingImage: return VersionOutOfMemory;
-    default: return VersionFileUnreadable;
-    }
-}
-
 TEST_P(ImageVersionTest, ReadsTheVersionOrFails)
 {
     const VersionCase& c = GetParam();
@@ -311,7 +299,7 @@ TEST_P(ImageVersionTest, ReadsTheVersionOrFails)
         return;
     const std::vector<std::uint8_t> bytes = test::readFileBytes(path);
     std::ostringstream fromBytes;
-    EXPECT_EQ(asNumber(readVersion(bytes, c.applicationOnly, fromBytes)), c.expected);
+    EXPECT_EQ(versionNumberOf(readVersion(bytes, c.applicationOnly, fromBytes)), c.expected);
     EXPECT_EQ(fromBytes.str(), c.diagnostics);
 }
 

@@ -65,11 +65,13 @@ protected:
 TEST_F(MappedFileTest, MissingFileGivesNoViewAndNoDescriptor)
 {
     MappedFile file;
-    EXPECT_EQ(file.open(m_dir.file("absent.bin")), nullptr);
+    const auto view = file.open(m_dir.file("absent.bin"));
+    EXPECT_FALSE(view);
     EXPECT_EQ(file.descriptor(), -1);
     EXPECT_EQ(file.length(), 0u);
     EXPECT_EQ(file.viewLength(), 0u);
-    EXPECT_EQ(file.errorText(), "open " + m_dir.file("absent.bin") + ": No such file or directory");
+    EXPECT_EQ(view.failure().text(),
+              "open " + m_dir.file("absent.bin") + ": No such file or directory");
 }
 
 TEST_F(MappedFileTest, ZeroLengthFileCannotBeMappedButStaysOpen)
@@ -77,11 +79,12 @@ TEST_F(MappedFileTest, ZeroLengthFileCannotBeMappedButStaysOpen)
     const std::string path = m_dir.file("empty.bin");
     writeFileBytes(path, {});
     MappedFile file;
-    EXPECT_EQ(file.open(path), nullptr);
+    const auto view = file.open(path);
+    EXPECT_FALSE(view);
     EXPECT_EQ(file.view(), nullptr);
     EXPECT_GE(file.descriptor(), 0);
     EXPECT_EQ(file.length(), 0u);
-    EXPECT_EQ(file.errorText(), path + " is empty");
+    EXPECT_EQ(view.failure().text(), path + " is empty");
     file.close();
     EXPECT_EQ(file.descriptor(), -1);
     EXPECT_EQ(descriptorsOpenOn(path), 0);
@@ -90,7 +93,7 @@ TEST_F(MappedFileTest, ZeroLengthFileCannotBeMappedButStaysOpen)
 TEST_F(MappedFileTest, DirectoryCannotBeMapped)
 {
     MappedFile file;
-    EXPECT_EQ(file.open(m_dir.path()), nullptr);
+    EXPECT_FALSE(file.open(m_dir.path()));
     EXPECT_EQ(file.view(), nullptr);
 }
 
@@ -102,9 +105,9 @@ TEST_F(MappedFileTest, FifoIsRefusedWithoutWaitingForAWriter)
         MappedFile file;
         const auto view = test::callOnFifo(path, [&] { return file.open(path, 0, 0, readOnly); });
         ASSERT_TRUE(view.has_value()) << readOnly;
-        EXPECT_EQ(*view, nullptr);
+        ASSERT_FALSE(*view);
         EXPECT_EQ(file.descriptor(), -1);
-        EXPECT_EQ(file.errorText(), path + " is not a regular file");
+        EXPECT_EQ(view->failure().text(), path + " is not a regular file");
     }
 }
 
@@ -131,8 +134,9 @@ TEST_P(MappedFileRangeTest, ViewStartsAtTheRequestedByte)
     const std::size_t expectedLength = range.length == 0 ? size - offset : range.length;
 
     MappedFile file;
-    const std::uint8_t* view = file.open(path, static_cast<std::uint32_t>(offset), range.length);
-    ASSERT_NE(view, nullptr);
+    const auto mapped = file.open(path, static_cast<std::uint32_t>(offset), range.length);
+    ASSERT_TRUE(mapped);
+    const std::uint8_t* view = *mapped;
     EXPECT_EQ(file.viewLength(), expectedLength);
     EXPECT_EQ(file.length(), size); // the file's size, not the view's
     EXPECT_EQ(std::memcmp(view, bytes.data() + offset, expectedLength), 0);
@@ -149,10 +153,10 @@ TEST_F(MappedFileTest, RangesPastTheEndAreRefused)
 {
     const std::string path = patternFile("short.bin", 1000);
     MappedFile file;
-    EXPECT_EQ(file.open(path, 1000, 0), nullptr);
-    EXPECT_EQ(file.open(path, 999, 2), nullptr);
-    EXPECT_EQ(file.open(path, 0, 1001), nullptr);
-    ASSERT_NE(file.open(path, 999, 1), nullptr);
+    EXPECT_FALSE(file.open(path, 1000, 0));
+    EXPECT_FALSE(file.open(path, 999, 2));
+    EXPECT_FALSE(file.open(path, 0, 1001));
+    ASSERT_TRUE(file.open(path, 999, 1));
     EXPECT_EQ(file.view()[0], patternBytes(1000)[999]);
 }
 
@@ -166,8 +170,9 @@ TEST_F(MappedFileTest, WritesThroughAWritableViewReachTheFile)
 
     {
         MappedFile file;
-        std::uint8_t* view = file.open(path, static_cast<std::uint32_t>(offset), 4, false);
-        ASSERT_NE(view, nullptr);
+        const auto mapped = file.open(path, static_cast<std::uint32_t>(offset), 4, false);
+        ASSERT_TRUE(mapped);
+        std::uint8_t* view = *mapped;
         view[0] = 0xDE;
         view[1] = 0xAD;
         view[2] = 0xBE;
@@ -187,7 +192,7 @@ TEST_F(MappedFileTest, ReadOnlyFileMapsReadOnly)
     const std::string path = patternFile("readonly.bin", 300);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     MappedFile file;
-    ASSERT_NE(file.open(path, 0, 0, true), nullptr);
+    ASSERT_TRUE(file.open(path, 0, 0, true));
     EXPECT_EQ(file.viewLength(), 300u);
 }
 
@@ -199,8 +204,8 @@ TEST_F(MappedFileTest, ReadOnlyFileCannotBeMappedWritable)
     // Root opens any file for writing: the check runs as an ordinary user.
     EXPECT_EQ(test::runAsOrdinaryUser([&] {
                   MappedFile file;
-                  return file.open(path, 0, 0, false) == nullptr && file.descriptor() == -1 &&
-                                 file.open(path, 0, 0, true) != nullptr
+                  return !file.open(path, 0, 0, false) && file.descriptor() == -1 &&
+                                 file.open(path, 0, 0, true)
                              ? 0
                              : 1;
               }),
@@ -213,17 +218,17 @@ TEST_F(MappedFileTest, OpeningAgainClosesThePreviousFile)
     const std::string second = patternFile("second.bin", 200);
 
     MappedFile file;
-    ASSERT_NE(file.open(first), nullptr);
+    ASSERT_TRUE(file.open(first));
     EXPECT_EQ(descriptorsOpenOn(first), 1);
-    ASSERT_NE(file.open(second), nullptr);
+    ASSERT_TRUE(file.open(second));
     EXPECT_EQ(descriptorsOpenOn(first), 0);
     EXPECT_EQ(descriptorsOpenOn(second), 1);
     EXPECT_EQ(file.length(), 200u);
 
     // A failed map leaves its file open; opening again still closes it.
-    ASSERT_EQ(file.open(second, 500, 0), nullptr);
+    ASSERT_FALSE(file.open(second, 500, 0));
     EXPECT_EQ(descriptorsOpenOn(second), 1);
-    ASSERT_NE(file.open(first), nullptr);
+    ASSERT_TRUE(file.open(first));
     EXPECT_EQ(descriptorsOpenOn(second), 0);
 }
 
@@ -231,7 +236,7 @@ TEST_F(MappedFileTest, UnmapKeepsTheFileAndCloseReleasesIt)
 {
     const std::string path = patternFile("data.bin", 5000);
     MappedFile file;
-    ASSERT_NE(file.open(path), nullptr);
+    ASSERT_TRUE(file.open(path));
     file.unmap();
     EXPECT_EQ(file.view(), nullptr);
     EXPECT_EQ(file.viewLength(), 0u);
@@ -239,8 +244,9 @@ TEST_F(MappedFileTest, UnmapKeepsTheFileAndCloseReleasesIt)
     EXPECT_EQ(descriptorsOpenOn(path), 1);
 
     // The open descriptor can be mapped again at another range.
-    const std::uint8_t* view = file.map(file.descriptor(), 4097, 0, true);
-    ASSERT_NE(view, nullptr);
+    const auto mapped = file.map(file.descriptor(), 4097, 0, true);
+    ASSERT_TRUE(mapped);
+    const std::uint8_t* view = *mapped;
     EXPECT_EQ(file.viewLength(), 5000u - 4097u);
     EXPECT_EQ(view[0], patternBytes(5000)[4097]);
 
@@ -255,7 +261,7 @@ TEST_F(MappedFileTest, DestructionReleasesTheFile)
     const std::string path = patternFile("data.bin", 64);
     {
         MappedFile file;
-        ASSERT_NE(file.open(path), nullptr);
+        ASSERT_TRUE(file.open(path));
         EXPECT_EQ(descriptorsOpenOn(path), 1);
     }
     EXPECT_EQ(descriptorsOpenOn(path), 0);

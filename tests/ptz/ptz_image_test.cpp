@@ -13,6 +13,7 @@ namespace tolvane {
 namespace {
 
 using test::ByteVector;
+using test::failureText;
 using test::getLe32;
 
 constexpr std::size_t Rec = 1796;
@@ -348,22 +349,24 @@ TEST_P(BinReadInput, FailureLeavesTheImageAsItWas)
     c.make(m_path);
     PtzImage image = imageWith(3);
     const auto before = image.Bytes();
-    EXPECT_EQ(image.ReadFile(m_path) != 0, c.result);
+    const auto read = image.read(m_path);
+    EXPECT_EQ(read.ok(), c.result);
     if (c.result) {
         const ByteVector expected = sized(ImageSize);
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.Bytes().begin()));
     } else {
         EXPECT_TRUE(image.Bytes() == before);
-        EXPECT_FALSE(image.LastError().empty());
+        EXPECT_FALSE(failureText(read).empty());
     }
 
     // The file's bytes handed over in memory read the same.
     if (!std::filesystem::is_regular_file(m_path))
         return;
     PtzImage fromBytes = imageWith(3);
-    EXPECT_EQ(fromBytes.ReadBytes(test::readBytes(m_path)) != 0, c.result);
+    const auto readFromBytes = fromBytes.readBytes(test::readBytes(m_path));
+    EXPECT_EQ(readFromBytes.ok(), c.result);
     EXPECT_TRUE(fromBytes.Bytes() == image.Bytes());
-    EXPECT_EQ(fromBytes.LastError().empty(), image.LastError().empty());
+    EXPECT_EQ(failureText(readFromBytes).empty(), failureText(read).empty());
 }
 
 auto binOf(std::size_t n)
@@ -387,9 +390,12 @@ TEST_F(BinFile, FifoIsRefusedWithoutWaitingForAWriter)
     ASSERT_TRUE(test::makeFifo(m_path));
     PtzImage image = imageWith(3);
     const auto before = image.Bytes();
-    EXPECT_EQ(test::callOnFifo(m_path, [&] { return image.ReadFile(m_path); }), 0);
+    const auto read = test::callOnFifo(m_path, [&] { return image.read(m_path); });
+    ASSERT_TRUE(read.has_value());
+    EXPECT_FALSE(*read);
     EXPECT_TRUE(image.Bytes() == before);
-    EXPECT_NE(image.LastError().find("not a regular file"), std::string::npos) << image.LastError();
+    EXPECT_NE(failureText(*read).find("not a regular file"), std::string::npos)
+        << failureText(*read);
 }
 
 TEST_F(BinFile, FailedWriteLeavesTheOldFileAndNoTemporary)
@@ -409,8 +415,9 @@ TEST_F(BinFile, FailedWriteLeavesTheOldFileAndNoTemporary)
 TEST_F(BinFile, WriteIntoAMissingFolderFails)
 {
     PtzImage image = imageWith(1);
-    EXPECT_FALSE(image.WriteFile(m_dir.file("gone/image.bin")));
-    EXPECT_FALSE(image.LastError().empty());
+    const auto written = image.write(m_dir.file("gone/image.bin"));
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(failureText(written).empty());
     EXPECT_TRUE(m_dir.entries().empty());
 }
 

@@ -12,6 +12,7 @@ namespace tolvane {
 namespace {
 
 using test::ByteVector;
+using test::failureText;
 using test::getLe32;
 using test::putLe32;
 
@@ -316,23 +317,25 @@ TEST_P(PdbBrokenInput, ResultAndListState)
     c.make(m_path);
 
     PtzProtocolList list = listOf({40, 41});
-    EXPECT_EQ(list.LoadFile(m_path) != 0, c.result);
+    const auto loaded = list.load(m_path);
+    EXPECT_EQ(loaded.ok(), c.result);
     switch (c.after) {
     case After::Unchanged: EXPECT_EQ(numbersOf(list), (std::vector<std::int32_t>{40, 41})); break;
     case After::Empty: EXPECT_EQ(list.GetCount(), 0); break;
     case After::Loaded: EXPECT_EQ(numbersOf(list), (std::vector<std::int32_t>{1, 2})); break;
     }
     if (!c.result) {
-        EXPECT_FALSE(list.LastError().empty());
+        EXPECT_FALSE(failureText(loaded).empty());
     }
 
     // The file's bytes handed over in memory load the same.
     if (!std::filesystem::is_regular_file(m_path))
         return;
     PtzProtocolList fromBytes = listOf({40, 41});
-    EXPECT_EQ(fromBytes.LoadBytes(test::readBytes(m_path)) != 0, c.result);
+    const auto loadedFromBytes = fromBytes.loadBytes(test::readBytes(m_path));
+    EXPECT_EQ(loadedFromBytes.ok(), c.result);
     EXPECT_EQ(fromBytes.SaveBytes(), list.SaveBytes());
-    EXPECT_EQ(fromBytes.LastError().empty(), list.LastError().empty());
+    EXPECT_EQ(failureText(loadedFromBytes).empty(), failureText(loaded).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -376,9 +379,12 @@ TEST_F(PdbFile, FifoIsRefusedWithoutWaitingForAWriter)
 {
     ASSERT_TRUE(test::makeFifo(m_path));
     PtzProtocolList list = listOf({7, 8});
-    EXPECT_EQ(test::callOnFifo(m_path, [&] { return list.LoadFile(m_path); }), 0);
+    const auto loaded = test::callOnFifo(m_path, [&] { return list.load(m_path); });
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_FALSE(*loaded);
     EXPECT_EQ(numbersOf(list), (std::vector<std::int32_t>{7, 8}));
-    EXPECT_NE(list.LastError().find("not a regular file"), std::string::npos) << list.LastError();
+    EXPECT_NE(failureText(*loaded).find("not a regular file"), std::string::npos)
+        << failureText(*loaded);
 }
 
 TEST_F(PdbFile, HugeCountAllocatesNothingLarge)
@@ -401,10 +407,10 @@ TEST_F(PdbFile, FailedSaveLeavesTheOldFileAndNoTemporary)
     // Five records need 8992 bytes; the child may write 4096.
     const int result = test::runWithFileSizeLimit(4096, [this] {
         const PtzProtocolList list = listOf({1, 2, 3, 4, 5});
-        const int saved = list.SaveFile(m_path);
+        const auto saved = list.save(m_path);
         if (saved)
             return 1;
-        return list.LastError().find("File too large") != std::string::npos ? 0 : 2;
+        return failureText(saved).find("File too large") != std::string::npos ? 0 : 2;
     });
     EXPECT_EQ(result, 0) << "1: the save reported success, 2: no EFBIG in the error";
     EXPECT_EQ(test::readBytes(m_path), old);
@@ -415,8 +421,9 @@ TEST_F(PdbFile, SaveIntoAMissingFolderFails)
 {
     const std::string path = m_dir.file("no/such/folder.pdb");
     PtzProtocolList list = listOf({1});
-    EXPECT_FALSE(list.SaveFile(path));
-    EXPECT_NE(list.LastError().find("No such file"), std::string::npos) << list.LastError();
+    const auto saved = list.save(path);
+    EXPECT_FALSE(saved);
+    EXPECT_NE(failureText(saved).find("No such file"), std::string::npos) << failureText(saved);
     EXPECT_TRUE(m_dir.entries().empty());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "core/ptz/ptz_protocol.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -38,5 +39,11 @@ protected:
 // The largest single operator new request since the last reset (this test program counts them).
 void resetLargestAllocation();
 std::size_t largestAllocation();
+
+// What a load or save ran into; empty after success.
+inline std::string failureText(const Result<void>& done)
+{
+    return done ? std::string() : done.failure().text();
+}
 
 } // namespace tolvane::test

@@ -43,8 +43,8 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         s_root = pattern;
         s_directory = s_root + "/not/yet/there"; // the writer makes the folders
-        std::string error;
-        ASSERT_TRUE(sim::writeDemoFiles(s_directory, &error)) << error;
+        const auto written = sim::writeDemoFiles(s_directory);
+        ASSERT_TRUE(written) << written.failure().text();
     }
     static void TearDownTestSuite() { std::filesystem::remove_all(s_root); }
 
@@ -90,7 +90,8 @@ TEST_F(DemoFiles, PtzImageIsValidAndHoldsTheDatabasesThreeProtocols)
     EXPECT_TRUE(PtzImage::IsValidFile(image.data(), image.size()));
 
     PtzProtocolList list;
-    ASSERT_TRUE(list.LoadFile(path(sim::DemoProtocolDatabaseName))) << list.LastError();
+    const auto loaded = list.load(path(sim::DemoProtocolDatabaseName));
+    ASSERT_TRUE(loaded) << loaded.failure().text();
     ASSERT_EQ(list.GetCount(), 3);
     const std::string names[] = {"Pelco-D", "Pelco-P", "Samsung"};
     for (int i = 0; i < 3; ++i) {

@@ -26,10 +26,11 @@ inline sim::SimulatorOptions loopbackOptions(sim::Fault fault = sim::Fault::None
 // Starts the simulator, or says why it could not: for ASSERT_TRUE or EXPECT_TRUE.
 inline ::testing::AssertionResult startSimulator(sim::Simulator& simulator)
 {
-    std::string error;
-    if (simulator.start(&error))
+    const auto started = simulator.start();
+    if (started)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the simulator did not start: " << error;
+    return ::testing::AssertionFailure()
+           << "the simulator did not start: " << started.failure().text();
 }
 
 } // namespace tolvane::test

@@ -1,7 +1,6 @@
 #include "core/base/regular_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,53 +10,36 @@ namespace tolvane {
 
 namespace {
 
-int refuse(int file, Failure* failure, Failure reason)
+// Closes file and answers the failure, leaving errno as the failure's cause.
+Failure refuse(int file, Failure failure, int err)
 {
     if (file >= 0)
         ::close(file);
-    const int err = reason.error != 0 ? reason.error : EINVAL;
-    if (failure)
-        *failure = std::move(reason);
     errno = err;
-    return -1;
+    return failure;
 }
 
 } // namespace
 
-int openRegularFile(const std::string& path, int flags, Failure* failure, unsigned mode)
+Result<int> openRegularFile(const std::string& path, int flags, unsigned mode)
 {
     int file = -1;
     do {
         file = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode));
     } while (file < 0 && errno == EINTR);
     if (file < 0)
-        return refuse(-1, failure, {errno, "open " + path});
+        return Failure{errno, "open " + path};
 
     struct stat info {};
     if (::fstat(file, &info) != 0)
-        return refuse(file, failure, {errno, "fstat " + path});
-    if (!S_ISREG(info.st_mode)) {
-        const int err = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        if (failure)
-            *failure = {0, path + " is not a regular file"};
-        return refuse(file, nullptr, {err, {}});
-    }
+        return refuse(file, {errno, "fstat " + path}, errno);
+    if (!S_ISREG(info.st_mode))
+        return refuse(file, {0, path + " is not a regular file"},
+                      S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
 
     const int status = ::fcntl(file, F_GETFL);
     if (status < 0 || ::fcntl(file, F_SETFL, status & ~O_NONBLOCK) != 0)
-        return refuse(file, failure, {errno, "fcntl " + path});
-    return file;
-}
-
-int openRegularFile(const std::string& path, int flags, std::string* errorText, unsigned mode)
-{
-    Failure failure;
-    const int file = openRegularFile(path, flags, &failure, mode);
-    if (file < 0 && errorText) {
-        const int err = errno;
-        *errorText = failure.text();
-        errno = err;
-    }
+        return refuse(file, {errno, "fcntl " + path}, errno);
     return file;
 }
 
@@ -75,27 +57,26 @@ void RegularFile::close()
     m_position = 0;
 }
 
-bool RegularFile::open(const std::string& path)
+Result<void> RegularFile::open(const std::string& path)
 {
     close();
     m_path = path;
-    m_failure = {};
-    m_file = openRegularFile(path, O_RDONLY, &m_failure);
-    if (m_file < 0)
-        return false;
+    auto opened = openRegularFile(path, O_RDONLY);
+    if (!opened)
+        return opened.failure();
+    m_file = *opened;
     struct stat info {};
     if (::fstat(m_file, &info) != 0) {
         const int err = errno;
-        m_failure = {err, "fstat " + path};
         close();
         errno = err;
-        return false;
+        return Failure{err, "fstat " + path};
     }
     m_size = static_cast<std::uint64_t>(info.st_size);
-    return true;
+    return {};
 }
 
-long long RegularFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count)
+Result<std::size_t> RegularFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count)
 {
     std::size_t total = 0;
     while (total < count) {
@@ -103,24 +84,20 @@ long long RegularFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size
             ::pread(m_file, out + total, count - total, static_cast<off_t>(offset + total));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            const int err = errno;
-            m_failure = {err, "read " + m_path};
-            errno = err;
-            return -1;
-        }
+        if (got < 0)
+            return Failure{errno, "read " + m_path};
         if (got == 0)
             break;
         total += static_cast<std::size_t>(got);
     }
-    return static_cast<long long>(total);
+    return total;
 }
 
-long long RegularFile::read(std::uint8_t* out, std::size_t count)
+Result<std::size_t> RegularFile::read(std::uint8_t* out, std::size_t count)
 {
-    const long long got = readAt(m_position, out, count);
-    if (got > 0)
-        m_position += static_cast<std::uint64_t>(got);
+    auto got = readAt(m_position, out, count);
+    if (got)
+        m_position += *got;
     return got;
 }
 

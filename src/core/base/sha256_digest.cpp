@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-#include <stdexcept>
+#include <cerrno>
 
 namespace tolvane {
 
@@ -11,28 +11,37 @@ void Sha256Digest::ContextFree::operator()(evp_md_ctx_st* context) const
     EVP_MD_CTX_free(context);
 }
 
-// libcrypto failing here means it cannot allocate, which is no fault of the input.
 Sha256Digest::Sha256Digest() : m_context(EVP_MD_CTX_new())
 {
-    if (!m_context || EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 is not available");
+    if (!m_context)
+        m_failure = Failure{ENOMEM, "SHA-256 is not available"};
+    else
+        restart();
 }
 
 Sha256Digest::~Sha256Digest() = default;
 
-void Sha256Digest::update(const void* data, std::size_t size)
+void Sha256Digest::restart()
 {
-    if (size > 0 && EVP_DigestUpdate(m_context.get(), data, size) != 1)
-        throw std::runtime_error("SHA-256 update failed");
+    if (EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)
+        m_failure = Failure{0, "SHA-256 is not available"};
 }
 
-std::string Sha256Digest::finishHex()
+void Sha256Digest::update(const void* data, std::size_t size)
 {
+    if (!m_failure && size > 0 && EVP_DigestUpdate(m_context.get(), data, size) != 1)
+        m_failure = Failure{0, "SHA-256 update failed"};
+}
+
+Result<std::string> Sha256Digest::finishHex()
+{
+    if (m_failure)
+        return *m_failure;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(m_context.get(), digest, &length) != 1 ||
-        EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 final failed");
+    if (EVP_DigestFinal_ex(m_context.get(), digest, &length) != 1)
+        return Failure{0, "SHA-256 final failed"};
+    restart();
     static constexpr char Digits[] = "0123456789abcdef";
     std::string text;
     text.reserve(2 * length);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/base/failure.h"
+
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct evp_md_ctx_st;
@@ -12,20 +15,25 @@ namespace tolvane {
 // where it has them), so a payload is fingerprinted without being held whole.
 class Sha256Digest {
 public:
-    Sha256Digest(); // throws std::runtime_error when libcrypto has no SHA-256
+    Sha256Digest();
     ~Sha256Digest();
     Sha256Digest(const Sha256Digest&) = delete;
     Sha256Digest& operator=(const Sha256Digest&) = delete;
 
+    // libcrypto fails only when it cannot allocate; the first failure is kept and answered by
+    // finishHex, so a caller checks once.
     void update(const void* data, std::size_t size);
     // Lower-case hex of everything given so far; the digest starts over afterwards.
-    std::string finishHex();
+    Result<std::string> finishHex();
 
 private:
+    void restart();
+
     struct ContextFree {
         void operator()(evp_md_ctx_st* context) const;
     };
     std::unique_ptr<evp_md_ctx_st, ContextFree> m_context;
+    std::optional<Failure> m_failure;
 };
 
 } // namespace tolvane

@@ -4,6 +4,7 @@
 #include "core/transfer/download_job.h"
 
 #include <iostream>
+#include <optional>
 
 namespace tolvane {
 
@@ -18,6 +19,9 @@ public:
     virtual void showMessage(MessageId id) = 0;
     // Runs the transfer; any failure has been reported to the operator when this returns Cancel.
     virtual TransferResult runTransfer(const DownloadJob& job) = 0;
+    // The message the last transfer showed the operator on its own (a progress window telling of
+    // a worker error), if any, so that whoever passes the operator on knows every message shown.
+    virtual std::optional<MessageId> lastTransferMessage() const { return std::nullopt; }
     // Where the image decoder's diagnostic lines go; the operator never sees them in a window.
     virtual std::ostream& diagnostics() { return std::cout; }
 };

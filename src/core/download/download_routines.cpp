@@ -1,8 +1,8 @@
 #include "core/download/download_routines.h"
 
-#include "core/base/regular_file.h"
-
 #include "core/base/byte_order.h"
+#include "core/base/regular_file.h"
+#include "core/base/temporary_file.h"
 #include "core/image/identity_area.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
@@ -14,9 +14,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <span>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,99 +59,68 @@ TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& targe
     return op.runTransfer(makeJob(TypeCode::FirmwareVersion, target, payload.data(), 4));
 }
 
+// Reads the version of the chosen file, never of a copy, has the recorder check it, then sends the
+// image; shows the message for a version that cannot be read. An application-only image's version
+// is announced as the recorder takes it. Answers whether the image itself was sent, however that
+// ended.
+bool sendCheckedImage(DownloadOperator& op, const DownloadTarget& target,
+                      const std::string& imagePath, bool applicationOnly,
+                      std::span<const std::uint8_t> image, RoutineOutcome& outcome)
+{
+    std::int32_t version = readImageVersion(imagePath, applicationOnly, op.diagnostics());
+    if (applicationOnly)
+        version = announcedApplicationVersion(version);
+    if (reportVersionFailure(op, version))
+        return false;
+    outcome.version = version;
+    if (runVersionCheck(op, target, version) != TransferResult::Ok)
+        return false;
+    const std::uint32_t typeCode =
+        applicationOnly ? TypeCode::ApplicationImage : TypeCode::IntegratedImage;
+    outcome.succeeded =
+        op.runTransfer(makeJob(typeCode, target, image.data(), image.size())) == TransferResult::Ok;
+    return true;
+}
+
 // Maps the chosen file read-only; shows 126 for a file too large to announce, 114 otherwise.
 // Nothing here reads the mapping: only the kernel does, copying it into the socket, and a file cut
 // short meanwhile makes that send fail with EFAULT (error 7) where a read would raise SIGBUS.
 const std::uint8_t* mapForSending(DownloadOperator& op, MappedFile& file, const std::string& path)
 {
-    const std::uint8_t* bytes = file.open(path, 0, 0, true);
-    if (bytes != nullptr && file.viewLength() <= LargestPayload)
-        return bytes;
+    const auto bytes = file.open(path, 0, 0, true);
+    if (bytes && file.viewLength() <= LargestPayload)
+        return *bytes;
     // A failed map leaves the file open, so its length still tells why.
     op.showMessage(file.length() > LargestPayload ? MessageId::PayloadTooLarge
                                                   : MessageId::CannotOpenImageFile);
     return nullptr;
 }
 
-// A private copy of the chosen image, deleted when it goes out of scope. The copy is created with
-// mkstemp (mode 0600) in the system's temporary folder, so no other user can predict or read it.
-class TemporaryCopy {
-public:
-    TemporaryCopy() = default;
-    ~TemporaryCopy()
-    {
-        if (m_file >= 0)
-            ::close(m_file);
+// A private copy of the chosen image in the system's temporary folder, as a descriptor for a
+// mapping to own. The copy is a TemporaryFile (mode 0600) that never gets a name, or loses it at
+// once, so nothing is left behind however the program ends (an interrupted batch, a kill).
+Result<int> privateCopy(const std::string& source)
+{
+    const char* variable = std::getenv("TMPDIR");
+    const std::string folder = (variable != nullptr && *variable != '\0') ? variable : "/tmp";
+    auto copy = TemporaryFile::create(folder, "tolvane-image-");
+    if (!copy)
+        return copy.failure();
+    copy->dropName();
+    RegularFile in;
+    if (auto opened = in.open(source); !opened)
+        return opened.failure();
+    std::array<std::uint8_t, 64 * 1024> buffer{};
+    for (;;) {
+        const auto got = in.read(buffer.data(), buffer.size());
+        if (!got)
+            return got.failure();
+        if (*got == 0)
+            return copy->release();
+        if (auto written = copy->write(buffer.data(), *got); !written)
+            return written.failure();
     }
-    TemporaryCopy(const TemporaryCopy&) = delete;
-    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
-
-    // Creates the copy; false when it could not be made whole. The copy has no name, so nothing
-    // is left behind however the program ends (an interrupted batch, a kill).
-    bool create(const std::string& source)
-    {
-        const char* variable = std::getenv("TMPDIR");
-        const std::string folder = (variable != nullptr && *variable != '\0') ? variable : "/tmp";
-        m_file = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (m_file < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
-            // A file system without unnamed files: a named one, unlinked at once.
-            std::string name = folder + "/tolvane-image-XXXXXX";
-            m_file = ::mkostemp(name.data(), O_CLOEXEC);
-            if (m_file >= 0)
-                ::unlink(name.c_str());
-        }
-        return m_file >= 0 && copyFrom(source);
-    }
-
-    // Hands the descriptor over to a mapping, which closes it.
-    int release()
-    {
-        const int file = m_file;
-        m_file = -1;
-        return file;
-    }
-
-private:
-    bool copyFrom(const std::string& source)
-    {
-        const int in = openRegularFile(source, O_RDONLY);
-        if (in < 0)
-            return false;
-        std::array<std::uint8_t, 64 * 1024> buffer{};
-        bool ok = true;
-        for (;;) {
-            const ssize_t got = ::read(in, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                ok = got == 0;
-                break;
-            }
-            if (!writeAll(buffer.data(), static_cast<std::size_t>(got))) {
-                ok = false;
-                break;
-            }
-        }
-        ::close(in);
-        return ok;
-    }
-
-    bool writeAll(const std::uint8_t* bytes, std::size_t size)
-    {
-        while (size > 0) {
-            const ssize_t put = ::write(m_file, bytes, size);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return false;
-            bytes += put;
-            size -= static_cast<std::size_t>(put);
-        }
-        return true;
-    }
-
-    int m_file = -1;
-};
+}
 
 // Writes the chosen fields of the unit's identity into the copy through its descriptor, not
 // through the mapping: a copy cut short meanwhile then fails here instead of raising SIGBUS.
@@ -169,6 +138,35 @@ bool patchIdentity(int file, const UnitIdentity& identity, MacPair mac)
         writeIdentitySerial(area.data(), identity.serialNumber);
     return ::pwrite(file, area.data(), area.size(), IdentityAreaOffset) ==
            static_cast<ssize_t>(area.size());
+}
+
+// Copies the chosen image, maps the copy and writes the unit's identity into it; shows 114, 115 or
+// 126 for what goes wrong. The mapping owns the copy's descriptor, so the copy goes with it.
+const std::uint8_t* mapPatchedCopy(DownloadOperator& op, MappedFile& file,
+                                   const std::string& imagePath, const UnitIdentity& identity,
+                                   MacPair mac)
+{
+    const auto copy = privateCopy(imagePath);
+    const auto image = copy ? file.map(*copy, 0, 0, true) : Result<std::uint8_t*>(copy.failure());
+    if (!image) {
+        op.showMessage(MessageId::CannotOpenImageFile);
+        return nullptr;
+    }
+    const std::uint64_t length = file.viewLength();
+    if (length < IdentityAreaEnd) {
+        op.showMessage(MessageId::InvalidFileSize);
+        return nullptr;
+    }
+    if (length > LargestPayload) {
+        // The chosen file grew while it was being copied.
+        op.showMessage(MessageId::PayloadTooLarge);
+        return nullptr;
+    }
+    if (!patchIdentity(file.descriptor(), identity, mac)) {
+        op.showMessage(MessageId::CannotOpenImageFile);
+        return nullptr;
+    }
+    return *image;
 }
 
 RoutineOutcome sendMacAndSerial(DownloadOperator& op, const DownloadTarget& target,
@@ -209,18 +207,7 @@ RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string&
     if (image == nullptr)
         return outcome;
     // What is sent is what is mapped, even if the file changes size meanwhile.
-    const std::uint64_t length = file.viewLength();
-
-    const std::int32_t version =
-        announcedApplicationVersion(readImageVersion(imagePath, true, op.diagnostics()));
-    if (reportVersionFailure(op, version))
-        return outcome;
-    outcome.version = version;
-
-    if (runVersionCheck(op, target, version) != TransferResult::Ok)
-        return outcome;
-    outcome.succeeded = op.runTransfer(makeJob(TypeCode::ApplicationImage, target, image,
-                                               length)) == TransferResult::Ok;
+    sendCheckedImage(op, target, imagePath, true, {image, file.viewLength()}, outcome);
     return outcome;
 }
 
@@ -242,47 +229,18 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
         return outcome;
     }
 
-    // Declared before the mapping, so the mapping is closed before the copy is deleted.
-    TemporaryCopy copy;
-    MappedFile file;
-    const std::uint8_t* image = nullptr;
-    if (copy.create(imagePath))
-        image = file.map(copy.release(), 0, 0, true);
-    if (image == nullptr) {
-        op.showMessage(MessageId::CannotOpenImageFile);
-        return outcome;
-    }
-    const std::uint64_t length = file.viewLength();
-    if (length < IdentityAreaEnd) {
-        op.showMessage(MessageId::InvalidFileSize);
-        return outcome;
-    }
-    if (length > LargestPayload) {
-        // The chosen file grew while it was being copied.
-        op.showMessage(MessageId::PayloadTooLarge);
-        return outcome;
-    }
-
     MacPair pair;
     if (identity.sendMac)
         pair = splitMacAddress(identity.macText);
-    if (!patchIdentity(file.descriptor(), identity, pair)) {
-        op.showMessage(MessageId::CannotOpenImageFile);
+    MappedFile file;
+    const std::uint8_t* image = mapPatchedCopy(op, file, imagePath, identity, pair);
+    if (image == nullptr)
         return outcome;
-    }
 
-    // The version is read from the chosen file, never from the copy.
-    const std::int32_t version = readImageVersion(imagePath, false, op.diagnostics());
-    if (reportVersionFailure(op, version))
-        return outcome;
-    outcome.version = version;
-
-    if (runVersionCheck(op, target, version) != TransferResult::Ok)
-        return outcome;
-    outcome.succeeded = op.runTransfer(makeJob(TypeCode::IntegratedImage, target, image, length)) ==
-                        TransferResult::Ok;
+    const bool sent =
+        sendCheckedImage(op, target, imagePath, false, {image, file.viewLength()}, outcome);
     // The unit has been given this address whether or not the image itself arrived.
-    if (identity.sendMac && identity.autoIncrease)
+    if (sent && identity.sendMac && identity.autoIncrease)
         outcome.advancedMac = formatMacAddress(advanceMacAddress(pair));
     return outcome;
 }
@@ -310,13 +268,14 @@ RoutineOutcome downloadPtzImage(DownloadOperator& op, const std::string& imagePa
     // with SIGBUS. One byte more than an image holds shows a file that is too long.
     RegularFile file;
     std::vector<std::uint8_t> image(PtzImage::FileSize + 1);
-    const long long got = file.open(imagePath) ? file.readAt(0, image.data(), image.size()) : -1;
+    const auto got = file.open(imagePath) ? file.readAt(0, image.data(), image.size())
+                                          : Result<std::size_t>(std::size_t{0});
     // An empty file is one that cannot be opened as an image, as it cannot be mapped.
-    if (got <= 0) {
+    if (!got || *got == 0) {
         op.showMessage(MessageId::CannotOpenImageFile);
         return outcome;
     }
-    if (!PtzImage::IsValidFile(image.data(), static_cast<std::uint64_t>(got))) {
+    if (!PtzImage::IsValidFile(image.data(), *got)) {
         op.showMessage(MessageId::InvalidPtzImage);
         return outcome;
     }

@@ -24,17 +24,14 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-std::nullopt_t refuse(std::string* why, const char* reason)
+Failure refuse(const char* reason)
 {
-    if (why)
-        *why = reason;
-    return std::nullopt;
+    return {0, reason};
 }
 
 } // namespace
 
-std::optional<std::string> parseIpv4Address(std::string_view text, AddressForm form,
-                                            std::string* why)
+Result<std::string> parseIpv4Address(std::string_view text, AddressForm form)
 {
     if (form == AddressForm::Lenient)
         text = trimmed(text);
@@ -45,35 +42,34 @@ std::optional<std::string> parseIpv4Address(std::string_view text, AddressForm f
         const std::string_view digits = text.substr(0, dot);
         const auto octet = parseDecimal(digits, 255, 3);
         if (!octet || parts == 4)
-            return refuse(why, NotAnAddress);
+            return refuse(NotAnAddress);
         // Some resolvers read "010" as octal 8: refuse rather than guess which unit is meant.
         if (form == AddressForm::Strict && digits.size() > 1 && digits[0] == '0')
-            return refuse(why, "an address with a leading zero in a number");
+            return refuse("an address with a leading zero in a number");
         plain += (parts++ > 0 ? "." : "") + std::to_string(*octet);
         if (dot == std::string_view::npos)
             break;
         text.remove_prefix(dot + 1);
     }
     if (parts != 4)
-        return refuse(why, NotAnAddress);
+        return refuse(NotAnAddress);
     return plain;
 }
 
-std::optional<std::string> parseRecorderAddress(std::string_view text, AddressForm form,
-                                                std::string* why)
+Result<std::string> parseRecorderAddress(std::string_view text, AddressForm form)
 {
-    auto address = parseIpv4Address(text, form, why);
+    auto address = parseIpv4Address(text, form);
     if (!address)
-        return std::nullopt;
+        return address;
     if (*address == "0.0.0.0")
-        return refuse(why, "not a recorder address (0.0.0.0 means this machine)");
+        return refuse("not a recorder address (0.0.0.0 means this machine)");
     const auto first = parseDecimal(address->substr(0, address->find('.')), 255);
     if (first && *first >= 224)
-        return refuse(why, "not a recorder address (multicast, reserved or broadcast)");
+        return refuse("not a recorder address (multicast, reserved or broadcast)");
     return address;
 }
 
-std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* why)
+Result<DownloadTarget> parseTarget(std::string_view text)
 {
     DownloadTarget target;
     target.port = DefaultPort;
@@ -84,18 +80,18 @@ std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* wh
         // Any count of digits is a number; only what is not one gets the general message.
         const auto port = parseDecimal(digits, 65535);
         if (!port && port.failure().error != ERANGE)
-            return refuse(why, NotAnAddress);
+            return refuse(NotAnAddress);
         // Refused as the address's numbers are: equal targets must have equal text.
         if (digits.size() > 1 && digits[0] == '0')
-            return refuse(why, "a port with a leading zero");
+            return refuse("a port with a leading zero");
         if (!port || *port == 0)
-            return refuse(why, "the port must be 1 to 65535");
+            return refuse("the port must be 1 to 65535");
         target.port = static_cast<std::uint16_t>(*port);
     }
-    auto address = parseRecorderAddress(host, AddressForm::Strict, why);
+    auto address = parseRecorderAddress(host, AddressForm::Strict);
     if (!address)
-        return std::nullopt;
-    target.address = std::move(*address);
+        return address.failure();
+    target.address = std::move(address).value();
     return target;
 }
 

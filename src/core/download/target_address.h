@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "core/download/download_routines.h"
 
 #include <cstdint>
@@ -17,17 +18,16 @@ inline constexpr std::uint16_t DefaultPort = 5000;
 // answer is the plain form all the same ("192.168.000.001" gives "192.168.0.1").
 enum class AddressForm { Strict, Lenient };
 
-// The plain dotted-quad form of an IPv4 address, or nothing with the reason in *why.
-std::optional<std::string> parseIpv4Address(std::string_view text, AddressForm form,
-                                            std::string* why = nullptr);
+// The plain dotted-quad form of an IPv4 address, or a failure whose text says what is wrong, as
+// the command line shows it.
+Result<std::string> parseIpv4Address(std::string_view text, AddressForm form);
 // The address of one recorder: as above, and neither 0.0.0.0 (no host) nor from 224.0.0.0 up
 // (multicast, reserved and broadcast).
-std::optional<std::string> parseRecorderAddress(std::string_view text, AddressForm form,
-                                                std::string* why = nullptr);
+Result<std::string> parseRecorderAddress(std::string_view text, AddressForm form);
 
 // "HOST[:PORT]": a recorder address in the strict form and a port 1-65535 without leading zeros,
 // DefaultPort when none is given.
-std::optional<DownloadTarget> parseTarget(std::string_view text, std::string* why = nullptr);
+Result<DownloadTarget> parseTarget(std::string_view text);
 // "HOST:PORT".
 std::string targetText(const DownloadTarget& target);
 

@@ -2,6 +2,7 @@
 
 #include "core/base/byte_order.h"
 #include "core/base/regular_file.h"
+#include "core/image/image_layout.h"
 
 #include <sys/mman.h>
 #include <zlib.h>
@@ -19,54 +20,16 @@ namespace tolvane {
 
 namespace {
 
-constexpr std::uint64_t HeaderOffset = 0x1CF80;
-constexpr std::uint64_t MemberOffset = 0x1D000;
-constexpr std::uint64_t ApplicationOnlyShift = 0x10000;
-constexpr std::size_t HeaderSize = 60;
-constexpr std::size_t OutputCapacity = 4 * 1024 * 1024;
 constexpr std::string_view VersionTag = "$version: ";
 
 constexpr const char* FormatViolated = "invalid compressed data--format violated\n";
 
-// Where the image's bytes come from: an open file, or bytes already in memory.
-class ImageSource {
-public:
-    virtual ~ImageSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // Exactly count bytes at offset; false on a read error or an early end.
-    virtual bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) = 0;
-};
-
-class FileSource final : public ImageSource {
-public:
-    explicit FileSource(RegularFile& file) : m_file(file) {}
-    std::uint64_t size() const override { return m_file.size(); }
-    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) override
-    {
-        return m_file.readAt(offset, out, count) == static_cast<long long>(count);
-    }
-
-private:
-    RegularFile& m_file;
-};
-
-class SpanSource final : public ImageSource {
-public:
-    explicit SpanSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
-    std::uint64_t size() const override { return m_bytes.size(); }
-    bool readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) override
-    {
-        if (count == 0)
-            return true;
-        if (offset > m_bytes.size() || count > m_bytes.size() - offset)
-            return false;
-        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(offset), count, out);
-        return true;
-    }
-
-private:
-    std::span<const std::uint8_t> m_bytes;
-};
+// Exactly count bytes at offset; false on a read error or an early end.
+bool readExactly(ByteSource& image, std::uint64_t offset, std::uint8_t* out, std::size_t count)
+{
+    const auto got = image.readAt(offset, out, count);
+    return got && *got == count;
+}
 
 // Bytes of the gzip member, read from the image a block at a time, so a member length that is
 // garbage costs no more memory than one block.
@@ -74,7 +37,7 @@ class MemberReader {
 public:
     static constexpr std::size_t BlockSize = 64 * 1024;
 
-    MemberReader(ImageSource& image, std::uint64_t offset, std::uint64_t size)
+    MemberReader(ByteSource& image, std::uint64_t offset, std::uint64_t size)
         : m_image(image), m_offset(offset), m_size(size), m_block(new std::uint8_t[BlockSize])
     {
     }
@@ -89,7 +52,7 @@ public:
             std::min<std::uint64_t>(BlockSize, index < m_size ? m_size - index : 0));
         m_blockStart = index;
         m_blockLength = 0;
-        if (!m_image.readAt(m_offset + index, m_block.get(), count))
+        if (!readExactly(m_image, m_offset + index, m_block.get(), count))
             return false;
         m_blockLength = count;
         return true;
@@ -110,11 +73,11 @@ public:
 
     bool read(std::uint64_t index, std::uint8_t* out, std::size_t count)
     {
-        return m_image.readAt(m_offset + index, out, count);
+        return readExactly(m_image, m_offset + index, out, count);
     }
 
 private:
-    ImageSource& m_image;
+    ByteSource& m_image;
     std::uint64_t m_offset;
     std::uint64_t m_size;
     std::unique_ptr<std::uint8_t[]> m_block;
@@ -373,12 +336,9 @@ std::optional<std::int32_t> findVersionTag(std::span<const std::uint8_t> decoded
     const auto at = static_cast<std::size_t>(tag - decoded.begin()) + VersionTag.size();
     if (!convertVersionNumbers(decoded.subspan(at), numbers))
         return std::nullopt;
-    const std::uint32_t version =
-        ((static_cast<std::uint32_t>(numbers[0]) * 256u + static_cast<std::uint32_t>(numbers[1])) *
-             256u +
-         static_cast<std::uint32_t>(numbers[2])) *
-        256u;
-    return static_cast<std::int32_t>(version);
+    return packVersion(static_cast<std::uint32_t>(numbers[0]),
+                       static_cast<std::uint32_t>(numbers[1]),
+                       static_cast<std::uint32_t>(numbers[2]));
 }
 
 Failure invalidImage(const std::string& name, const char* what)
@@ -387,31 +347,32 @@ Failure invalidImage(const std::string& name, const char* what)
 }
 
 // The version of the image in source, named name in failures.
-Result<std::int32_t> readVersionFrom(ImageSource& source, const std::string& name,
+Result<std::int32_t> readVersionFrom(ByteSource& source, const std::string& name,
                                      bool applicationOnly, std::ostream& diagnostics)
 {
     const std::uint64_t imageSize = source.size();
     const std::uint64_t shift = applicationOnly ? ApplicationOnlyShift : 0;
-    const std::uint64_t headerOffset = HeaderOffset - shift;
-    const std::uint64_t memberOffset = MemberOffset - shift;
+    const std::uint64_t headerOffset = VersionHeaderOffset - shift;
+    const std::uint64_t memberOffset = VersionMemberOffset - shift;
 
     // A header or member that lies past the end of the image makes it invalid.
-    std::uint8_t header[HeaderSize];
-    if (headerOffset + HeaderSize > imageSize || !source.readAt(headerOffset, header, HeaderSize))
+    std::uint8_t header[VersionHeaderSize];
+    if (headerOffset + VersionHeaderSize > imageSize ||
+        !readExactly(source, headerOffset, header, VersionHeaderSize))
         return invalidImage(name, "no image header");
     const std::uint64_t memberLength = loadLe32(header);
     if (memberOffset + memberLength > imageSize)
         return invalidImage(name, "the compressed member runs past the end of the file");
 
     try {
-        const OutputBuffer output(OutputCapacity);
+        const OutputBuffer output(LargestVersionText);
         if (output.data() == nullptr)
             return Failure{ENOMEM, name, MessageId::OutOfMemoryReadingImage};
         std::size_t produced = 0;
         {
             MemberReader member(source, memberOffset, memberLength);
-            if (decodeGzipMember(member, output.data(), OutputCapacity, produced, diagnostics) !=
-                Decoded::Ok)
+            if (decodeGzipMember(member, output.data(), LargestVersionText, produced,
+                                 diagnostics) != Decoded::Ok)
                 return invalidImage(name, "the compressed member does not decode");
         }
         const auto version = findVersionTag({output.data(), produced});
@@ -429,26 +390,23 @@ Result<std::int32_t> readVersion(const std::string& path, bool applicationOnly,
                                  std::ostream& diagnostics)
 {
     RegularFile file;
-    if (!file.open(path)) {
-        Failure failure = file.failure();
+    if (auto opened = file.open(path); !opened) {
+        Failure failure = opened.failure();
         failure.message = MessageId::InvalidData;
         return failure;
     }
-    FileSource source(file);
-    return readVersionFrom(source, path, applicationOnly, diagnostics);
+    return readVersionFrom(file, path, applicationOnly, diagnostics);
 }
 
 Result<std::int32_t> readVersion(std::span<const std::uint8_t> image, bool applicationOnly,
                                  std::ostream& diagnostics, const std::string& name)
 {
-    SpanSource source(image);
+    MemoryBytes source(image);
     return readVersionFrom(source, name, applicationOnly, diagnostics);
 }
 
-std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
-                              std::ostream& diagnostics)
+std::int32_t versionNumberOf(const Result<std::int32_t>& version)
 {
-    const auto version = readVersion(path, applicationOnly, diagnostics);
     if (version)
         return *version;
     switch (version.failure().message.value_or(MessageId::InvalidData)) {
@@ -458,19 +416,10 @@ std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
     }
 }
 
-std::int32_t announcedApplicationVersion(std::int32_t version)
+std::int32_t readImageVersion(const std::string& path, bool applicationOnly,
+                              std::ostream& diagnostics)
 {
-    const auto bits = static_cast<std::uint32_t>(version);
-    if ((bits >> 16) != 0x0307u)
-        return version;
-    return static_cast<std::int32_t>((bits & 0xFF00FFFFu) + 0x00050000u);
-}
-
-std::string formatVersion(std::int32_t version)
-{
-    const auto bits = static_cast<std::uint32_t>(version);
-    return std::to_string(bits >> 24) + "." + std::to_string((bits >> 16) & 0xFFu) + "." +
-           std::to_string((bits >> 8) & 0xFFu);
+    return versionNumberOf(readVersion(path, applicationOnly, diagnostics));
 }
 
 } // namespace tolvane

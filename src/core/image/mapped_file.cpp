@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include <fcntl.h>
@@ -22,11 +21,6 @@ std::uint64_t allocationGranularity()
     return pageSize > 0 ? static_cast<std::uint64_t>(pageSize) : 4096u;
 }
 
-std::string systemError(const std::string& call, const std::string& path, int error)
-{
-    return call + " " + path + ": " + std::strerror(error);
-}
-
 } // namespace
 
 MappedFile::~MappedFile()
@@ -34,22 +28,23 @@ MappedFile::~MappedFile()
     close();
 }
 
-std::uint8_t* MappedFile::open(const std::string& path, std::uint32_t offset, std::uint32_t length,
-                               bool readOnly, const char* mappingName)
+Result<std::uint8_t*> MappedFile::open(const std::string& path, std::uint32_t offset,
+                                       std::uint32_t length, bool readOnly, const char* mappingName)
 {
     // A file left open by a failed map is closed as well, so no descriptor is ever lost.
     close();
 
-    const int file = openRegularFile(path, readOnly ? O_RDONLY : O_RDWR, &m_error);
-    if (file < 0)
-        return nullptr;
-    m_file = file;
+    const auto file = openRegularFile(path, readOnly ? O_RDONLY : O_RDWR);
+    if (!file)
+        return file.failure();
+    m_file = *file;
     m_path = path;
-    return map(file, offset, length, readOnly, mappingName);
+    return map(*file, offset, length, readOnly, mappingName);
 }
 
-std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t length, bool readOnly,
-                              const char* /*mappingName: POSIX mappings have no names*/)
+Result<std::uint8_t*> MappedFile::map(int file, std::uint32_t offset, std::uint32_t length,
+                                      bool readOnly,
+                                      const char* /*mappingName: POSIX mappings have no names*/)
 {
     unmap();
     if (file != m_file) {
@@ -59,30 +54,26 @@ std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t leng
         m_path.clear();
     }
     const std::string name = m_path.empty() ? "descriptor " + std::to_string(file) : m_path;
-    m_error.clear();
-    if (m_file < 0) {
-        m_error = "no file to map";
-        return nullptr;
-    }
+    if (m_file < 0)
+        return Failure{EBADF, "no file to map"};
 
-    const std::uint64_t wanted = checkedRange(name, offset, length);
-    if (wanted == 0)
-        return nullptr;
+    const auto checked = checkedRange(name, offset, length);
+    if (!checked)
+        return checked.failure();
+    const std::uint64_t wanted = *checked;
 
     const std::uint64_t granularity = allocationGranularity();
     const std::uint64_t alignedStart = offset / granularity * granularity;
     const std::uint64_t delta = offset - alignedStart;
     const std::uint64_t mappedLength = delta + wanted;
     if (mappedLength > std::numeric_limits<std::size_t>::max())
-        return nullptr;
+        return Failure{EFBIG, name + ": too large to map"};
 
     const int protection = readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
     void* start = ::mmap(nullptr, static_cast<std::size_t>(mappedLength), protection, MAP_SHARED,
                          m_file, static_cast<off_t>(alignedStart));
-    if (start == MAP_FAILED) {
-        m_error = systemError("mmap", name, errno);
-        return nullptr;
-    }
+    if (start == MAP_FAILED)
+        return Failure{errno, "mmap " + name};
 
     m_mappingStart = start;
     m_mappingLength = static_cast<std::size_t>(mappedLength);
@@ -91,34 +82,24 @@ std::uint8_t* MappedFile::map(int file, std::uint32_t offset, std::uint32_t leng
     return m_view;
 }
 
-std::uint64_t MappedFile::checkedRange(const std::string& name, std::uint32_t offset,
-                                       std::uint32_t length)
+Result<std::uint64_t> MappedFile::checkedRange(const std::string& name, std::uint32_t offset,
+                                               std::uint32_t length)
 {
     struct stat info {};
-    if (::fstat(m_file, &info) != 0) {
-        m_error = systemError("fstat", name, errno);
-        return 0;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        m_error = name + " is not a regular file";
-        return 0;
-    }
+    if (::fstat(m_file, &info) != 0)
+        return Failure{errno, "fstat " + name};
+    if (!S_ISREG(info.st_mode))
+        return Failure{0, name + " is not a regular file"};
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
-    if (fileSize == 0) {
-        m_error = name + " is empty";
-        return 0;
-    }
+    if (fileSize == 0)
+        return Failure{0, name + " is empty"};
     // Pages past the end of the file fault when touched, so the range must lie inside the file.
     const std::uint64_t wanted = length != 0 || offset >= fileSize ? length : fileSize - offset;
-    if (offset >= fileSize || offset + wanted > fileSize) {
-        m_error =
-            name + ": range past the end of the file (" + std::to_string(fileSize) + " bytes)";
-        return 0;
-    }
-    if (wanted > std::numeric_limits<std::uint32_t>::max()) {
-        m_error = name + ": too large to map (" + std::to_string(fileSize) + " bytes)";
-        return 0;
-    }
+    if (offset >= fileSize || offset + wanted > fileSize)
+        return Failure{0, name + ": range past the end of the file (" + std::to_string(fileSize) +
+                              " bytes)"};
+    if (wanted > std::numeric_limits<std::uint32_t>::max())
+        return Failure{0, name + ": too large to map (" + std::to_string(fileSize) + " bytes)"};
     return wanted;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/failure.h"
+
 #include <cstdint>
 #include <string>
 
@@ -15,12 +17,14 @@ public:
     MappedFile& operator=(const MappedFile&) = delete;
 
     // Opens path and maps [offset, offset + length); a length of 0 means up to the end of the file.
-    // Returns the byte at offset, or nullptr. mappingName exists for platforms that name mappings.
-    std::uint8_t* open(const std::string& path, std::uint32_t offset = 0, std::uint32_t length = 0,
-                       bool readOnly = true, const char* mappingName = nullptr);
+    // Answers the byte at offset, or why not, with the path and the system's reason. A file that
+    // opened stays open after a failed map. mappingName exists for platforms that name mappings.
+    Result<std::uint8_t*> open(const std::string& path, std::uint32_t offset = 0,
+                               std::uint32_t length = 0, bool readOnly = true,
+                               const char* mappingName = nullptr);
     // Maps a range of an already open descriptor, which the object then owns.
-    std::uint8_t* map(int file, std::uint32_t offset, std::uint32_t length, bool readOnly,
-                      const char* mappingName = nullptr);
+    Result<std::uint8_t*> map(int file, std::uint32_t offset, std::uint32_t length, bool readOnly,
+                              const char* mappingName = nullptr);
     void unmap();
     void close();
 
@@ -30,21 +34,19 @@ public:
     std::uint8_t* view() const { return m_view; }
     std::uint32_t viewLength() const { return m_viewLength; }
     int descriptor() const { return m_file; }
-    // Why the last open or map gave nullptr, with the path and errno text; empty after success.
-    const std::string& errorText() const { return m_error; }
 
 private:
     // The length of the view [offset, offset + length) of the open file, length 0 meaning up to
-    // its end; 0, with m_error set, when the range does not lie inside a non-empty regular file.
-    std::uint64_t checkedRange(const std::string& name, std::uint32_t offset, std::uint32_t length);
+    // its end, when the range lies inside a non-empty regular file.
+    Result<std::uint64_t> checkedRange(const std::string& name, std::uint32_t offset,
+                                       std::uint32_t length);
 
     std::uint8_t* m_view = nullptr;
     std::uint32_t m_viewLength = 0;
     void* m_mappingStart = nullptr; // start of the page-aligned mapping behind the view
     std::size_t m_mappingLength = 0;
     int m_file = -1;
-    std::string m_path; // for error texts; empty for a descriptor mapped directly
-    std::string m_error;
+    std::string m_path; // for failures; empty for a descriptor mapped directly
 };
 
 } // namespace tolvane

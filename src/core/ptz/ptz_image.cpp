@@ -137,39 +137,32 @@ int PtzImage::UsedSlotCount() const
     return used;
 }
 
-int PtzImage::WriteFile(const std::string& path)
+Result<void> PtzImage::write(const std::string& path)
 {
-    m_lastError.clear();
     UpdateChecksum();
-    return writeFileAtomically(path, m_bytes, &m_lastError) ? 1 : 0;
+    return writeFileAtomically(path, m_bytes);
 }
 
-int PtzImage::ReadFile(const std::string& path)
+Result<void> PtzImage::read(const std::string& path)
 {
-    m_lastError.clear();
     RegularFile file;
-    if (!file.open(path, &m_lastError))
-        return 0;
+    if (auto opened = file.open(path); !opened)
+        return opened;
     // Into a buffer first: a short file must not leave half of it mixed into the image.
     auto buffer = std::make_unique<std::array<std::uint8_t, FileSize>>();
-    const long long got = file.read(buffer->data(), buffer->size());
-    if (got < 0) {
-        m_lastError = file.errorText();
-        return 0;
-    }
-    return ReadBytes({buffer->data(), static_cast<std::size_t>(got)}, path);
+    const auto got = file.read(buffer->data(), buffer->size());
+    if (!got)
+        return got.failure();
+    return readBytes({buffer->data(), *got}, path);
 }
 
-int PtzImage::ReadBytes(std::span<const std::uint8_t> bytes, const std::string& name)
+Result<void> PtzImage::readBytes(std::span<const std::uint8_t> bytes, const std::string& name)
 {
-    m_lastError.clear();
-    if (bytes.size() < FileSize) {
-        m_lastError = name + ": " + std::to_string(bytes.size()) + " bytes, a PTZ image has " +
-                      std::to_string(FileSize);
-        return 0;
-    }
+    if (bytes.size() < FileSize)
+        return Failure{0, name + ": " + std::to_string(bytes.size()) + " bytes, a PTZ image has " +
+                              std::to_string(FileSize)};
     std::copy_n(bytes.begin(), FileSize, m_bytes.begin());
-    return 1;
+    return {};
 }
 
 } // namespace tolvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "core/ptz/ptz_protocol.h"
 
 #include <array>
@@ -10,7 +11,7 @@
 namespace tolvane {
 
 // A PTZ image: a checksum word and 36 protocol slots, byte for byte a .bin file. An empty slot is
-// 1796 bytes of 0xFF (number -1). Operations return nonzero on success.
+// 1796 bytes of 0xFF (number -1). Operations on the slots return nonzero on success.
 class PtzImage {
 public:
     static constexpr int SlotCount = 36;
@@ -38,20 +39,23 @@ public:
     int UsedSlotCount() const;
 
     // Updates the checksum and replaces the file atomically.
-    int WriteFile(const std::string& path);
-    // Reads a 64660-byte file; on any failure the image stays as it was.
-    int ReadFile(const std::string& path);
-    // The same from a file's bytes, named `name` in LastError(): the first 64660 of them, the
-    // rest left out as ReadFile leaves it.
-    int ReadBytes(std::span<const std::uint8_t> bytes, const std::string& name = "PTZ image");
-    // What the last failed ReadFile or WriteFile ran into, with the system's error text.
-    const std::string& LastError() const { return m_lastError; }
+    Result<void> write(const std::string& path);
+    // Reads a 64660-byte file; on any failure the image stays as it was. A failure names the file
+    // and, where the system gave one, its reason.
+    Result<void> read(const std::string& path);
+    // The same from a file's bytes, named `name` in a failure: the first 64660 of them, the rest
+    // left out as read() leaves it.
+    Result<void> readBytes(std::span<const std::uint8_t> bytes,
+                           const std::string& name = "PTZ image");
+
+    // write and read, answering nonzero on success.
+    int WriteFile(const std::string& path) { return write(path) ? 1 : 0; }
+    int ReadFile(const std::string& path) { return read(path) ? 1 : 0; }
 
     const std::array<std::uint8_t, FileSize>& Bytes() const { return m_bytes; }
 
 private:
     std::array<std::uint8_t, FileSize> m_bytes;
-    std::string m_lastError;
 };
 
 } // namespace tolvane

@@ -26,67 +26,41 @@ std::array<std::uint8_t, PdbHeaderSize> encodeHeader(std::int32_t count)
     return header;
 }
 
-// Where a .pdb file's bytes come from: the file, or bytes already in memory. Both are read front
-// to back.
-class PdbSource {
+// Reads a source front to back, telling a read error from an early end.
+class SourceReader {
 public:
-    virtual ~PdbSource() = default;
-    virtual std::uint64_t size() const = 0;
-    // Up to count bytes, fewer only at the end; -1 on a read error, said by errorText().
-    virtual long long read(std::uint8_t* out, std::size_t count) = 0;
-    virtual std::string errorText() const = 0;
-};
-
-class FileSource final : public PdbSource {
-public:
-    explicit FileSource(RegularFile& file) : m_file(file) {}
-    std::uint64_t size() const override { return m_file.size(); }
-    long long read(std::uint8_t* out, std::size_t count) override
+    explicit SourceReader(ByteSource& source) : m_source(source) {}
+    // Exactly count bytes: true, false at an early end, or the read failure.
+    Result<bool> next(std::uint8_t* out, std::size_t count)
     {
-        return m_file.read(out, count);
+        const auto got = m_source.readAt(m_position, out, count);
+        if (!got)
+            return got.failure();
+        m_position += *got;
+        return *got == count;
     }
-    std::string errorText() const override { return m_file.errorText(); }
 
 private:
-    RegularFile& m_file;
+    ByteSource& m_source;
+    std::uint64_t m_position = 0;
 };
 
-class BytesSource final : public PdbSource {
-public:
-    explicit BytesSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
-    std::uint64_t size() const override { return m_bytes.size(); }
-    long long read(std::uint8_t* out, std::size_t count) override
-    {
-        const std::size_t n = std::min(count, m_bytes.size() - m_position);
-        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_position), n, out);
-        m_position += n;
-        return static_cast<long long>(n);
-    }
-    std::string errorText() const override { return {}; }
-
-private:
-    std::span<const std::uint8_t> m_bytes;
-    std::size_t m_position = 0;
-};
-
-// The records of the .pdb file in source; a failure is said in error, naming the file `name`.
-// isDatabase tells whether the source starts with a database header; nothing is returned when it
-// does not, or when reading failed after it.
-std::optional<std::vector<PtzProtocol>> readDatabase(PdbSource& source, const std::string& name,
-                                                     bool& isDatabase, std::string& error)
+// The records of the .pdb file in source, named `name` in a failure. isDatabase tells whether the
+// source starts with a database header.
+Result<std::vector<PtzProtocol>> readDatabase(ByteSource& source, const std::string& name,
+                                              bool& isDatabase)
 {
     isDatabase = false;
+    SourceReader reader(source);
     std::array<std::uint8_t, PdbHeaderSize> bytes{};
-    const long long got = source.read(bytes.data(), bytes.size());
-    if (got != static_cast<long long>(PdbHeaderSize)) {
-        error = got < 0 ? source.errorText() : name + ": shorter than a database header";
-        return std::nullopt;
-    }
+    const auto whole = reader.next(bytes.data(), bytes.size());
+    if (!whole)
+        return whole.failure();
+    if (!*whole)
+        return Failure{0, name + ": shorter than a database header"};
     const auto header = readPdbHeader(bytes.data(), bytes.size());
-    if (!header) {
-        error = name + ": not a protocol database";
-        return std::nullopt;
-    }
+    if (!header)
+        return Failure{0, name + ": not a protocol database"};
     isDatabase = true;
     // Version and record size are not looked at: records are always 1796 bytes.
     const std::int32_t count = header->count;
@@ -99,26 +73,22 @@ std::optional<std::vector<PtzProtocol>> readDatabase(PdbSource& source, const st
     const std::uint64_t length = source.size();
     const std::uint64_t available =
         length < PdbHeaderSize ? 0 : (length - PdbHeaderSize) / PtzProtocol::Size;
-    if (static_cast<std::uint64_t>(count) > available) {
-        error = name + ": announces " + std::to_string(count) + " records but holds " +
-                std::to_string(available);
-        return std::nullopt;
-    }
+    if (static_cast<std::uint64_t>(count) > available)
+        return Failure{0, name + ": announces " + std::to_string(count) + " records but holds " +
+                              std::to_string(available)};
 
     try {
         records.reserve(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
-        error = name + ": not enough memory for " + std::to_string(count) + " records";
-        return std::nullopt;
+        return Failure{0, name + ": not enough memory for " + std::to_string(count) + " records"};
     }
     PtzProtocol::Bytes buffer{};
     for (std::int32_t i = 0; i < count; ++i) {
-        const long long n = source.read(buffer.data(), buffer.size());
-        if (n != static_cast<long long>(buffer.size())) {
-            error = n < 0 ? source.errorText()
-                          : name + ": record " + std::to_string(i) + " is cut short";
-            return std::nullopt;
-        }
+        const auto record = reader.next(buffer.data(), buffer.size());
+        if (!record)
+            return record.failure();
+        if (!*record)
+            return Failure{0, name + ": record " + std::to_string(i) + " is cut short"};
         records.push_back(PtzProtocol::fromBytes(buffer.data()));
     }
     return records;
@@ -228,58 +198,50 @@ int PtzProtocolList::SetAt(int index, const PtzProtocol& record)
     return 1;
 }
 
-int PtzProtocolList::LoadFile(const std::string& path)
+Result<void> PtzProtocolList::load(const std::string& path)
 {
-    m_lastError.clear();
     RegularFile file;
-    if (!file.open(path, &m_lastError))
-        return 0;
-    FileSource source(file);
+    if (auto opened = file.open(path); !opened)
+        return opened;
     bool isDatabase = false;
-    auto records = readDatabase(source, path, isDatabase, m_lastError);
-    return replaceRecords(isDatabase, records);
+    auto records = readDatabase(file, path, isDatabase);
+    return replaceRecords(std::move(records), isDatabase);
 }
 
-int PtzProtocolList::LoadBytes(std::span<const std::uint8_t> bytes, const std::string& name)
+Result<void> PtzProtocolList::loadBytes(std::span<const std::uint8_t> bytes,
+                                        const std::string& name)
 {
-    m_lastError.clear();
-    BytesSource source(bytes);
+    MemoryBytes source(bytes);
     bool isDatabase = false;
-    auto records = readDatabase(source, name, isDatabase, m_lastError);
-    return replaceRecords(isDatabase, records);
+    auto records = readDatabase(source, name, isDatabase);
+    return replaceRecords(std::move(records), isDatabase);
 }
 
-int PtzProtocolList::replaceRecords(bool isDatabase,
-                                    std::optional<std::vector<PtzProtocol>>& records)
+Result<void> PtzProtocolList::replaceRecords(Result<std::vector<PtzProtocol>> records,
+                                             bool isDatabase)
 {
-    if (!isDatabase)
-        return 0;
     if (!records) {
-        RemoveAll();
-        return 0;
+        if (isDatabase)
+            RemoveAll();
+        return records.failure();
     }
     m_records.swap(*records);
-    return 1;
+    return {};
 }
 
-int PtzProtocolList::SaveFile(const std::string& path) const
+Result<void> PtzProtocolList::save(const std::string& path) const
 {
-    m_lastError.clear();
     AtomicFile file(path);
-    if (!file.open()) {
-        m_lastError = file.errorText();
-        return 0;
-    }
-    bool ok = encodeDatabase(m_records, [&file](const std::uint8_t* bytes, std::size_t size) {
-        return file.write(bytes, size);
+    if (auto opened = file.open(); !opened)
+        return opened;
+    Result<void> written;
+    encodeDatabase(m_records, [&file, &written](const std::uint8_t* bytes, std::size_t size) {
+        written = file.write(bytes, size);
+        return written.ok();
     });
-    if (ok)
-        ok = file.commit();
-    if (!ok) {
-        m_lastError = file.errorText();
-        return 0;
-    }
-    return 1;
+    if (!written)
+        return written;
+    return file.commit();
 }
 
 std::vector<std::uint8_t> PtzProtocolList::SaveBytes() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "core/ptz/ptz_protocol.h"
 
 #include <cstddef>
@@ -22,8 +23,8 @@ struct PdbHeader {
 // The header of a .pdb file's first bytes, or nothing when they do not start with "PD".
 std::optional<PdbHeader> readPdbHeader(const std::uint8_t* bytes, std::size_t size);
 
-// The protocol database, in insertion order, and its .pdb file. Operations return nonzero on
-// success.
+// The protocol database, in insertion order, and its .pdb file. Operations on the list return
+// nonzero on success.
 class PtzProtocolList {
 public:
     PtzProtocolList() = default;
@@ -40,25 +41,27 @@ public:
     int GetCount() const { return static_cast<int>(m_records.size()); }
 
     // Replaces the content by a .pdb file's records. A file that cannot be opened or has no "PD"
-    // header leaves the list as it was; any later failure leaves it empty.
-    int LoadFile(const std::string& path);
-    // The same from the bytes of a .pdb file, named `name` in LastError().
-    int LoadBytes(std::span<const std::uint8_t> bytes,
-                  const std::string& name = "protocol database");
+    // header leaves the list as it was; any later failure leaves it empty. A failure names the
+    // file and, where the system gave one, its reason.
+    Result<void> load(const std::string& path);
+    // The same from the bytes of a .pdb file, named `name` in a failure.
+    Result<void> loadBytes(std::span<const std::uint8_t> bytes,
+                           const std::string& name = "protocol database");
     // Writes the whole list; replaces the file atomically, so a failed save leaves it as it was.
-    int SaveFile(const std::string& path) const;
-    // The bytes SaveFile writes.
+    Result<void> save(const std::string& path) const;
+    // The bytes save() writes.
     std::vector<std::uint8_t> SaveBytes() const;
-    // What the last failed LoadFile or SaveFile ran into, with the system's error text.
-    const std::string& LastError() const { return m_lastError; }
+
+    // load and save, answering nonzero on success.
+    int LoadFile(const std::string& path) { return load(path) ? 1 : 0; }
+    int SaveFile(const std::string& path) const { return save(path) ? 1 : 0; }
 
 private:
-    // Takes the records a load read: none when the load failed after the header, which empties
-    // the list; a source that is no database changes nothing.
-    int replaceRecords(bool isDatabase, std::optional<std::vector<PtzProtocol>>& records);
+    // Takes the records a load read: a failure after the header empties the list; a source that
+    // is no database changes nothing.
+    Result<void> replaceRecords(Result<std::vector<PtzProtocol>> records, bool isDatabase);
 
     std::vector<PtzProtocol> m_records;
-    mutable std::string m_lastError;
 };
 
 } // namespace tolvane

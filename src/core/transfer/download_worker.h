@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/failure.h"
 #include "core/base/worker_error.h"
 #include "core/transfer/download_job.h"
 #include "core/transfer/download_observer.h"
@@ -25,16 +26,17 @@ public:
     const std::string& failureDetail() const { return m_failureDetail; }
 
 private:
-    int handshake(int socket);
-    // Sends one word and receives the recorder's answer to it; a failure posts errorCode.
-    int exchangeWord(int socket, std::uint32_t sent, std::uint32_t& answer, int errorCode,
-                     const char* sentName, const char* answerName);
-    int transfer(int socket);
-    int sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
+    Result<void> handshake(int socket);
+    // Sends one word and answers the recorder's reply to it; a failure carries errorCode.
+    Result<std::uint32_t> exchangeWord(int socket, std::uint32_t sent, int errorCode,
+                                       const char* sentName, const char* answerName);
+    Result<void> transfer(int socket);
+    Result<void> sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
 
-    int checkPayload();
-    int connectSocket(int socket, std::uint32_t addressNetworkOrder);
-    int fail(int code, std::string detail);
+    Result<void> checkPayload();
+    Result<void> connectSocket(int socket, std::uint32_t addressNetworkOrder);
+    // Posts a failure's error code to the observer; answers the code, 0 for success.
+    int post(const Result<void>& result);
 
     const DownloadJob& m_job;
     DownloadObserver& m_observer;

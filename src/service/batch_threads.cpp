@@ -1,4 +1,4 @@
-#include "cli/batch_runner.h"
+#include "service/batch_threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,21 +6,17 @@
 #include <thread>
 #include <vector>
 
-namespace tolvane::cli {
+namespace tolvane::service {
 
-void runBatch(std::size_t count, int jobs, const std::function<void(std::size_t)>& runUnit)
+void runOnThreads(std::size_t count, int jobs, const std::function<void(std::size_t)>& runUnit,
+                  std::stop_token stop)
 {
     if (count == 0)
         return;
     const std::size_t threads = std::min(count, static_cast<std::size_t>(std::max(jobs, 1)));
-    if (threads == 1) {
-        for (std::size_t i = 0; i < count; ++i)
-            runUnit(i);
-        return;
-    }
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        for (std::size_t i = next++; i < count; i = next++)
+        for (std::size_t i = next++; i < count && !stop.stop_requested(); i = next++)
             runUnit(i);
     };
     std::vector<std::jthread> pool;
@@ -35,4 +31,4 @@ void runBatch(std::size_t count, int jobs, const std::function<void(std::size_t)
     work();
 }
 
-} // namespace tolvane::cli
+} // namespace tolvane::service

@@ -1,0 +1,17 @@
+#include "service/unit_outcome.h"
+
+#include "record/record_entry.h"
+
+namespace tolvane::service {
+
+const char* resultName(UnitResult result)
+{
+    switch (result) {
+    case UnitResult::Ok: return record::ResultOk;
+    case UnitResult::Failed: return record::ResultFailed;
+    case UnitResult::Refused: return record::ResultRefused;
+    }
+    return record::ResultFailed;
+}
+
+} // namespace tolvane::service
