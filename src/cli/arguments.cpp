@@ -40,11 +40,12 @@ struct CommandRule {
     std::vector<const char*> requiredOptions;
 };
 
-const std::vector<const char*> SendOptions = {"--target", "--targets", "--jobs", "--record"};
-const std::vector<const char*> IdentityOptions = {"--target", "--targets", "--jobs",
-                                                  "--record", "--mac",     "--serial"};
+const std::vector<const char*> SendOptions = {"--target", "--targets", "--jobs", "--record",
+                                              "--bench"};
+const std::vector<const char*> IdentityOptions = {"--target", "--targets", "--jobs", "--record",
+                                                  "--mac",    "--serial",  "--bench"};
 const std::vector<const char*> IdentityFlags = {"--quiet", "--auto-increase", "--allow-reused-mac",
-                                                "--skip-used-macs"};
+                                                "--allow-reused-serial", "--skip-used-macs"};
 
 // clang-format off
 const CommandRule Rules[] = {
@@ -324,9 +325,13 @@ Download options:
   --allow-reused-mac    send a MAC address even when the record shows it used
   --mac HEX12           the MAC address to send (twelve hex digits); several targets get
                         consecutive addresses in the order given
-  --serial N            the serial number to send
-  --auto-increase       print the MAC address the next unit should get
-  --skip-used-macs      with --record, a unit whose MAC address is used takes the next free one
+  --serial N            the serial number to send; several targets get consecutive numbers
+  --allow-reused-serial send a serial number even when the record shows it used
+  --auto-increase       print the MAC address the next unit should get (and, with --serial,
+                        the next serial number on a second line)
+  --skip-used-macs      with --record, a unit whose MAC address (serial number) is used takes
+                        the next free one
+  --bench NAME          the bench the record's rows name (default: this host's name)
 
 Record options:
   RECORD                the production record --record keeps: an SQLite file, or a PostgreSQL

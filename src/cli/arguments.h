@@ -40,6 +40,7 @@ struct CliCommand {
     bool quiet = false;
     std::optional<std::string> recordPath; // a file, or later a connection string
     bool allowReusedMac = false;
+    bool allowReusedSerial = false;
     bool autoIncrease = false;
     bool skipUsedMacs = false;
     std::optional<std::string> mac; // twelve upper-case hex digits

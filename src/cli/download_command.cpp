@@ -95,6 +95,8 @@ std::string refusalText(const Refusal& refusal)
     switch (refusal.reason) {
     case Refusal::Reason::MacUsed:
         return refusal.detail + "; not sent (--allow-reused-mac sends it).";
+    case Refusal::Reason::SerialUsed:
+        return refusal.detail + "; not sent (--allow-reused-serial sends it).";
     case Refusal::Reason::RecordFailed:
         return refusal.detail + "; MAC address " + refusal.mac + " not sent.";
     case Refusal::Reason::NoFreeMac: return refusal.detail + "; nothing sent.";
@@ -102,7 +104,8 @@ std::string refusalText(const Refusal& refusal)
     return refusal.detail;
 }
 
-// Each target with its identity: consecutive MAC addresses from --mac, the same serial number.
+// Each target with its identity: consecutive MAC addresses from --mac, consecutive serial numbers
+// from --serial.
 std::vector<service::UnitRequest> unitRequests(const CliCommand& command)
 {
     std::vector<service::UnitRequest> units;
@@ -110,7 +113,7 @@ std::vector<service::UnitRequest> unitRequests(const CliCommand& command)
         UnitIdentity identity;
         identity.sendMac = command.mac.has_value();
         identity.sendSerial = command.serial.has_value();
-        identity.serialNumber = command.serial.value_or(0);
+        identity.serialNumber = command.serial.value_or(0) + static_cast<std::uint32_t>(i);
         // In a batch the next address is worked out from the whole batch, not per unit.
         identity.autoIncrease = command.autoIncrease && command.targets.size() == 1;
         if (command.mac)
@@ -127,8 +130,12 @@ service::DownloadPlan downloadPlan(const CliCommand& command, record::Production
     plan.file = command.file;
     plan.record = record;
     plan.allowReusedMac = command.allowReusedMac;
-    if (command.skipUsedMacs && command.mac)
+    plan.allowReusedSerial = command.allowReusedSerial;
+    if (command.skipUsedMacs && command.mac) {
         plan.freeMacsFrom = command.mac;
+        plan.freeSerialsFrom = command.serial;
+    }
+    plan.bench = command.bench;
     plan.wording = refusalText;
     return plan;
 }
@@ -148,16 +155,25 @@ std::optional<std::string> unreadableFileText(const std::string& path)
            (failure.error != 0 ? systemErrorText(failure.error) : "not a regular file") + "\n";
 }
 
-// With --auto-increase, the MAC address for the next unit on stdout.
-void printNextMac(std::ostream& out, const CliCommand& command, const service::BatchOutcome& batch)
+// With --auto-increase, the MAC address for the next unit on stdout, and on a second line, with
+// --serial, the next serial number.
+void printNextIdentity(std::ostream& out, const CliCommand& command,
+                       const service::BatchOutcome& batch)
 {
     // A failed unit keeps its address: the next unit gets the one after the whole batch.
+    std::size_t steps = batch.units.size();
     if (batch.nextFreeMac)
         out << *batch.nextFreeMac << "\n";
     else if (batch.units.size() > 1)
         out << macAfter(*command.mac, batch.units.size()) << "\n";
     else if (batch.units[0]->advancedMac)
         out << *batch.units[0]->advancedMac << "\n";
+    else
+        return;
+    if (command.serial && batch.nextFreeSerial)
+        out << *batch.nextFreeSerial << "\n";
+    else if (command.serial)
+        out << *command.serial + static_cast<std::uint32_t>(steps) << "\n";
     out.flush();
 }
 
@@ -199,7 +215,7 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     if (labels.size() > 1 && style != ProgressStyle::None)
         printSummary(err, labels, outcomes, command.mac.has_value());
     if (command.autoIncrease && command.mac)
-        printNextMac(out, command, batch);
+        printNextIdentity(out, command, batch);
     const bool allSucceeded = std::all_of(outcomes.begin(), outcomes.end(), [](const auto& unit) {
         return unit.succeeded() && !unit.recordFailure;
     });

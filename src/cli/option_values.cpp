@@ -192,6 +192,7 @@ const struct {
     {"FILE.jsonl", readFile},
     {"--quiet", setFlag<&CliCommand::quiet>},
     {"--allow-reused-mac", setFlag<&CliCommand::allowReusedMac>},
+    {"--allow-reused-serial", setFlag<&CliCommand::allowReusedSerial>},
     {"--auto-increase", setFlag<&CliCommand::autoIncrease>},
     {"--skip-used-macs", setFlag<&CliCommand::skipUsedMacs>},
     {"--app-only", setFlag<&CliCommand::applicationOnly>},

@@ -47,6 +47,13 @@ public:
     }
 
     bool ended() const { return m_ended; }
+    void setReach(TransferReach reach) { m_reach = static_cast<int>(reach); }
+    // Nothing when the worker did not return.
+    std::optional<TransferReach> reach() const
+    {
+        const int reach = m_reach;
+        return reach < 0 ? std::nullopt : std::optional(static_cast<TransferReach>(reach));
+    }
 
     void unhook()
     {
@@ -69,6 +76,7 @@ private:
     std::mutex m_mutex;
     DownloadWindow* m_window;
     std::atomic<bool> m_ended{false};
+    std::atomic<int> m_reach{-1};
 };
 
 namespace {
@@ -156,6 +164,7 @@ bool DownloadWindow::startWorker()
             try {
                 DownloadWorker worker(link->job, *link);
                 code = worker.run();
+                link->setReach(worker.reach());
             } catch (...) {
                 code = WorkerError::SocketFailure;
             }
@@ -178,6 +187,11 @@ bool DownloadWindow::startWorker()
         return false;
     }
     return true;
+}
+
+std::optional<TransferReach> DownloadWindow::transferReach() const
+{
+    return m_started ? m_link->reach() : std::nullopt;
 }
 
 int DownloadWindow::exec()

@@ -2,6 +2,7 @@
 
 #include "core/base/messages.h"
 #include "core/transfer/download_job.h"
+#include "core/transfer/transfer_reach.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -45,6 +46,8 @@ public:
     // The last message the window showed the operator (a worker error, a worker that did not end,
     // a transfer that could not start), if any.
     std::optional<MessageId> shownMessage() const { return m_shownMessage; }
+    // How far the transfer got; nothing when it did not start or its worker did not return.
+    std::optional<TransferReach> transferReach() const;
 
 protected:
     // Seams for tests: the thread the worker runs on (not yet started; nullptr or a throw when

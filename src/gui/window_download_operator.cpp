@@ -23,6 +23,7 @@ TransferResult WindowDownloadOperator::runTransfer(const DownloadJob& job)
     DownloadWindow window(ownJob, m_prompter, m_parent);
     const bool accepted = window.exec() == QDialog::Accepted;
     m_lastTransferMessage = window.shownMessage();
+    m_lastTransferReach = window.transferReach();
     return accepted ? TransferResult::Ok : TransferResult::Cancel;
 }
 

@@ -22,12 +22,14 @@ public:
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;
     std::optional<MessageId> lastTransferMessage() const override { return m_lastTransferMessage; }
+    std::optional<TransferReach> lastTransferReach() const override { return m_lastTransferReach; }
 
 private:
     Prompter& m_prompter;
     QWidget* m_parent;
     std::optional<DownloadDeadlines> m_deadlines;
     std::optional<MessageId> m_lastTransferMessage;
+    std::optional<TransferReach> m_lastTransferReach;
 };
 
 } // namespace tolvane

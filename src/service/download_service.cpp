@@ -4,11 +4,13 @@
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
 #include "service/batch_threads.h"
+#include "service/identity_watch.h"
 #include "service/image_file.h"
 #include "service/unit_messages.h"
 #include "service/unit_row.h"
 #include "service/worker_operator.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -53,6 +55,8 @@ DownloadService::DownloadService(DownloadPlan plan) : m_plan(std::move(plan))
     }
     if (m_plan.freeMacsFrom)
         m_freeMacs.emplace(*m_plan.freeMacsFrom);
+    if (m_plan.freeMacsFrom && m_plan.freeSerialsFrom)
+        m_freeSerials.emplace(*m_plan.freeSerialsFrom);
 }
 
 UnitOutcome DownloadService::runUnit(const UnitRequest& unit, DownloadOperator& op,
@@ -75,9 +79,31 @@ BatchOutcome DownloadService::runBatch(const std::vector<UnitRequest>& units,
         batch.units[i] = runSequence(units[i], op, messages);
     };
     runOnThreads(units.size(), options.jobs, runOne, std::move(stop));
-    if (m_freeMacs)
-        batch.nextFreeMac = m_freeMacs->next();
+    nextFree(batch);
     return batch;
+}
+
+// The counters run ahead of what went out (a record lost mid-batch still took addresses), so the
+// next unit starts after the last identity that may be on a unit.
+void DownloadService::nextFree(BatchOutcome& batch) const
+{
+    if (!m_freeMacs)
+        return;
+    std::optional<std::string> lastMac;
+    std::optional<std::uint32_t> lastSerial;
+    for (const auto& unit : batch.units) {
+        if (!unit || (unit->result != UnitResult::Ok && unit->result != UnitResult::Unconfirmed))
+            continue;
+        // Twelve upper-case hex digits order as the addresses do.
+        if (unit->mac && (!lastMac || *unit->mac > *lastMac))
+            lastMac = unit->mac;
+        if (unit->serial && (!lastSerial || *unit->serial > *lastSerial))
+            lastSerial = unit->serial;
+    }
+    batch.nextFreeMac = lastMac ? formatMacAddress(advanceMacAddress(splitMacAddress(*lastMac)))
+                                : *m_plan.freeMacsFrom;
+    if (m_plan.freeSerialsFrom)
+        batch.nextFreeSerial = lastSerial ? *lastSerial + 1 : *m_plan.freeSerialsFrom;
 }
 
 // Reserve the MAC address, run the routine, write the outcome.
@@ -96,21 +122,31 @@ UnitOutcome DownloadService::runSequence(const UnitRequest& unit, DownloadOperat
 
     RoutineOutcome routine;
     bool refused = false;
+    IdentityWatch watch(op);
     try {
-        refused = row && outcome.mac && !reserveMac(*row, inputs, outcome, messages);
+        refused = row && (outcome.mac || outcome.serial) &&
+                  !reserveIdentity(*row, inputs, outcome, messages);
         if (!refused)
-            routine = m_plan.run(m_plan.type, inputs, op);
+            routine = m_plan.run(m_plan.type, inputs, watch);
     } catch (const std::exception& e) {
         messages.show(std::string("Download stopped: ") + e.what());
     }
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    outcome.result = refused             ? UnitResult::Refused
-                     : routine.succeeded ? UnitResult::Ok
-                                         : UnitResult::Failed;
+    outcome.result = refused                                 ? UnitResult::Refused
+                     : routine.succeeded                     ? UnitResult::Ok
+                     : row && watch.identityMayHaveArrived() ? UnitResult::Unconfirmed
+                                                             : UnitResult::Failed;
     outcome.message = messages.last();
     outcome.advancedMac = routine.advancedMac;
     outcome.version = routine.version;
+    if (outcome.result == UnitResult::Unconfirmed) {
+        tellHeld(*row, outcome, messages);
+        // The address is spent, as after a success.
+        if (unit.identity.autoIncrease && outcome.mac && !outcome.advancedMac)
+            outcome.advancedMac =
+                formatMacAddress(advanceMacAddress(splitMacAddress(*outcome.mac)));
+    }
     if (row) {
         const auto version =
             routine.version ? std::optional(formatVersion(*routine.version)) : std::nullopt;
@@ -135,53 +171,96 @@ record::RecordEntry DownloadService::rowFields(const UnitRequest& unit) const
         fields.sha256 = m_fileDigest;
     }
     fields.serial = unitSerial(m_plan.type, unit.identity);
+    fields.bench = m_plan.bench;
     return fields;
 }
 
-// The MAC is checked and marked pending in one step, so no other run (another thread or process)
-// can take it before this unit's row is in. False when the MAC must not be sent.
-bool DownloadService::reserveMac(UnitRow& row, DownloadInputs& inputs, UnitOutcome& outcome,
-                                 UnitMessages& messages)
+// The MAC address and serial number are checked and marked pending in one step, so no other run
+// (another thread or process) can take them before this unit's row is in. False when they must not
+// be sent.
+bool DownloadService::reserveIdentity(UnitRow& row, DownloadInputs& inputs, UnitOutcome& outcome,
+                                      UnitMessages& messages)
 {
-    if (m_freeMacs)
-        return reserveNextFreeMac(row, inputs, outcome, messages);
-    const std::string mac = *outcome.mac;
-    const auto holder = row.reserve(mac, m_plan.allowReusedMac);
-    if (holder && !*holder)
+    if (m_freeMacs && outcome.mac)
+        return reserveNextFree(row, inputs, outcome, messages);
+    const auto reservation =
+        row.reserve(outcome.mac, outcome.serial, {m_plan.allowReusedMac, m_plan.allowReusedSerial});
+    if (reservation.status == record::Reservation::Status::Reserved)
         return true;
-    if (holder)
-        refuse(Refusal::Reason::MacUsed, mac, row.macUsedText(mac, **holder), messages);
-    else
-        refuse(Refusal::Reason::RecordFailed, mac, holder.failure().text(), messages);
+    refuseReservation(reservation, row, outcome, messages);
     return false;
 }
 
-// Takes addresses from the run's counter until one is free; false when the record fails or every
-// address tried is used.
-bool DownloadService::reserveNextFreeMac(UnitRow& row, DownloadInputs& inputs, UnitOutcome& outcome,
-                                         UnitMessages& messages)
+// Takes addresses (and serial numbers) from the run's counters until the unit's are free; false
+// when the record fails or every one tried is used.
+bool DownloadService::reserveNextFree(UnitRow& row, DownloadInputs& inputs, UnitOutcome& outcome,
+                                      UnitMessages& messages)
 {
     std::string first;
+    auto mac = m_freeMacs->take();
+    auto serial =
+        m_freeSerials && outcome.serial ? std::optional(m_freeSerials->take()) : outcome.serial;
     for (int attempt = 0; attempt < MacTriesPerUnit; ++attempt) {
-        const std::string mac = m_freeMacs->take();
         if (first.empty())
             first = mac;
-        const auto holder = row.reserve(mac, m_plan.allowReusedMac);
-        if (!holder) {
-            refuse(Refusal::Reason::RecordFailed, mac, holder.failure().text(), messages);
-            return false;
-        }
-        if (!*holder) {
+        const auto reservation =
+            row.reserve(mac, serial, {m_plan.allowReusedMac, m_plan.allowReusedSerial});
+        if (reservation.status == record::Reservation::Status::Reserved) {
             outcome.mac = inputs.identity.macText = mac;
+            outcome.serial = serial;
+            inputs.identity.serialNumber = serial.value_or(inputs.identity.serialNumber);
             return true;
         }
-        // Another bench won this address: say so, and try the next.
-        messages.note(row.macUsedText(mac, **holder) + "; taking the next");
+        if (reservation.status == record::Reservation::Status::Failed ||
+            (reservation.identity == record::Identity::Serial && !m_freeSerials)) {
+            outcome.mac = mac;
+            refuseReservation(reservation, row, outcome, messages);
+            return false;
+        }
+        // Another bench won this identity: say so, and try the next.
+        messages.note(row.usedText(reservation) + "; taking the next");
+        if (reservation.identity == record::Identity::Mac)
+            mac = m_freeMacs->take();
+        else
+            serial = m_freeSerials->take();
     }
     refuse(Refusal::Reason::NoFreeMac, first,
            "no free MAC address among " + std::to_string(MacTriesPerUnit) + " from " + first,
            messages);
     return false;
+}
+
+void DownloadService::refuseReservation(const record::Reservation& refused, const UnitRow& row,
+                                        const UnitOutcome& outcome, UnitMessages& messages) const
+{
+    const std::string mac = outcome.mac.value_or("");
+    if (refused.status == record::Reservation::Status::Failed)
+        refuse(Refusal::Reason::RecordFailed, mac, refused.error.text(), messages);
+    else if (refused.identity == record::Identity::Serial)
+        refuse(Refusal::Reason::SerialUsed, mac, row.usedText(refused), messages);
+    else
+        refuse(Refusal::Reason::MacUsed, mac, row.usedText(refused), messages);
+}
+
+// The unit keeps its identity: say which, and how an operator who checked the unit frees it. The
+// identity is spent, so the next unit's address follows it.
+void DownloadService::tellHeld(const UnitRow& row, UnitOutcome& outcome,
+                               UnitMessages& messages) const
+{
+    const std::string transferMessage = outcome.message;
+    std::string text;
+    if (outcome.mac) {
+        text = "MAC address " + *outcome.mac + " stays held in " + row.location() +
+               ": the recorder may have taken it. Once the unit is checked, free it with "
+               "tolvane-cli record release " +
+               row.location() + " " + *outcome.mac + " --reason TEXT";
+    } else {
+        text = "Serial number " + std::to_string(outcome.serial.value_or(0)) + " stays held in " +
+               row.location() + ": the recorder may have taken it.";
+    }
+    messages.show(m_plan.heldWording ? m_plan.heldWording(text) : text);
+    outcome.message =
+        transferMessage.empty() ? messages.last() : transferMessage + " " + messages.last();
 }
 
 void DownloadService::refuse(Refusal::Reason reason, const std::string& mac,

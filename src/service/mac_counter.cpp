@@ -16,4 +16,10 @@ std::string MacCounter::next() const
     return formatMacAddress(m_next);
 }
 
+std::uint32_t SerialCounter::take()
+{
+    std::lock_guard lock(m_mutex);
+    return m_next++;
+}
+
 } // namespace tolvane::service

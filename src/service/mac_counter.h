@@ -2,6 +2,7 @@
 
 #include "core/image/mac_address.h"
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -20,6 +21,18 @@ public:
 private:
     mutable std::mutex m_mutex;
     MacPair m_next;
+};
+
+// The serial numbers the units of one run take in turn, as MacCounter gives addresses.
+class SerialCounter {
+public:
+    explicit SerialCounter(std::uint32_t first) : m_next(first) {}
+
+    std::uint32_t take();
+
+private:
+    std::mutex m_mutex;
+    std::uint32_t m_next;
 };
 
 } // namespace tolvane::service

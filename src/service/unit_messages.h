@@ -43,6 +43,10 @@ public:
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;
     std::ostream& diagnostics() override { return m_inner.diagnostics(); }
+    std::optional<TransferReach> lastTransferReach() const override
+    {
+        return m_inner.lastTransferReach();
+    }
 
 private:
     DownloadOperator& m_inner;

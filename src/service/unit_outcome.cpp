@@ -10,6 +10,7 @@ const char* resultName(UnitResult result)
     case UnitResult::Ok: return record::ResultOk;
     case UnitResult::Failed: return record::ResultFailed;
     case UnitResult::Refused: return record::ResultRefused;
+    case UnitResult::Unconfirmed: return record::ResultUnconfirmed;
     }
     return record::ResultFailed;
 }

@@ -13,9 +13,12 @@ enum class UnitResult {
     Ok,      // every transfer ended OK
     Failed,  // a check or a transfer failed; the MAC address is free again
     Refused, // nothing was sent: the MAC address is used, or the record could not reserve it
+    // With a record: the transfer failed after the whole payload may have reached the recorder;
+    // the MAC address and serial number stay held.
+    Unconfirmed,
 };
 
-// The word the production record keeps for it: "ok", "failed", "refused".
+// The word the production record keeps for it: "ok", "failed", "refused", "unconfirmed".
 const char* resultName(UnitResult result);
 
 // What one unit's download came to.
@@ -37,10 +40,10 @@ struct UnitOutcome {
 // Why a unit's MAC address was not sent; each front end words it (DownloadPlan::wording), and the
 // words are shown and kept as the refused row's message.
 struct Refusal {
-    enum class Reason { MacUsed, RecordFailed, NoFreeMac };
+    enum class Reason { MacUsed, SerialUsed, RecordFailed, NoFreeMac };
     Reason reason = Reason::MacUsed;
     std::string mac;    // the address refused; with NoFreeMac the first one tried
-    std::string detail; // in the record's words: who holds the address, what failed
+    std::string detail; // in the record's words: who holds the identity, what failed
 };
 
 } // namespace tolvane::service

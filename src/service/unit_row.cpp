@@ -7,18 +7,13 @@ UnitRow::UnitRow(record::ProductionRecord& record, record::RecordEntry fields)
 {
 }
 
-Result<std::optional<record::RecordEntry>> UnitRow::reserve(const std::string& mac,
-                                                            bool allowReused)
+record::Reservation UnitRow::reserve(const std::optional<std::string>& mac,
+                                     std::optional<std::uint32_t> serial,
+                                     record::ReuseAllowed allowed)
 {
     m_unit.setMac(mac);
-    // Every unit of a batch is sent the same serial number: the record holds it without refusing.
-    record::Reservation reservation = m_unit.reserve({.mac = allowReused, .serial = true});
-    switch (reservation.status) {
-    case record::Reservation::Status::Reserved: return std::optional<record::RecordEntry>();
-    case record::Reservation::Status::Used: return std::move(reservation.holder);
-    case record::Reservation::Status::Failed: break;
-    }
-    return std::move(reservation.error);
+    m_unit.setSerial(serial);
+    return m_unit.reserve(allowed);
 }
 
 Result<void> UnitRow::finish(const char* result, const std::string& message, double seconds,
@@ -27,9 +22,9 @@ Result<void> UnitRow::finish(const char* result, const std::string& message, dou
     return m_unit.finish(result, message, seconds, version);
 }
 
-std::string UnitRow::macUsedText(const std::string& mac, const record::RecordEntry& holder) const
+std::string UnitRow::usedText(const record::Reservation& refused) const
 {
-    return record::macUsedText(mac, holder, m_record.location());
+    return record::usedText(refused, m_record.location());
 }
 
 } // namespace tolvane::service

@@ -4,6 +4,7 @@
 #include "record/production_record.h"
 #include "record/unit_record.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,15 +17,17 @@ public:
     // fields: what every row of the unit carries (target, type, file, digest, serial).
     UnitRow(record::ProductionRecord& record, record::RecordEntry fields);
 
-    // Reserves mac for this unit with a pending row: nothing when it was free, the row that holds
-    // it when another unit has it.
-    Result<std::optional<record::RecordEntry>> reserve(const std::string& mac, bool allowReused);
+    // Reserves the unit's MAC address and serial number with a pending row.
+    record::Reservation reserve(const std::optional<std::string>& mac,
+                                std::optional<std::uint32_t> serial, record::ReuseAllowed allowed);
     // Writes how the unit ended.
     Result<void> finish(const char* result, const std::string& message, double seconds,
                         const std::optional<std::string>& version);
 
-    // "MAC address ... is already used by unit ...: ok on ... at ... in LOCATION"
-    std::string macUsedText(const std::string& mac, const record::RecordEntry& holder) const;
+    // "MAC address ... is already used by unit ...: ok on ... at ... in LOCATION", for a
+    // reservation refused as used.
+    std::string usedText(const record::Reservation& refused) const;
+    const std::string& location() const { return m_record.location(); }
 
 private:
     record::ProductionRecord& m_record;

@@ -63,6 +63,7 @@ TransferResult WorkerOperator::runTransfer(const DownloadJob& job)
     StageObserver stages(observer, m_messages.unit());
     DownloadWorker worker(ours, stages);
     const int code = worker.run();
+    m_lastReach = worker.reach();
     if (code == WorkerError::None)
         return TransferResult::Ok;
     if (const auto id = messageForWorkerError(code))

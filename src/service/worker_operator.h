@@ -4,6 +4,7 @@
 #include "core/transfer/download_job.h"
 #include "service/unit_messages.h"
 
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -34,12 +35,14 @@ public:
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;
     std::ostream& diagnostics() override { return m_diagnostics; }
+    std::optional<TransferReach> lastTransferReach() const override { return m_lastReach; }
 
 private:
     UnitMessages& m_messages;
     DownloadDeadlines m_deadlines;
     NoteLineBuffer m_diagnosticLines;
     std::ostream m_diagnostics;
+    std::optional<TransferReach> m_lastReach;
 };
 
 } // namespace tolvane::service

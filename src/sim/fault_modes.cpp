@@ -25,6 +25,9 @@ constexpr FaultEntry FaultTable[] = {
     {Fault::DripAnswers, "drip"},
     {Fault::HalfCloseAfterSizeEcho, "half-close"},
     {Fault::GarbageAfterAnswers, "garbage-after-answers"},
+    {Fault::CloseAfterPayload, "close-after-payload"},
+    {Fault::ResetAfterPayload, "reset-after-payload"},
+    {Fault::SilentAfterPayload, "silent-after-payload"},
 };
 
 // Neither the acknowledgement nor the refusal.
@@ -100,6 +103,12 @@ std::optional<Misstep> midPayload(Fault fault, const std::string& received)
 
 std::optional<Misstep> inAnswer(Fault fault, bool compatibilityCheck)
 {
+    if (fault == Fault::CloseAfterPayload && !compatibilityCheck)
+        return Misstep{Misstep::Then::Close, std::nullopt, "closed after the payload (fault)"};
+    if (fault == Fault::ResetAfterPayload && !compatibilityCheck)
+        return Misstep{Misstep::Then::Reset, std::nullopt, "reset after the payload (fault)"};
+    if (fault == Fault::SilentAfterPayload && !compatibilityCheck)
+        return Misstep{Misstep::Then::Drain, std::nullopt, "silent after the payload (fault)"};
     if (fault == Fault::BadAcknowledgement)
         return Misstep{Misstep::Then::Drain, BadAcknowledgementWord,
                        "sent a bad acknowledgement (fault)"};

@@ -24,6 +24,11 @@ enum class Fault {
     DripAnswers,            // sends every answer one byte at a time, slowly
     HalfCloseAfterSizeEcho, // shuts its sending side after the size echo, takes the payload
     GarbageAfterAnswers,    // sends bytes nobody asked for after its last answer
+    // Take the whole payload of a transfer that is not a compatibility check, then, instead of
+    // the first acknowledgement:
+    CloseAfterPayload,  // close the connection
+    ResetAfterPayload,  // reset the connection
+    SilentAfterPayload, // say nothing until the tool hangs up
 };
 
 std::optional<Fault> parseFault(const std::string& name);

@@ -54,7 +54,7 @@ TEST_F(CliDownload, BatchGivesConsecutiveMacsAndReportsTheOneFailure)
                              "--serial", "9", "--auto-increase", "--jobs", "3"});
     EXPECT_EQ(run.status, 1);
     // The failed unit keeps its address: the next unit gets the one after all four.
-    EXPECT_EQ(run.out, "0012AB34CE02\n");
+    EXPECT_EQ(run.out, "0012AB34CE02\n13\n");
 
     std::vector<std::string> macs;
     for (const auto* simulator : {first.get(), broken.get(), third.get(), fourth.get()}) {
@@ -189,6 +189,7 @@ TEST_F(CliDownload, RecordRefusesAMacAlreadyWrittenUnlessAllowed)
 
     Args allowed = args;
     allowed.push_back("--allow-reused-mac");
+    allowed.push_back("--allow-reused-serial");
     run = test::runTolvaneCli(allowed);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(received(*simulator, 2).size(), 2u);

@@ -75,7 +75,8 @@ TEST_F(CliDownload, IntegratedImageCarriesIdentityAndPrintsNextMac)
                                           simulator->address(), "--mac", "0012ab34cd56", "--serial",
                                           "1", "--auto-increase", "--quiet"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "0012AB34CD57\n");
+    // The next MAC address, then the next serial number.
+    EXPECT_EQ(run.out, "0012AB34CD57\n2\n");
     const auto transfers = received(*simulator, 2);
     ASSERT_EQ(transfers.size(), 2u);
     EXPECT_EQ(payloadOfType(transfers, VersionCode), bytesOf({0x00, 0x01, 0x05, 0x03}));
@@ -230,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--mac", "000000FFFFFF", "--serial", "7", "--auto-increase"},
                  MacSerialCode,
                  bytesOf({0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x07, 0x00, 0x00, 0x00}),
-                 "000001000000\n"},
+                 "000001000000\n8\n"},
         DataCase{"SerialOnly",
                  {"--serial", "305419896"},
                  SerialCode,

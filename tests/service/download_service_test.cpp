@@ -3,6 +3,7 @@
 // MAC addresses from the bytes each simulator received.
 #include "record/production_record.h"
 #include "service/download_service.h"
+#include "sim/demo_files.h"
 #include "support/deadlines.h"
 #include "support/loopback_simulator.h"
 #include "support/simulator_operator.h"
@@ -92,9 +93,10 @@ protected:
         EXPECT_TRUE(test::startSimulator(*m_simulators.back()));
         return *m_simulators.back();
     }
-    UnitRequest unitAt(const sim::Simulator& recorder, const std::string& mac) const
+    // Each unit its own serial number: the record holds serials as it holds MAC addresses.
+    UnitRequest unitAt(const sim::Simulator& recorder, const std::string& mac)
     {
-        return {{"127.0.0.1", recorder.port()}, {mac, 7, true, true, false}};
+        return {{"127.0.0.1", recorder.port()}, {mac, m_nextSerial++, true, true, false}};
     }
     DownloadPlan dataPlan() const
     {
@@ -116,6 +118,7 @@ protected:
     std::unique_ptr<record::ProductionRecord> m_record;
     std::vector<std::unique_ptr<sim::Simulator>> m_simulators;
     HeardUnits m_heard;
+    std::uint32_t m_nextSerial = 7;
 };
 
 TEST_F(DownloadServiceTest, BatchReservesEachMacSendsItAndWritesTheOutcome)
@@ -209,6 +212,70 @@ TEST_F(DownloadServiceTest, OneUnitKeepsTheMessageItsOperatorShowed)
     EXPECT_EQ(recordRows(m_path),
               (Rows{"0012AB000001 pending ", "0012AB000001 failed Can't write a firmware."}));
 }
+
+// How far a unit's transfer got decides whether its MAC address is freed: only when the recorder
+// certainly did not get the whole payload.
+struct ReachCase {
+    const char* name;
+    sim::Fault fault;
+    DownloadType type;
+    UnitResult result;
+    const char* state; // the MAC address's line in `record units`
+};
+
+class TransferReachTest : public DownloadServiceTest,
+                          public ::testing::WithParamInterface<ReachCase> {};
+
+TEST_P(TransferReachTest, MacIsFreedOnlyWhenThePayloadCertainlyDidNotArrive)
+{
+    const ReachCase& c = GetParam();
+    test::TempDir files;
+    ASSERT_TRUE(sim::writeDemoFiles(files.path()));
+    DownloadPlan plan = dataPlan();
+    plan.type = c.type;
+    plan.file = files.file(sim::DemoIntegratedImageName);
+    auto& recorder = simulator(c.fault);
+    UnitRequest unit = unitAt(recorder, "0012AB000001");
+    unit.identity.autoIncrease = true;
+    const auto outcome = DownloadService(plan)
+                             .runBatch({unit}, {1, test::simulatorDeadlines()}, m_heard)
+                             .units.at(0);
+
+    EXPECT_EQ(outcome->result, c.result);
+    const auto lines = m_record->units({});
+    ASSERT_TRUE(lines);
+    ASSERT_EQ(lines->size(), 1u);
+    EXPECT_EQ(lines->at(0).state, c.state);
+    if (c.result == UnitResult::Unconfirmed) {
+        EXPECT_THAT(outcome->message,
+                    HasSubstr("MAC address 0012AB000001 stays held in " + m_path +
+                              ": the recorder may have taken it. Once the unit is checked, free it "
+                              "with tolvane-cli record release " +
+                              m_path + " 0012AB000001 --reason TEXT"));
+        EXPECT_EQ(outcome->advancedMac, "0012AB000002");
+    }
+}
+
+constexpr auto Data = DownloadType::IndividualData;
+constexpr auto Image = DownloadType::IntegratedImage;
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TransferReachTest,
+    ::testing::Values(
+        ReachCase{"RefusedBeforePayload", sim::Fault::WrongTypeAnswer, Data, UnitResult::Failed,
+                  "failed"},
+        ReachCase{"PayloadRefused", sim::Fault::Refuse, Data, UnitResult::Failed, "failed"},
+        ReachCase{"PartOfImage", sim::Fault::CloseMidPayload, Image, UnitResult::Failed, "failed"},
+        ReachCase{"CloseAfterPayload", sim::Fault::CloseAfterPayload, Data, UnitResult::Unconfirmed,
+                  "unconfirmed"},
+        ReachCase{"ResetAfterPayload", sim::Fault::ResetAfterPayload, Data, UnitResult::Unconfirmed,
+                  "unconfirmed"},
+        ReachCase{"SilentAfterPayload", sim::Fault::SilentAfterPayload, Data,
+                  UnitResult::Unconfirmed, "unconfirmed"},
+        ReachCase{"CloseAfterFirstAck", sim::Fault::CloseAfterFirstAck, Data,
+                  UnitResult::Unconfirmed, "unconfirmed"},
+        ReachCase{"ImageReset", sim::Fault::ResetAfterPayload, Image, UnitResult::Unconfirmed,
+                  "unconfirmed"}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace
 } // namespace tolvane::service

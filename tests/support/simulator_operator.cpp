@@ -35,6 +35,7 @@ TransferResult SimulatorOperator::runTransfer(const DownloadJob& job)
         // Tests talk to the loopback simulator only.
         transfer.workerResult = WorkerError::ConnectFailure;
         transfer.failureDetail = "refused to connect to " + job.targetAddress;
+        m_lastReach = TransferReach::NotConnected;
         showMessage(MessageId::CannotConnect);
         return TransferResult::Cancel;
     }
@@ -46,6 +47,7 @@ TransferResult SimulatorOperator::runTransfer(const DownloadJob& job)
     const int result = worker.run();
     transfer.workerResult = result;
     transfer.failureDetail = worker.failureDetail();
+    m_lastReach = worker.reach();
     if (result == WorkerError::None)
         return TransferResult::Ok;
     if (const auto message = messageForWorkerError(result))

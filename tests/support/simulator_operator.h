@@ -29,6 +29,7 @@ public:
 
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;
+    std::optional<TransferReach> lastTransferReach() const override { return m_lastReach; }
 
     const std::vector<MessageId>& messages() const { return m_messages; }
     const std::vector<SimulatedTransfer>& transfers() const { return m_transfers; }
@@ -37,6 +38,7 @@ private:
     DownloadDeadlines m_deadlines;
     std::vector<MessageId> m_messages;
     std::vector<SimulatedTransfer> m_transfers;
+    std::optional<TransferReach> m_lastReach;
 };
 
 } // namespace tolvane::test

@@ -2,6 +2,7 @@
 
 #include "core/base/messages.h"
 #include "core/transfer/download_job.h"
+#include "core/transfer/transfer_reach.h"
 
 #include <iostream>
 #include <optional>
@@ -22,6 +23,8 @@ public:
     // The message the last transfer showed the operator on its own (a progress window telling of
     // a worker error), if any, so that whoever passes the operator on knows every message shown.
     virtual std::optional<MessageId> lastTransferMessage() const { return std::nullopt; }
+    // How far the last transfer got, when the operator can tell.
+    virtual std::optional<TransferReach> lastTransferReach() const { return std::nullopt; }
     // Where the image decoder's diagnostic lines go; the operator never sees them in a window.
     virtual std::ostream& diagnostics() { return std::cout; }
 };

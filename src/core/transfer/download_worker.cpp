@@ -89,6 +89,7 @@ Result<void> DownloadWorker::checkPayload()
 int DownloadWorker::run()
 {
     m_failureDetail.clear();
+    m_reach = TransferReach::NotConnected;
     if (auto checked = checkPayload(); !checked)
         return post(checked);
 
@@ -111,6 +112,7 @@ int DownloadWorker::run()
 int DownloadWorker::runConnected(int socket)
 {
     m_failureDetail.clear();
+    m_reach = TransferReach::BeforePayload;
     Result<void> result = checkPayload();
     if (result)
         result = handshake(socket);
@@ -118,6 +120,7 @@ int DownloadWorker::runConnected(int socket)
         result = transfer(socket);
     if (!result)
         return post(result);
+    m_reach = TransferReach::Completed;
 
     // Stage 5 may let the window end and free the job, so nothing of it is read after posting.
     const auto pause = m_job.deadlines.completionPause;
@@ -222,9 +225,12 @@ Result<void> DownloadWorker::transfer(int socket)
         return {};
     }
 
+    if (answer == Refusal)
+        m_reach = TransferReach::RefusedPayload;
     if (answer != Acknowledgement)
         return workerFailure(WorkerError::AcknowledgementFailure,
                              "first acknowledgement " + wordText(answer));
+    m_reach = TransferReach::FirstAcknowledgement;
     m_observer.stage(4);
 
     // The recorder writes the image before it answers again; allow for its size.
@@ -244,6 +250,7 @@ Result<void> DownloadWorker::transfer(int socket)
 
 Result<void> DownloadWorker::sendPayload(const std::uint8_t* payload, std::int64_t size, int socket)
 {
+    m_reach = TransferReach::WholePayload;
     if (size <= 0)
         return {};
 
@@ -263,8 +270,20 @@ Result<void> DownloadWorker::sendPayload(const std::uint8_t* payload, std::int64
     const IoStatus status = sender.run();
     if (status == IoStatus::Done)
         return {};
+    // Only a live connection whose queue still holds bytes shows the recorder's side did not get
+    // them all; after a reset or close the queue no longer tells.
+    const bool wholeSent = sender.draining() && status != IoStatus::TimedOut;
+    if (!wholeSent)
+        m_reach = TransferReach::PartOfPayload;
     if (status == IoStatus::WaitFailed)
         return ioFailure(WorkerError::SocketFailure, "sending the payload", status);
+    if (wholeSent) {
+        const char* how = errno == ECONNRESET ? "reset" : "closed";
+        return workerFailure(
+            WorkerError::SendFailure,
+            std::string("the connection was ") + how +
+                " after the whole payload was sent; the recorder may have taken it");
+    }
     if (sender.draining())
         return ioFailure(WorkerError::SendFailure,
                          "the recorder took " + std::to_string(sender.taken()) + " of " +

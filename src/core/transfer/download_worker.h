@@ -4,6 +4,7 @@
 #include "core/base/worker_error.h"
 #include "core/transfer/download_job.h"
 #include "core/transfer/download_observer.h"
+#include "core/transfer/transfer_reach.h"
 
 #include <cstdint>
 #include <string>
@@ -24,6 +25,8 @@ public:
 
     // What failed, with errno text where there is one; empty after success.
     const std::string& failureDetail() const { return m_failureDetail; }
+    // How far the last run got; Completed after success.
+    TransferReach reach() const { return m_reach; }
 
 private:
     Result<void> handshake(int socket);
@@ -41,6 +44,7 @@ private:
     const DownloadJob& m_job;
     DownloadObserver& m_observer;
     std::string m_failureDetail;
+    TransferReach m_reach = TransferReach::NotConnected;
 };
 
 } // namespace tolvane
