@@ -419,3 +419,40 @@ TEST_F(CliDownload, BenchesSkippingUsedMacsShareOneBlockWithoutDuplicates)
 
 } // namespace
 } // namespace tolvane
+
+namespace tolvane {
+namespace {
+
+TEST_F(CliDownload, BatchGivesConsecutiveSerialsAndARepeatedBatchIsRefused)
+{
+    std::vector<std::unique_ptr<sim::Simulator>> recorders;
+    Args args = {"download", "data", "--mac",    "0012AB000001",
+                 "--serial", "1000", "--record", m_dir.file("units.db"),
+                 "--quiet"};
+    for (int i = 0; i < 5; ++i) {
+        recorders.push_back(startSimulator());
+        args.insert(args.end(), {"--target", recorders.back()->address()});
+    }
+    auto run = test::runTolvaneCli(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        const auto transfers = received(*recorders[i], 1);
+        ASSERT_EQ(transfers.size(), 1u);
+        // The serial number travels little-endian after the two MAC words.
+        const Bytes& payload = transfers[0].payload;
+        ASSERT_EQ(payload.size(), 12u);
+        EXPECT_EQ(payload[8] | payload[9] << 8 | payload[10] << 16 | payload[11] << 24, 1000 + i);
+    }
+
+    // The same serials with other MAC addresses: every unit refused, nothing sent.
+    args[3] = "0012AB000101";
+    run = test::runTolvaneCli(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("serial number 1000 is already used by unit"));
+    EXPECT_THAT(run.err, HasSubstr("serial number 1004 is already used by unit"));
+    for (const auto& recorder : recorders)
+        EXPECT_FALSE(recorder->waitForTransfers(2, std::chrono::milliseconds(100)));
+}
+
+} // namespace
+} // namespace tolvane
