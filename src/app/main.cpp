@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -13,7 +15,8 @@ int main(int argc, char** argv)
     {
         // Help, version and a bad argument need no display: read them before the QApplication.
         QCoreApplication reader(argc, argv);
-        commandLine = tolvane::readCommandLine(QCoreApplication::arguments());
+        commandLine = tolvane::readCommandLine(QCoreApplication::arguments(),
+                                               std::vector<std::string>(argv, argv + argc));
     }
     if (!commandLine.options) {
         const QByteArray text = commandLine.text.toLocal8Bit();

@@ -9,6 +9,7 @@
 #include "tolvane_version.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QLineEdit>
 
 #include <csignal>
@@ -93,9 +94,10 @@ ProgramOptions addProgramOptions(QCommandLineParser& parser)
     parser.addOption(versionOption);
     const QCommandLineOption recordOption(
         QStringLiteral("record"),
-        QStringLiteral("Keep every download in the production record FILE.db and refuse a MAC "
-                       "address it shows used."),
-        QStringLiteral("FILE.db"));
+        QStringLiteral("Keep every download in the production record RECORD (an SQLite file, or a "
+                       "PostgreSQL connection string or URL) and refuse a MAC address it shows "
+                       "used."),
+        QStringLiteral("RECORD"));
     parser.addOption(recordOption);
     const QCommandLineOption targetOption(
         QStringLiteral("target"),
@@ -140,9 +142,29 @@ CommandLine readStartOptions(const QCommandLineParser& parser, const ProgramOpti
     return result;
 }
 
+// The raw word that gave --record its value: after "--record", or after "--record=".
+std::optional<std::string> rawRecordWord(const std::vector<std::string>& words,
+                                         const QString& value)
+{
+    const std::string option = "--record";
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        std::string word = words[i];
+        if (word.starts_with(option + "="))
+            word.erase(0, option.size() + 1);
+        else if (word == option && i + 1 < words.size())
+            word = words[++i];
+        else
+            continue;
+        if (QString::fromLocal8Bit(word.c_str()) == value)
+            return word;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-CommandLine readCommandLine(const QStringList& arguments)
+CommandLine readCommandLine(const QStringList& arguments,
+                            const std::vector<std::string>& rawArguments)
 {
     QCommandLineParser parser;
     const ProgramOptions program = addProgramOptions(parser);
@@ -160,7 +182,10 @@ CommandLine readCommandLine(const QStringList& arguments)
         result.text = programName + QStringLiteral(" " TOLVANE_VERSION "\n");
         return result;
     }
-    return readStartOptions(parser, program);
+    result = readStartOptions(parser, program);
+    if (result.options && result.options->recordPath)
+        result.options->recordBytes = rawRecordWord(rawArguments, *result.options->recordPath);
+    return result;
 }
 
 void applyStartOptions(UpgradeWindow& window, const StartOptions& options)
@@ -202,7 +227,10 @@ int UpgradeApp::run(Prompter& prompter, const StartOptions& options)
     }
     std::unique_ptr<record::ProductionRecord> productionRecord;
     if (options.recordPath) {
-        auto opened = record::openProductionRecord(options.recordPath->toStdString());
+        // A file name as its bytes were given, or else as this system names files.
+        const std::string location =
+            options.recordBytes.value_or(QFile::encodeName(*options.recordPath).toStdString());
+        auto opened = record::openProductionRecord(location);
         if (!opened) {
             prompter.showMessage(nullptr, messageQString(MessageId::CannotWriteRecord) +
                                               QStringLiteral("\n\n") +

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tolvane {
 
@@ -15,7 +17,9 @@ class UpgradeWindow;
 
 // What the command line asks of the desktop program.
 struct StartOptions {
-    std::optional<QString> recordPath;    // --record FILE.db
+    std::optional<QString> recordPath; // --record RECORD, as the toolkit decoded it
+    // The same as the bytes given, when known: a file name need not be UTF-8.
+    std::optional<std::string> recordBytes;
     std::optional<DownloadTarget> target; // --target HOST[:PORT]
     std::optional<QString> imagePath;     // the positional IMAGE
 };
@@ -29,7 +33,9 @@ struct CommandLine {
 };
 
 // Reads arguments (the program name first). Needs no display: a QCoreApplication is enough.
-CommandLine readCommandLine(const QStringList& arguments);
+// rawArguments, the same words as the process got them, keep the record's location byte for byte.
+CommandLine readCommandLine(const QStringList& arguments,
+                            const std::vector<std::string>& rawArguments = {});
 
 // Puts the target and image path of options into the window's fields; the rest keep their start
 // values.

@@ -374,6 +374,7 @@ void UpgradeWindow::download()
     plan.file = m_imagePath.toStdString();
     plan.record = m_record;
     plan.wording = windowRefusalText;
+    plan.heldWording = windowHeldText;
     plan.run = m_runDownload;
     const service::UnitOutcome outcome =
         service::DownloadService(std::move(plan)).runUnit(unitRequest(), op, observer);

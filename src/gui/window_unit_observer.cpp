@@ -28,10 +28,17 @@ void WindowUnitObserver::reportRecordFailure(const service::UnitOutcome& outcome
 
 std::string windowRefusalText(const service::Refusal& refusal)
 {
-    const MessageId id = refusal.reason == service::Refusal::Reason::RecordFailed
-                             ? MessageId::CannotWriteRecord
-                             : MessageId::MacAlreadyUsed;
+    MessageId id = MessageId::MacAlreadyUsed;
+    if (refusal.reason == service::Refusal::Reason::RecordFailed)
+        id = MessageId::CannotWriteRecord;
+    else if (refusal.reason == service::Refusal::Reason::SerialUsed)
+        id = MessageId::SerialAlreadyUsed;
     return detailedText(id, refusal.detail);
+}
+
+std::string windowHeldText(const std::string& held)
+{
+    return detailedText(MessageId::UnitUnconfirmed, held);
 }
 
 } // namespace tolvane

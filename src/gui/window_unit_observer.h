@@ -30,5 +30,7 @@ private:
 
 // The window's words for a MAC address not sent: the numbered message, then why.
 std::string windowRefusalText(const service::Refusal& refusal);
+// The numbered message for an unconfirmed unit, then which identity stays held and how to free it.
+std::string windowHeldText(const std::string& held);
 
 } // namespace tolvane

@@ -117,7 +117,9 @@ UnitOutcome DownloadService::runSequence(const UnitRequest& unit, DownloadOperat
     outcome.serial = unitSerial(m_plan.type, unit.identity);
     DownloadInputs inputs{m_plan.file, unit.target, unit.identity};
     std::optional<UnitRow> row;
-    if (m_plan.record)
+    // A MAC text that is no address is refused by the routine before anything goes out: no row.
+    const bool macTextRefused = sendsIdentity(m_plan.type) && unit.identity.sendMac && !outcome.mac;
+    if (m_plan.record && !macTextRefused)
         row.emplace(*m_plan.record, rowFields(unit));
 
     RoutineOutcome routine;

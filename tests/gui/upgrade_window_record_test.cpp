@@ -83,5 +83,33 @@ TEST_F(UpgradeWindowTest, RecordedImageCarriesItsFileAndDigest)
         QStringList{QStringLiteral("app %1 %2 ok").arg(QString::fromStdString(image), digest)});
 }
 
+TEST_F(UpgradeWindowTest, UnconfirmedUnitKeepsItsMacAndTheFieldAdvances)
+{
+    const std::string path = m_dir.file("units.db");
+    const auto record = record::openProductionRecord(path);
+    ASSERT_TRUE(record) << record.failure().text();
+    m_window->setProductionRecord(record->get());
+    m_sim = std::make_unique<sim::Simulator>(test::loopbackOptions(sim::Fault::ResetAfterPayload));
+    ASSERT_TRUE(test::startSimulator(*m_sim));
+
+    pointAtSimulator();
+    radio(static_cast<int>(DownloadType::IndividualData))->click();
+    box("autoIncreaseBox")->setChecked(true);
+    edit("macEdit")->setText(QStringLiteral("12345"));
+    pressDownload();
+    EXPECT_TRUE(recordRows(path).isEmpty());
+
+    m_prompter.messages.clear();
+    edit("macEdit")->setText(QStringLiteral("0012ab000001"));
+    pressDownload();
+    ASSERT_FALSE(m_prompter.messages.isEmpty());
+    EXPECT_TRUE(m_prompter.messages.back().startsWith(
+        QStringLiteral("The DVR did not confirm the download, but it may have taken the MAC "
+                       "address. The MAC address stays held in the production record.")));
+    EXPECT_TRUE(m_prompter.messages.back().contains(QStringLiteral("MAC address 0012AB000001")));
+    EXPECT_EQ(edit("macEdit")->text(), QStringLiteral("0012AB000002"));
+    EXPECT_EQ(recordRows(path), (QStringList{"0012AB000001 pending", "0012AB000001 unconfirmed"}));
+}
+
 } // namespace
 } // namespace tolvane::upgrade_window_test

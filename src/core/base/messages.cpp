@@ -44,6 +44,11 @@ std::string_view messageText(MessageId id)
     case MessageId::MacAlreadyUsed:
         return "This MAC address is already used. It was not sent to the DVR.";
     case MessageId::CannotWriteRecord: return "Can't write the production record.";
+    case MessageId::UnitUnconfirmed:
+        return "The DVR did not confirm the download, but it may have taken the MAC address. The "
+               "MAC address stays held in the production record.";
+    case MessageId::SerialAlreadyUsed:
+        return "This serial number is already used. It was not sent to the DVR.";
     }
     return {};
 }

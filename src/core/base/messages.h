@@ -37,6 +37,8 @@ enum class MessageId : int {
     EnterInteger = 131,
     MacAlreadyUsed = 132,
     CannotWriteRecord = 133,
+    UnitUnconfirmed = 134,
+    SerialAlreadyUsed = 135,
 };
 
 // The exact text of a numbered message.
