@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,6 +78,45 @@ bool announcePayload(int fd, std::uint32_t typeCode, std::uint32_t size)
 {
     return sendWord(fd, typeCode) && expectWord(fd, 0xAB550000u | (typeCode & 0xFFFFu)) &&
            sendWord(fd, size) && expectWord(fd, size);
+}
+
+namespace {
+
+bool sendInChunks(int fd, const std::vector<std::uint8_t>& payload, PlainChunks chunks)
+{
+    if (chunks == PlainChunks::Whole)
+        return sendAll(fd, payload.data(), payload.size());
+    int sendBuffer = 0;
+    socklen_t length = sizeof sendBuffer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length) != 0 || sendBuffer <= 0)
+        return false;
+    for (std::size_t sent = 0; sent < payload.size();) {
+        const std::size_t chunk =
+            std::min(static_cast<std::size_t>(sendBuffer), payload.size() - sent);
+        if (!sendAll(fd, payload.data() + sent, chunk))
+            return false;
+        sent += chunk;
+    }
+    return true;
+}
+
+} // namespace
+
+double plainImageTransfer(std::uint16_t port, const std::vector<std::uint8_t>& payload,
+                          PlainChunks chunks)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const int fd = connectLoopback(port);
+    if (fd < 0)
+        return -1;
+    const bool ok = announcePayload(fd, TypeCode::ApplicationImage,
+                                    static_cast<std::uint32_t>(payload.size())) &&
+                    sendInChunks(fd, payload, chunks) && expectWord(fd, 0xAB55AB55u) &&
+                    expectWord(fd, 0xAB55AB55u);
+    ::close(fd);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return ok ? seconds : -1;
 }
 
 DownloadJob loopbackImageJob(std::uint16_t port, const std::vector<std::uint8_t>& payload)

@@ -23,6 +23,13 @@ bool receiveWord(int fd, std::uint32_t& word);
 bool expectWord(int fd, std::uint32_t expected);
 // The start of every transfer: the type code and its answer, then the size and its echo.
 bool announcePayload(int fd, std::uint32_t typeCode, std::uint32_t size);
+// How a plain transfer hands the payload to the socket: in one call, or in pieces the size of
+// the socket's send buffer as the worker does.
+enum class PlainChunks { Whole, SendBuffer };
+// One application-image transfer by plain blocking calls: seconds from connect to the second
+// acknowledgement, or a negative number when it failed.
+double plainImageTransfer(std::uint16_t port, const std::vector<std::uint8_t>& payload,
+                          PlainChunks chunks);
 // An application-image transfer of payload to 127.0.0.1:port, with the job's default deadlines.
 DownloadJob loopbackImageJob(std::uint16_t port, const std::vector<std::uint8_t>& payload);
 

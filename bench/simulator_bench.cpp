@@ -18,24 +18,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t PayloadSize = 256u << 20;
 constexpr int Runs = 5;
 
-// One application-image transfer by plain blocking calls; seconds from connect to the second
-// acknowledgement, or a negative number when it failed.
-double sendOnce(std::uint16_t port, const std::vector<std::uint8_t>& payload)
-{
-    const auto started = Clock::now();
-    const int fd = connectLoopback(port);
-    if (fd < 0)
-        return -1;
-    const std::uint32_t type = tolvane::TypeCode::ApplicationImage;
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    const bool ok = announcePayload(fd, type, size) &&
-                    sendAll(fd, payload.data(), payload.size()) && expectWord(fd, 0xAB55AB55u) &&
-                    expectWord(fd, 0xAB55AB55u);
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    ::close(fd);
-    return ok ? seconds : -1;
-}
-
 } // namespace
 
 int main()
@@ -56,7 +38,7 @@ int main()
 
     std::vector<double> seconds;
     for (int run = 0; run < Runs; ++run) {
-        const double s = sendOnce(simulator.port(), payload);
+        const double s = plainImageTransfer(simulator.port(), payload, PlainChunks::Whole);
         if (s < 0 || !simulator.waitForTransfers(static_cast<std::size_t>(run) + 1,
                                                  std::chrono::seconds{30})) {
             std::fprintf(stderr, "simulator_bench: transfer %d failed\n", run + 1);

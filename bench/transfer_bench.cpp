@@ -126,31 +126,6 @@ double workerOnce(std::uint16_t port, const std::vector<std::uint8_t>& payload)
     return result == 0 ? seconds : -1;
 }
 
-// Seconds for the same transfer by plain blocking calls, or a negative number when it failed.
-double plainOnce(std::uint16_t port, const std::vector<std::uint8_t>& payload)
-{
-    const auto started = Clock::now();
-    const int fd = connectLoopback(port);
-    if (fd < 0)
-        return -1;
-    const std::uint32_t type = tolvane::TypeCode::ApplicationImage;
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    bool ok = announcePayload(fd, type, size);
-    int sendBuffer = 0;
-    socklen_t length = sizeof sendBuffer;
-    ok = ok && ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length) == 0 && sendBuffer > 0;
-    for (std::size_t sent = 0; ok && sent < payload.size();) {
-        const std::size_t chunk =
-            std::min(static_cast<std::size_t>(sendBuffer), payload.size() - sent);
-        ok = sendAll(fd, payload.data() + sent, chunk);
-        sent += chunk;
-    }
-    ok = ok && expectWord(fd, tolvane::Acknowledgement) && expectWord(fd, tolvane::Acknowledgement);
-    ::close(fd);
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    return ok ? seconds : -1;
-}
-
 } // namespace
 
 int main()
@@ -169,7 +144,7 @@ int main()
         // Alternating, so a change in the machine's load falls on both alike.
         for (int run = 0; run < Runs; ++run) {
             worker.push_back(workerOnce(sink.port(), payload));
-            plain.push_back(plainOnce(sink.port(), payload));
+            plain.push_back(plainImageTransfer(sink.port(), payload, PlainChunks::SendBuffer));
             if (worker.back() < 0 || plain.back() < 0 || sink.failures() > 0) {
                 std::fprintf(stderr, "transfer_bench: a %zu MiB transfer failed\n", mib);
                 return 1;

@@ -124,7 +124,14 @@ std::optional<std::chrono::system_clock::time_point> parseIsoUtcTime(std::string
     const auto millis = parseDecimal(text.substr(20, 3), 999);
     if (!second || !millis)
         return std::nullopt;
-    return *second + std::chrono::milliseconds(*millis);
+    // The system clock counts nanoseconds, so it holds only 1677-09-21 to 2262-04-11: a time
+    // outside them is refused rather than wrapped around.
+    using namespace std::chrono;
+    const auto earliest = ceil<seconds>(system_clock::time_point::min());
+    const auto latest = floor<seconds>(system_clock::time_point::max()) - seconds(1);
+    if (*second < earliest || *second > latest)
+        return std::nullopt;
+    return *second + milliseconds(*millis);
 }
 
 std::string recordLine(const RecordEntry& entry)

@@ -340,7 +340,9 @@ TEST_F(DownloadWindowTest, EventLoopKeepsTurningThroughTheClosingPause)
     EXPECT_EQ(window.exec(), QDialog::Accepted);
     const auto returned = std::chrono::steady_clock::now();
 
-    EXPECT_LE(meter.longestGap(), 100ms);
+    // Below the 300 ms pause, so a window that sat the pause out in a join fails, with room for
+    // a loaded machine's scheduling.
+    EXPECT_LT(meter.longestGap(), 250ms);
     EXPECT_GE(returned - lastShown, 250ms) << "OK before the worker sat out its pause";
     EXPECT_TRUE(shownDuringPause);
     EXPECT_EQ(window.log, imageTransferShown());

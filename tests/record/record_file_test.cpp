@@ -152,11 +152,8 @@ TEST_F(RecordFixture, LockedReadOnlyFullOrKilledRecordsKeepTheirRows)
 
 TEST_F(RecordFixture, InAReadOnlyFolderIsReadAndSaysReadOnlyToWriters)
 {
-    auto record = open();
-    ASSERT_TRUE(record);
-    ASSERT_EQ(record->reserve(unitRow("u1", "0012AB000001", "pending"), {}).status,
+    ASSERT_EQ(open()->reserve(unitRow("u1", "0012AB000001", "pending"), {}).status,
               Reservation::Status::Reserved);
-    record.reset();
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     const int status = test::runAsOrdinaryUser([&] {
         RecordOptions readOnly;

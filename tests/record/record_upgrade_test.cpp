@@ -27,37 +27,24 @@ VALUES ('2026-12-08T06:00:00.000Z', '127.0.0.1:5000', 'data', '0012AB000001', 5,
        ('2026-12-08T06:00:05.000Z', '127.0.0.1:5003', 'data', '0012AB000004', 7, 'u4', 'failed', 'x', 0.5, 0);
 )";
 
-std::string replaced(std::string text,
-                     const std::vector<std::pair<std::string, std::string>>& words)
-{
-    for (const auto& [word, by] : words)
-        text.replace(text.find(word), word.size(), by);
-    return text;
-}
-
 struct Upgrade : StoreFixture {
     // The first column of the first row, read past the record.
     std::string value(const std::string& sql)
     {
+        std::string error, first;
         if (cluster) {
-            std::string error;
             const auto rows = cluster->query(database, sql, &error);
             EXPECT_TRUE(rows) << error;
-            return rows && !rows->empty() ? (*rows)[0][0].value_or("NULL") : "";
+            return rows && !rows->empty() ? (*rows)[0][0].value_or("") : "";
         }
         sqlite3* db = nullptr;
-        EXPECT_EQ(sqlite3_open(location.c_str(), &db), SQLITE_OK);
-        std::string first;
-        char* message = nullptr;
-        sqlite3_exec(
-            db, sql.c_str(),
-            [](void* out, int, char** values, char**) {
-                *static_cast<std::string*>(out) = values[0] ? values[0] : "NULL";
-                return 0;
-            },
-            &first, &message);
-        EXPECT_EQ(message, nullptr) << message;
-        sqlite3_free(message);
+        sqlite3_open(location.c_str(), &db);
+        const auto keep = [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) = values[0];
+            return 0;
+        };
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), keep, &first, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db);
         sqlite3_close(db);
         return first;
     }
@@ -69,10 +56,8 @@ struct Upgrade : StoreFixture {
 
     std::string exported(ProductionRecord& record)
     {
-        const auto rows = record.rows({});
-        EXPECT_TRUE(rows) << failureText(rows);
         std::string lines;
-        for (const auto& row : rows.value())
+        for (const auto rows = record.rows({}); const auto& row : rows.value())
             lines += recordLine(row);
         return lines;
     }
@@ -80,18 +65,17 @@ struct Upgrade : StoreFixture {
 
 TEST_P(Upgrade, KeepsEveryRowAndHeldMacAndHoldsTheFirstUnitsSerials)
 {
-    if (cluster)
-        value("SET ROLE tolvane;" +
-              replaced(FirstLayout, {{"ID", "BIGSERIAL PRIMARY KEY"},
-                                     {"WHOLE", "BIGINT"},
-                                     {"REAL_NUMBER", "DOUBLE PRECISION"}}) +
-              "CREATE TABLE tolvane_record (schema_version INTEGER NOT NULL);"
-              "INSERT INTO tolvane_record VALUES (1); SELECT 1");
-    else
-        value(replaced(
-                  FirstLayout,
-                  {{"ID", "INTEGER PRIMARY KEY"}, {"WHOLE", "INTEGER"}, {"REAL_NUMBER", "REAL"}}) +
-              "PRAGMA application_id = 1414483030; PRAGMA user_version = 1;");
+    std::string layout = FirstLayout;
+    for (const auto& [word, onFile, onServer] :
+         {std::tuple{"ID", "INTEGER PRIMARY KEY", "BIGSERIAL PRIMARY KEY"},
+          {"WHOLE", "INTEGER", "BIGINT"},
+          {"REAL_NUMBER", "REAL", "DOUBLE PRECISION"}})
+        layout.replace(layout.find(word), std::string_view(word).size(),
+                       cluster ? onServer : onFile);
+    value(cluster ? "SET ROLE tolvane;" + layout +
+                        "CREATE TABLE tolvane_record (schema_version INTEGER NOT NULL);"
+                        "INSERT INTO tolvane_record VALUES (1); SELECT 1"
+                  : layout + "PRAGMA application_id = 1414483030; PRAGMA user_version = 1;");
 
     // Only to read, it is read as it is and left so.
     RecordOptions readOnly;
@@ -108,21 +92,15 @@ TEST_P(Upgrade, KeepsEveryRowAndHeldMacAndHoldsTheFirstUnitsSerials)
     ASSERT_TRUE(record);
     EXPECT_EQ(version(), "2");
     EXPECT_EQ(exported(*record), before);
-    const std::vector<std::pair<RecordEntry, std::string>> reservations = {
-        {unitRow("n1", "0012AB000001", "pending"), "u1"},
-        {unitRow("n2", "0012AB000002", "pending"), "u2"},
-        {unitRow("n3", "0012AB000003", "pending"), "u3"},
-        {unitRow("n4", "0012AB000004", "pending"), ""},
-        {unitRow("n5", "0012AB000005", "pending"), "u1"}, // serial 5: the first ok unit's
-        {unitRow("n6", "0012AB000006", "pending"), "u3"}, // serial 6: held by the pending unit
-        {unitRow("n7", "0012AB000007", "pending"), ""},   // serial 7: its unit failed
-    };
-    for (std::size_t i = 0; i < reservations.size(); ++i) {
-        RecordEntry pending = reservations[i].first;
-        pending.serial = i < 4 ? std::nullopt : std::optional<std::uint32_t>(i + 1);
+    // MACs 1-4 alone, then MACs 5-7 with serials 5-7: who holds each.
+    const char* const holders[] = {"u1", "u2", "u3", "", "u1", "u3", ""};
+    for (int i = 1; i <= 7; ++i) {
+        RecordEntry pending = unitRow("n", "0012AB00000" + std::to_string(i), "pending");
+        if (i >= 5)
+            pending.serial = static_cast<std::uint32_t>(i);
         const auto reservation = record->reserve(pending, {});
-        EXPECT_EQ(reservation.holder ? reservation.holder->unit : "", reservations[i].second)
-            << pending.unit << " " << reservation.error.text();
+        EXPECT_EQ(reservation.holder ? reservation.holder->unit : "", holders[i - 1])
+            << i << " " << reservation.error.text();
     }
 }
 

@@ -19,8 +19,6 @@ Sha256Digest::Sha256Digest() : m_context(EVP_MD_CTX_new())
         restart();
 }
 
-Sha256Digest::~Sha256Digest() = default;
-
 void Sha256Digest::restart()
 {
     if (EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)

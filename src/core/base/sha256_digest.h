@@ -15,10 +15,8 @@ namespace tolvane {
 // where it has them), so a payload is fingerprinted without being held whole.
 class Sha256Digest {
 public:
+    // Move-only, as the libcrypto context it owns.
     Sha256Digest();
-    ~Sha256Digest();
-    Sha256Digest(const Sha256Digest&) = delete;
-    Sha256Digest& operator=(const Sha256Digest&) = delete;
 
     // libcrypto fails only when it cannot allocate; the first failure is kept and answered by
     // finishHex, so a caller checks once.
