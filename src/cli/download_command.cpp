@@ -160,12 +160,18 @@ std::optional<std::string> unreadableFileText(const std::string& path)
 void printNextIdentity(std::ostream& out, const CliCommand& command,
                        const service::BatchOutcome& batch)
 {
-    // A failed unit keeps its address: the next unit gets the one after the whole batch.
-    std::size_t steps = batch.units.size();
+    // The next unit follows the last one whose identity went out (ok or unconfirmed); a failed
+    // unit's address is free again, and one never sent (the record refused it) is not spent.
+    std::size_t steps = 0;
+    for (std::size_t i = 0; i < batch.units.size(); ++i) {
+        const auto result = batch.units[i]->result;
+        if (result == service::UnitResult::Ok || result == service::UnitResult::Unconfirmed)
+            steps = i + 1;
+    }
     if (batch.nextFreeMac)
         out << *batch.nextFreeMac << "\n";
     else if (batch.units.size() > 1)
-        out << macAfter(*command.mac, batch.units.size()) << "\n";
+        out << macAfter(*command.mac, steps) << "\n";
     else if (batch.units[0]->advancedMac)
         out << *batch.units[0]->advancedMac << "\n";
     else
