@@ -40,9 +40,14 @@ void printSummary(std::ostream& err, const std::vector<std::string>& targets,
     std::size_t targetWidth = 6;
     for (const auto& target : targets)
         targetWidth = std::max(targetWidth, target.size());
+    // "unconfirmed" is wider than the other results; the column widens only when it is there.
+    std::size_t resultWidth = 8;
+    for (const auto& outcome : outcomes)
+        resultWidth =
+            std::max(resultWidth, std::string(service::resultName(outcome.result)).size());
     err << "\n"
-        << padded("TARGET", targetWidth) << "  " << padded("RESULT", 8) << "  " << padded("TIME", 9)
-        << "  ";
+        << padded("TARGET", targetWidth) << "  " << padded("RESULT", resultWidth) << "  "
+        << padded("TIME", 9) << "  ";
     if (withMac)
         err << padded("MAC", 12) << "  ";
     err << "MESSAGE\n";
@@ -52,7 +57,8 @@ void printSummary(std::ostream& err, const std::vector<std::string>& targets,
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.2f s", outcome.seconds);
         err << padded(targets[i], targetWidth) << "  "
-            << padded(service::resultName(outcome.result), 8) << "  " << padded(seconds, 9) << "  ";
+            << padded(service::resultName(outcome.result), resultWidth) << "  "
+            << padded(seconds, 9) << "  ";
         if (withMac)
             err << padded(outcome.mac.value_or("-"), 12) << "  ";
         err << (outcome.message.empty() ? "-" : outcome.message) << "\n";
