@@ -294,9 +294,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     return result;
 }
 
-const char* usageText()
-{
-    return R"(Usage:
+// The help text: a table of words, kept as data.
+constexpr const char* UsageText = R"(Usage:
   tolvane-cli download app IMAGE         --target HOST[:PORT]...
   tolvane-cli download integrated IMAGE  --target HOST[:PORT]... [--mac HEX12] [--serial N] [--auto-increase]
   tolvane-cli download ptz FILE          --target HOST[:PORT]...
@@ -362,6 +361,10 @@ Other options:
 
 Exit status: 0 when everything succeeded, 1 when a download or check failed, 2 for a usage error.
 )";
+
+const char* usageText()
+{
+    return UsageText;
 }
 
 } // namespace tolvane::cli

@@ -4,6 +4,7 @@
 #include "record/unit_lines.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tolvane::record {
 
@@ -110,26 +111,31 @@ std::vector<SqlValue> rowParameters(const RecordEntry& entry, bool holdsMac, boo
             std::int64_t{holdsSerial ? 1 : 0}};
 }
 
+// The text columns of a row by their place in it, the ones that may be NULL apart.
+constexpr std::pair<std::size_t, std::string RecordEntry::*> TextColumns[] = {
+    {1, &RecordEntry::target}, {2, &RecordEntry::type},     {8, &RecordEntry::unit},
+    {9, &RecordEntry::result}, {10, &RecordEntry::message},
+};
+constexpr std::pair<std::size_t, std::optional<std::string> RecordEntry::*> OptionalTextColumns[] =
+    {
+        {3, &RecordEntry::file},         {4, &RecordEntry::sha256},
+        {5, &RecordEntry::version},      {6, &RecordEntry::mac},
+        {12, &RecordEntry::bench},       {13, &RecordEntry::operatorName},
+        {14, &RecordEntry::toolVersion},
+};
+
 RecordEntry readRow(const SqlRow& row)
 {
     RecordEntry entry;
     entry.time = parseIsoUtcTime(sqlText(row[0]).value_or(""))
                      .value_or(std::chrono::system_clock::time_point{});
-    entry.target = sqlText(row[1]).value_or("");
-    entry.type = sqlText(row[2]).value_or("");
-    entry.file = sqlText(row[3]);
-    entry.sha256 = sqlText(row[4]);
-    entry.version = sqlText(row[5]);
-    entry.mac = sqlText(row[6]);
+    for (const auto& [column, field] : TextColumns)
+        entry.*field = sqlText(row[column]).value_or("");
+    for (const auto& [column, field] : OptionalTextColumns)
+        entry.*field = sqlText(row[column]);
     if (const auto serial = sqlInteger(row[7]))
         entry.serial = static_cast<std::uint32_t>(*serial);
-    entry.unit = sqlText(row[8]).value_or("");
-    entry.result = sqlText(row[9]).value_or("");
-    entry.message = sqlText(row[10]).value_or("");
     entry.durationSeconds = sqlReal(row[11]);
-    entry.bench = sqlText(row[12]);
-    entry.operatorName = sqlText(row[13]);
-    entry.toolVersion = sqlText(row[14]);
     return entry;
 }
 
