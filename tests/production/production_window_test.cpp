@@ -134,8 +134,10 @@ TEST_F(ProductionWindowTest, BatchWithADeadTargetThenRetryFailedWithTheSameMac)
     }
     loadTargets(first.address() + "\n# the dead one\n127.0.0.1:" + std::to_string(deadPort) + "\n" +
                 third.address() + "\n");
+    QSignalSpy unitsEnded(m_window.get(), &ProductionWindow::unitEnded);
     runWith("startButton");
 
+    EXPECT_EQ(unitsEnded.size(), 3);
     EXPECT_EQ(cell(0, Result), "ok");
     EXPECT_EQ(cell(1, Result), "failed");
     EXPECT_EQ(cell(2, Result), "ok");
@@ -209,6 +211,20 @@ TEST_F(ProductionWindowTest, BadInputIsToldAndNothingIsSent)
     ASSERT_EQ(m_prompter.messages.size(), 3);
     EXPECT_THAT(m_prompter.messages[2].toStdString(), HasSubstr("No such file or directory"));
     EXPECT_FALSE(recorder.waitForTransfers(1, 300ms));
+}
+
+TEST_F(ProductionWindowTest, NextWindowOpensWithTheLastTypeTargetsAndRecord)
+{
+    auto& recorder = simulator();
+    loadTargets(recorder.address() + "\n");
+    runWith("startButton");
+
+    ProductionWindow next(m_prompter);
+    EXPECT_EQ(next.findChild<QComboBox*>("downloadTypeList")->currentText(), "Individual Data");
+    EXPECT_EQ(next.recordLocation().toStdString(), m_record);
+    const auto* rows = next.findChild<QTableView*>("recordersTable")->model();
+    ASSERT_EQ(rows->rowCount(), 1);
+    EXPECT_EQ(rows->index(0, Target).data().toString().toStdString(), recorder.address());
 }
 
 TEST_F(ProductionWindowTest, CaptionsAreAccessibleNamesAndMnemonicsDoNotClash)
