@@ -1,5 +1,6 @@
 #include "cli/download_command.h"
 
+#include "cli/message_lines.h"
 #include "cli/targets.h"
 #include "core/base/messages.h"
 #include "core/image/mac_address.h"
@@ -156,8 +157,9 @@ std::optional<std::string> unreadableFileText(const std::string& path)
         return std::nullopt;
     // A file that opened but is not regular fails with no system error of its own.
     const Failure& failure = readable.failure();
-    return std::string(messageText(failure.message.value_or(MessageId::CannotOpenImageFile))) +
-           "\ntolvane-cli: " + path + ": " +
+    return MessagePrefix +
+           std::string(messageText(failure.message.value_or(MessageId::CannotOpenImageFile))) +
+           "\n" + MessagePrefix + path + ": " +
            (failure.error != 0 ? systemErrorText(failure.error) : "not a regular file") + "\n";
 }
 
