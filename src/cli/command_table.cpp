@@ -45,7 +45,7 @@ const CommandRule Rules[] = {
     {"ptz", "verify", CommandKind::PtzVerify, {}, {"FILE"}, {}, {}, {},
      "FILE", "check that a file is a PTZ image a recorder takes (size and checksum)"},
     {"ptz", "build", CommandKind::PtzBuild, {}, {"DB.pdb", "NUMBER"}, {}, {}, {"--output"},
-     "DB.pdb NUMBER... --output OUT.bin", "build a PTZ image of the database's protocols NUMBER..."},
+     "DB.pdb NUMBER... --output OUT.bin", "build a PTZ image of protocols taken from a database"},
     {"record", "show", CommandKind::RecordShow, {}, {"RECORD"}, {"--mac", "--since"}, {}, {},
      "RECORD [--mac HEX12] [--since TIME]", "print the record's rows as a table"},
     {"record", "export", CommandKind::RecordExport, {}, {"RECORD"}, {}, {}, {"--format"},
