@@ -16,4 +16,11 @@ std::string refusalText(const Refusal& refusal)
     return refusal.detail;
 }
 
+std::string plainRefusalText(const Refusal& refusal)
+{
+    if (refusal.reason == Refusal::Reason::MacUsed || refusal.reason == Refusal::Reason::SerialUsed)
+        return refusal.detail + "; not sent.";
+    return refusalText(refusal);
+}
+
 } // namespace tolvane::service

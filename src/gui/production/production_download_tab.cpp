@@ -224,7 +224,7 @@ service::DownloadPlan ProductionDownloadTab::plan(bool fromFirstIdentity) const
     plan.type = m_form->downloadType();
     if (plan.type != DownloadType::IndividualData)
         plan.file = fileName(m_form->imagePath());
-    plan.wording = service::refusalText;
+    plan.wording = service::plainRefusalText;
     // Each unit takes the next MAC address (and serial number) the record shows free.
     if (fromFirstIdentity && m_form->sendsMac()) {
         plan.freeMacsFrom = formatMacAddress(splitMacAddress(m_form->firstMac().toStdString()));
