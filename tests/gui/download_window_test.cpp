@@ -297,9 +297,10 @@ TEST_F(DownloadWindowTest, WorkerStillRunningAtCloseIsReportedAndStillJoined)
     class ReleasingPrompter : public ScriptedPrompter {
     public:
         using ScriptedPrompter::showMessage;
-        void showMessage(QWidget* parent, const QString& text) override
+        void showMessage(QWidget* parent, const QString& text, const QString& detail,
+                         Severity severity) override
         {
-            ScriptedPrompter::showMessage(parent, text);
+            ScriptedPrompter::showMessage(parent, text, detail, severity);
             if (!released) {
                 released = true;
                 release.set_value();
