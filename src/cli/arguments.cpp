@@ -23,7 +23,7 @@ const CommandGroup Program = {"", "no command given", "command"};
 const CommandGroup Groups[] = {
     {"download", "download needs a type: app, integrated, ptz or data", "download type"},
     {"ptz", "ptz needs a subcommand: show, verify or build", "ptz subcommand"},
-    {"record", "record needs a subcommand: show, units, export, import or release",
+    {"record", "record needs a subcommand: show, units, export, import, release or report",
      "record subcommand"},
 };
 
@@ -68,6 +68,8 @@ const CommandRule Rules[] = {
     {"record", "units", CommandKind::RecordUnits, {}, {"RECORD"}, {"--since", "--format"}, {}, {}},
     {"record", "release", CommandKind::RecordRelease, {}, {"RECORD", "MAC"}, {"--bench"}, {},
      {"--reason"}},
+    {"record", "report", CommandKind::RecordReport, {}, {"RECORD"},
+     {"--since", "--until", "--html", "--format"}, {}, {}},
     {"", "help", CommandKind::Help, {}, {}, {}, {}, {}},
 };
 // clang-format on
@@ -290,6 +292,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
         return result;
     if (values.command.kind == CommandKind::Download && !checkDownload(values, error))
         return result;
+    if (values.command.kind == CommandKind::RecordReport && !checkReport(values, error))
+        return result;
     result.command = values.command;
     return result;
 }
@@ -310,6 +314,7 @@ constexpr const char* UsageText = R"(Usage:
   tolvane-cli record import FILE.jsonl --into RECORD
   tolvane-cli record units RECORD [--since TIME] [--format table|csv|jsonl]
   tolvane-cli record release RECORD MAC --reason TEXT [--bench NAME]
+  tolvane-cli record report RECORD [--since TIME] [--until TIME] (--html FILE | --format json)
 
 Download options:
   --target HOST[:PORT]  a recorder (IPv4 address; port 5000 unless given); may be repeated
@@ -354,6 +359,12 @@ Record options:
   MAC                   the MAC address to free (twelve hex digits)
   --reason TEXT         why it is freed, kept in the record with the operator's login name
   --bench NAME          the bench the row names (default: this host's name)
+
+  record report writes what a period produced: totals, first-pass yield, units per hour, failures
+  by message, benches, images and the MAC addresses handed out.
+  --until TIME          only the rows written before TIME (as --since)
+  --html FILE           one self-contained page with charts, to open in a browser or print
+  --format json         the same figures as JSON on standard output
 
 Other options:
   --help                show this text

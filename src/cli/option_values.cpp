@@ -124,21 +124,29 @@ bool readSerial(const std::string&, const std::string& value, CommandValues& val
     return true;
 }
 
-bool readSince(const std::string&, const std::string& value, CommandValues& values,
-               std::string& error)
+// --since, or --until of record report.
+template <auto field>
+bool readTime(const std::string& name, const std::string& value, CommandValues& values,
+              std::string& error)
 {
-    values.command.since = parseSince(value);
-    if (!values.command.since) {
-        error = "--since takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS[Z] in UTC, not " + value;
+    values.command.*field = parseSince(value);
+    if (!(values.command.*field)) {
+        error = name + " takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS[Z] in UTC, not " + value;
         return false;
     }
     return true;
 }
 
-// jsonl or csv; for record units, table as well.
+// jsonl or csv; for record units, table as well; for record report, json alone.
 bool readFormat(const std::string&, const std::string& value, CommandValues& values,
                 std::string& error)
 {
+    if (values.command.kind == CommandKind::RecordReport) {
+        values.command.reportJson = true;
+        if (value != "json")
+            error = "--format takes json, not " + value;
+        return value == "json";
+    }
     const bool units = values.command.kind == CommandKind::RecordUnits;
     if (units && value == "table") {
         values.command.recordFormat = RecordFormat::Table;
@@ -184,7 +192,9 @@ const struct {
     {"--bench", readNonEmpty<&CliCommand::bench, Name>},
     {"--serial", readSerial},
     {"--output", readNonEmpty<&CliCommand::outputPath, FileName>},
-    {"--since", readSince},
+    {"--since", readTime<&CliCommand::since>},
+    {"--until", readTime<&CliCommand::until>},
+    {"--html", readNonEmpty<&CliCommand::htmlPath, FileName>},
     {"--format", readFormat},
     {"IMAGE", readFile},
     {"FILE", readFile},
@@ -257,6 +267,17 @@ bool checkDownload(const CommandValues& values, std::string& error)
     }
     if (command.skipUsedMacs && (!command.mac || !command.recordPath)) {
         error = "--skip-used-macs needs --mac and --record";
+        return false;
+    }
+    return true;
+}
+
+bool checkReport(const CommandValues& values, std::string& error)
+{
+    const bool json = values.command.reportJson;
+    if (json == values.command.htmlPath.has_value()) {
+        error = json ? "record report takes --html FILE or --format json, not both"
+                     : "record report needs --html FILE or --format json";
         return false;
     }
     return true;

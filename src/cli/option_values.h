@@ -21,5 +21,7 @@ bool readOptionValue(const std::string& name, const std::string& value, CommandV
 
 // What a download needs beyond each option's own value.
 bool checkDownload(const CommandValues& values, std::string& error);
+// A report goes to a page or to standard output: one of the two.
+bool checkReport(const CommandValues& values, std::string& error);
 
 } // namespace tolvane::cli

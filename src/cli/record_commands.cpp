@@ -11,8 +11,6 @@
 
 namespace tolvane::cli {
 
-namespace {
-
 using namespace tolvane::record;
 
 std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err)
@@ -26,6 +24,8 @@ std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std:
     }
     return std::move(*store);
 }
+
+namespace {
 
 RecordFilter filterOf(const CliCommand& command)
 {

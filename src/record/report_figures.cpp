@@ -13,61 +13,74 @@ namespace tolvane::record {
 
 namespace {
 
-// Each unit of the period once, with the row that tells its state: its outcome, else its first
-// row. Materialised once, every figure is grouped from it.
+// Each unit of the period once, by the row that tells its state: its outcome (an unconfirmed one
+// only while no later outcome followed it; "released" once it was released), a pending row that
+// still holds what it reserved, or the release of a unit that never had an outcome. Found in one
+// pass over the period's rows, looking up other rows of the unit only for the few unconfirmed and
+// released ones; materialised once, every figure is grouped from it.
 const std::string UnitStates = R"(
 unit_rows AS NOT MATERIALIZED (SELECT * FROM SOURCE),
-grouped AS (
-    SELECT unit, min(id) AS first_id,
-        max(CASE WHEN result NOT IN ('pending', 'released') THEN id END) AS outcome_id,
-        max(CASE WHEN result = 'released' THEN 1 ELSE 0 END) AS released
-    FROM unit_rows
-    WHERE (CAST($1 AS TEXT) IS NULL OR time >= $1) AND (CAST($2 AS TEXT) IS NULL OR time < $2)
-    GROUP BY unit),
 states AS MATERIALIZED (
-    SELECT grouped.first_id, grouped.unit, row.mac, row.serial, COALESCE(row.bench, '') AS bench,
-        row.version, row.sha256, row.duration_s, row.message, row.mac_in_use, row.target,
-        row.time, substr(row.time, 1, 13) AS hour,
-        CASE WHEN grouped.released = 1 THEN 'released'
-            WHEN grouped.outcome_id IS NULL THEN 'pending' ELSE row.result END AS state
-    FROM grouped JOIN unit_rows AS row ON row.id = COALESCE(grouped.outcome_id, grouped.first_id)),
+    SELECT id, unit, mac, serial, COALESCE(bench, '') AS bench, version, sha256, duration_s,
+        message, mac_in_use, target, time, substr(time, 1, 13) AS hour,
+        CASE WHEN result = 'unconfirmed' AND EXISTS (SELECT 1 FROM unit_rows AS later
+                WHERE later.unit = row.unit AND later.result = 'released') THEN 'released'
+            ELSE result END AS state
+    FROM unit_rows AS row
+    WHERE (CAST($1 AS TEXT) IS NULL OR time >= $1) AND (CAST($2 AS TEXT) IS NULL OR time < $2)
+        AND ((result NOT IN ('pending', 'released') AND NOT (result = 'unconfirmed'
+                AND EXISTS (SELECT 1 FROM unit_rows AS later WHERE later.unit = row.unit
+                    AND later.id > row.id AND later.result NOT IN ('pending', 'released'))))
+            OR (result = 'pending' AND (mac_in_use = 1 OR serial_in_use = 1))
+            OR (result = 'released' AND NOT EXISTS (SELECT 1 FROM unit_rows AS outcome
+                WHERE outcome.unit = row.unit AND outcome.result NOT IN ('pending', 'released'))))),
 )";
 
 // The figures that build on the states, and the statement's rows: a section name, four texts,
-// two whole numbers and a real number, whichever the section needs.
+// two whole numbers and a real number, whichever the section needs. Durations are counted to a
+// tenth of a second, so a median comes from a short table of them.
 const std::string Figures = R"(
-firsts AS (
-    SELECT state, ROW_NUMBER() OVER (PARTITION BY COALESCE(mac, CAST(serial AS TEXT), unit)
-        ORDER BY first_id) AS attempt
-    FROM states WHERE state NOT IN ('refused', 'pending')),
-durations AS (
-    SELECT bench, duration_s, ROW_NUMBER() OVER (PARTITION BY bench ORDER BY duration_s) AS place,
-        count(*) OVER (PARTITION BY bench) AS sent
-    FROM states WHERE state NOT IN ('refused', 'pending')),
+cube AS MATERIALIZED (
+    SELECT hour, state, bench, count(*) AS units FROM states GROUP BY hour, state, bench),
+devices AS (
+    SELECT min(id) AS first_id, min(CASE WHEN state = 'ok' THEN id END) AS first_ok
+    FROM states WHERE state NOT IN ('refused', 'pending')
+    GROUP BY COALESCE(mac, CAST(serial AS TEXT), unit)),
+histogram AS (
+    SELECT bench, round(duration_s * 10) / CAST(10 AS DOUBLE PRECISION) AS seconds,
+        count(*) AS units
+    FROM states WHERE state NOT IN ('refused', 'pending')
+    GROUP BY bench, round(duration_s * 10) / CAST(10 AS DOUBLE PRECISION)),
+cumulative AS (
+    SELECT bench, seconds,
+        CAST(sum(units) OVER (PARTITION BY bench ORDER BY seconds) AS BIGINT) AS upto,
+        CAST(sum(units) OVER (PARTITION BY bench) AS BIGINT) AS sent
+    FROM histogram),
 medians AS (
-    SELECT bench, avg(duration_s) AS median FROM durations
-    WHERE place IN ((sent + 1) / 2, (sent + 2) / 2) GROUP BY bench),
+    SELECT bench, (min(CASE WHEN upto >= (sent + 1) / 2 THEN seconds END)
+        + min(CASE WHEN upto >= (sent + 2) / 2 THEN seconds END)) / 2 AS median
+    FROM cumulative GROUP BY bench),
 macs AS (SELECT DISTINCT mac FROM states WHERE mac IS NOT NULL AND state != 'refused'),
 islands AS (SELECT mac, MAC_NUMBER - ROW_NUMBER() OVER (ORDER BY mac) AS island FROM macs),
-ranges AS (SELECT min(mac) AS first_mac, max(mac) AS last_mac, count(*) AS macs FROM islands
-    GROUP BY island),
-held AS (SELECT mac, unit, target, time, serial FROM states
+ranges AS MATERIALIZED (SELECT min(mac) AS first_mac, max(mac) AS last_mac, count(*) AS macs
+    FROM islands GROUP BY island),
+held AS MATERIALIZED (SELECT mac, unit, target, time, serial FROM states
     WHERE state = 'unconfirmed' AND mac_in_use = 1 AND mac IS NOT NULL)
 SELECT CAST('state' AS TEXT) AS section, state AS a, CAST(NULL AS TEXT) AS b,
-    CAST(NULL AS TEXT) AS c, CAST(NULL AS TEXT) AS d, count(*) AS n, CAST(NULL AS BIGINT) AS m,
-    CAST(NULL AS DOUBLE PRECISION) AS x
-FROM states GROUP BY state
+    CAST(NULL AS TEXT) AS c, CAST(NULL AS TEXT) AS d, CAST(sum(units) AS BIGINT) AS n,
+    CAST(NULL AS BIGINT) AS m, CAST(NULL AS DOUBLE PRECISION) AS x
+FROM cube GROUP BY state
 UNION ALL SELECT 'first_pass', NULL, NULL, NULL, NULL, count(*),
-    sum(CASE WHEN state = 'ok' THEN 1 ELSE 0 END), NULL FROM firsts WHERE attempt = 1
-UNION ALL SELECT 'hour', hour, state, NULL, NULL, count(*), NULL, NULL FROM states
-    GROUP BY hour, state
+    sum(CASE WHEN first_ok = first_id THEN 1 ELSE 0 END), NULL FROM devices
+UNION ALL SELECT 'hour', hour, state, NULL, NULL, CAST(sum(units) AS BIGINT), NULL, NULL
+    FROM cube GROUP BY hour, state
 UNION ALL SELECT * FROM (SELECT 'failure', message, NULL, NULL, NULL, count(*), NULL_M, NULL_X
     FROM states WHERE state IN ('failed', 'unconfirmed') GROUP BY message
     ORDER BY count(*) DESC, message LIMIT MAX_MESSAGES) AS failures
-UNION ALL SELECT 'bench', states.bench, NULL, NULL, NULL, count(*),
-    sum(CASE WHEN states.state = 'ok' THEN 1 ELSE 0 END), medians.median
-    FROM states LEFT JOIN medians ON medians.bench = states.bench
-    GROUP BY states.bench, medians.median
+UNION ALL SELECT 'bench', cube.bench, NULL, NULL, NULL, CAST(sum(cube.units) AS BIGINT),
+    CAST(sum(CASE WHEN cube.state = 'ok' THEN cube.units ELSE 0 END) AS BIGINT), medians.median
+    FROM cube LEFT JOIN medians ON medians.bench = cube.bench
+    GROUP BY cube.bench, medians.median
 UNION ALL SELECT * FROM (SELECT 'image', version, sha256, NULL, NULL, count(*), NULL_M, NULL_X
     FROM states WHERE version IS NOT NULL OR sha256 IS NOT NULL GROUP BY version, sha256
     ORDER BY count(*) DESC, version LIMIT MAX_LISTED) AS images

@@ -17,8 +17,10 @@ struct ReportPeriod {
     std::optional<std::chrono::system_clock::time_point> until;
 };
 
-// What a period of the record produced, counted by the database. A unit is one unit id; its state
-// is "released" when it was released, else the result of its outcome, "pending" without one.
+// What a period of the record produced, counted by the database. A unit (one unit id) counts in
+// the period of its outcome row, with that row's result, "released" once it was released; a unit
+// without an outcome counts as "pending" by its pending row while that holds its MAC or serial,
+// or as "released" by its release.
 struct ReportFigures {
     struct Totals {
         std::int64_t units = 0;
@@ -51,7 +53,7 @@ struct ReportFigures {
         std::string name; // "" for rows that name none
         std::int64_t units = 0;
         std::int64_t ok = 0;
-        std::optional<double> medianSeconds; // of the units sent something
+        std::optional<double> medianSeconds; // of the units sent something, to 0.1 s
     };
     std::vector<Bench> benches;
 
