@@ -99,6 +99,7 @@ void measure(const std::string& location, const std::string& page, const char* l
         const auto started = Clock::now();
         RecordOptions options;
         options.readOnly = true;
+        options.answerTimeout = std::chrono::minutes(5); // as record report gives it
         auto record = openProductionRecord(location, options);
         auto figures = record ? (*record)->reportFigures({})
                               : tolvane::Result<ReportFigures>(record.failure());

@@ -13,9 +13,9 @@ namespace tolvane::cli {
 
 using namespace tolvane::record;
 
-std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err)
+std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err,
+                                                 RecordOptions options)
 {
-    RecordOptions options;
     options.readOnly = true;
     auto store = openProductionRecord(command.recordPath.value_or(""), options);
     if (!store) {

@@ -9,8 +9,8 @@
 namespace tolvane::cli {
 
 // The record the command names, opened only to read; null once err has been told why not.
-std::unique_ptr<record::ProductionRecord> openForReading(const CliCommand& command,
-                                                         std::ostream& err);
+std::unique_ptr<record::ProductionRecord>
+openForReading(const CliCommand& command, std::ostream& err, record::RecordOptions options = {});
 
 // `record show RECORD [--mac HEX12] [--since TIME]`: the record's lines, filtered.
 int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err);

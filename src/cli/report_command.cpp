@@ -14,6 +14,15 @@ std::optional<std::chrono::system_clock::time_point> timeOf(const std::optional<
     return text ? record::parseIsoUtcTime(*text) : std::nullopt;
 }
 
+// A record server counts a report's one statement over a large record for longer than it takes
+// to answer a reservation.
+record::RecordOptions reportOptions()
+{
+    record::RecordOptions options;
+    options.answerTimeout = std::chrono::minutes(5);
+    return options;
+}
+
 int told(std::ostream& err, const Failure& failure)
 {
     err << "tolvane-cli: " << failure.text() << "\n";
@@ -37,7 +46,7 @@ int runRecordReportCommand(const CliCommand& command, std::ostream& out, std::os
             return told(err, script.failure());
         chartScript = std::move(*script);
     }
-    const auto store = openForReading(command, err);
+    const auto store = openForReading(command, err, reportOptions());
     if (!store)
         return ExitFailure;
     const report::ReportContext context{store->location(),

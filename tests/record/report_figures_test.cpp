@@ -5,7 +5,14 @@
 namespace tolvane::record_test {
 namespace {
 
-using Figures = ReportFigures;
+// One line of text per item.
+template <typename Items, typename Line> std::string joined(const Items& items, Line line)
+{
+    std::string text;
+    for (const auto& item : items)
+        text += line(item);
+    return text;
+}
 
 struct ReportFiguresTest : StoreFixture {};
 
@@ -27,9 +34,9 @@ TEST_P(ReportFiguresTest, CountsThePeriodAsWorkedOutByHand)
     EXPECT_EQ(5, figures->firstPassDevices);
     EXPECT_EQ(2, figures->firstPassOk);
 
-    std::string hours;
-    for (const auto& h : figures->hours)
-        hours += h.hour + " " + h.state + " " + std::to_string(h.units) + "\n";
+    const std::string hours = joined(figures->hours, [](const auto& h) {
+        return h.hour + " " + h.state + " " + std::to_string(h.units) + "\n";
+    });
     EXPECT_EQ("2026-12-08T06 failed 1\n2026-12-08T06 ok 3\n2026-12-08T07 pending 1\n"
               "2026-12-08T07 refused 1\n2026-12-08T07 released 1\n2026-12-08T07 unconfirmed 1\n",
               hours);
@@ -56,9 +63,9 @@ TEST_P(ReportFiguresTest, CountsThePeriodAsWorkedOutByHand)
     EXPECT_EQ(std::string(64, 'b'), figures->images[1].sha256.value_or(""));
 
     // MACs handed out: 01 02 03 05 06 08 (u7 was refused 02, u9 is outside).
-    std::string ranges;
-    for (const auto& r : figures->macRanges)
-        ranges += r.first + "-" + r.last + ":" + std::to_string(r.count) + " ";
+    const std::string ranges = joined(figures->macRanges, [](const auto& r) {
+        return r.first + "-" + r.last + ":" + std::to_string(r.count) + " ";
+    });
     EXPECT_EQ("0012AB000001-0012AB000003:3 0012AB000005-0012AB000006:2 "
               "0012AB000008-0012AB000008:1 ",
               ranges);
