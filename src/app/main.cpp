@@ -14,7 +14,14 @@ int main(int argc, char** argv)
     tolvane::CommandLine commandLine;
     {
         // Help, version and a bad argument need no display: read them before the QApplication.
-        QCoreApplication reader(argc, argv);
+        // The help's usage line names the program by its first argument: "tolvane", not the
+        // path it was started by.
+        std::vector<char*> named(argv, argv + argc);
+        char programName[] = "tolvane";
+        if (!named.empty())
+            named[0] = programName;
+        int namedCount = argc;
+        QCoreApplication reader(namedCount, named.data());
         commandLine = tolvane::readCommandLine(QCoreApplication::arguments(),
                                                std::vector<std::string>(argv, argv + argc));
     }
