@@ -1,3 +1,4 @@
+#include "gui/production/production_window.h"
 #include "gui/upgrade_app.h"
 
 #include <QCoreApplication>
@@ -31,5 +32,7 @@ int main(int argc, char** argv)
         return commandLine.exitStatus;
     }
     tolvane::UpgradeApp app(argc, argv);
+    if (commandLine.options->production)
+        return tolvane::runProductionWindow(app);
     return app.run(*commandLine.options);
 }

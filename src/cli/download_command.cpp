@@ -8,6 +8,7 @@
 #include "record/production_record.h"
 #include "service/download_service.h"
 #include "service/image_file.h"
+#include "service/refusal_wording.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +19,6 @@ namespace tolvane::cli {
 
 namespace {
 
-using service::Refusal;
 using service::UnitOutcome;
 
 std::string macAfter(const std::string& base, std::size_t steps)
@@ -100,21 +100,6 @@ private:
     JsonResults* m_json;
 };
 
-// This program's words for a MAC address it did not send.
-std::string refusalText(const Refusal& refusal)
-{
-    switch (refusal.reason) {
-    case Refusal::Reason::MacUsed:
-        return refusal.detail + "; not sent (--allow-reused-mac sends it).";
-    case Refusal::Reason::SerialUsed:
-        return refusal.detail + "; not sent (--allow-reused-serial sends it).";
-    case Refusal::Reason::RecordFailed:
-        return refusal.detail + "; MAC address " + refusal.mac + " not sent.";
-    case Refusal::Reason::NoFreeMac: return refusal.detail + "; nothing sent.";
-    }
-    return refusal.detail;
-}
-
 // Each target with its identity: consecutive MAC addresses from --mac, consecutive serial numbers
 // from --serial.
 std::vector<service::UnitRequest> unitRequests(const CliCommand& command)
@@ -147,7 +132,7 @@ service::DownloadPlan downloadPlan(const CliCommand& command, record::Production
         plan.freeSerialsFrom = command.serial;
     }
     plan.bench = command.bench;
-    plan.wording = refusalText;
+    plan.wording = service::refusalText;
     return plan;
 }
 
