@@ -36,6 +36,7 @@ bench: build
 	@$(BUILD)/bin/inspect_bench
 	@$(BUILD)/bin/record_bench 1000000
 	@$(BUILD)/bin/record_server_bench
+	@$(BUILD)/bin/report_bench
 
 # A build folder of its own: clang, the targets only, every library with the fuzzer's coverage.
 fuzz: deps

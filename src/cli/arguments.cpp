@@ -244,6 +244,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
         return result;
     if (values.command.kind == CommandKind::Download && !checkDownload(values, error))
         return result;
+    if (values.command.kind == CommandKind::RecordReport && !checkReport(values, error))
+        return result;
     result.command = values.command;
     return result;
 }

@@ -22,7 +22,8 @@ enum class CommandKind {
     RecordExport,
     RecordImport,
     RecordUnits,
-    RecordRelease
+    RecordRelease,
+    RecordReport
 };
 
 enum class RecordFormat { Jsonl, Csv, Table };
@@ -49,6 +50,9 @@ struct CliCommand {
     std::vector<std::int32_t> protocolNumbers;
     std::string outputPath;
     std::optional<std::string> since;                // "YYYY-MM-DDTHH:MM:SS.000Z", UTC
+    std::optional<std::string> until;                // record report: as since, rows before it
+    std::optional<std::string> htmlPath;             // record report --html FILE
+    bool reportJson = false;                         // record report --format json
     RecordFormat recordFormat = RecordFormat::Jsonl; // record units: Table unless given
     std::string reason;                              // why record release frees a MAC
     std::optional<std::string> bench;                // the bench a row names, if not this host

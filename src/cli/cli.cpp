@@ -6,6 +6,7 @@
 #include "cli/image_commands.h"
 #include "cli/ptz_commands.h"
 #include "cli/record_commands.h"
+#include "cli/report_command.h"
 #include "tolvane_version.h"
 
 #include <cerrno>
@@ -46,6 +47,7 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
     case CommandKind::RecordImport: return runRecordImportCommand(command, out, err);
     case CommandKind::RecordUnits: return runRecordUnitsCommand(command, out, err);
     case CommandKind::RecordRelease: return runRecordReleaseCommand(command, out, err);
+    case CommandKind::RecordReport: return runRecordReportCommand(command, out, err);
     }
     return ExitUsage;
 }

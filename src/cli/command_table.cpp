@@ -9,7 +9,7 @@ const CommandGroup Groups[] = {
     {"download", "download needs a type: app, integrated, ptz or data", "download type",
      "Download options:"},
     {"ptz", "ptz needs a subcommand: show, verify or build", "ptz subcommand", "PTZ options:"},
-    {"record", "record needs a subcommand: show, units, export, import or release",
+    {"record", "record needs a subcommand: show, units, export, import, release or report",
      "record subcommand", "Record options:"},
 };
 
@@ -57,6 +57,10 @@ const CommandRule Rules[] = {
     {"record", "release", CommandKind::RecordRelease, {}, {"RECORD", "MAC"}, {"--bench"}, {},
      {"--reason"},
      "RECORD MAC --reason TEXT [--bench NAME]", "free the MAC address of a unit an operator checked"},
+    {"record", "report", CommandKind::RecordReport, {}, {"RECORD"},
+     {"--since", "--until", "--html", "--format"}, {}, {},
+     "RECORD [--since TIME] [--until TIME] (--html FILE | --format json)",
+     "write what a period produced as a page with charts, or as JSON"},
     {"", "help", CommandKind::Help, {}, {}, {}, {}, {}, "", "show the full help"},
 };
 // clang-format on

@@ -124,21 +124,29 @@ bool readSerial(const std::string&, const std::string& value, CommandValues& val
     return true;
 }
 
-bool readSince(const std::string&, const std::string& value, CommandValues& values,
-               std::string& error)
+// --since, or --until of record report.
+template <auto field>
+bool readTime(const std::string& name, const std::string& value, CommandValues& values,
+              std::string& error)
 {
-    values.command.since = parseSince(value);
-    if (!values.command.since) {
-        error = "--since takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS[Z] in UTC, not " + value;
+    values.command.*field = parseSince(value);
+    if (!(values.command.*field)) {
+        error = name + " takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS[Z] in UTC, not " + value;
         return false;
     }
     return true;
 }
 
-// jsonl or csv; for record units, table as well.
+// jsonl or csv; for record units, table as well; for record report, json alone.
 bool readFormat(const std::string&, const std::string& value, CommandValues& values,
                 std::string& error)
 {
+    if (values.command.kind == CommandKind::RecordReport) {
+        values.command.reportJson = true;
+        if (value != "json")
+            error = "--format takes json, not " + value;
+        return value == "json";
+    }
     const bool units = values.command.kind == CommandKind::RecordUnits;
     if (units && value == "table") {
         values.command.recordFormat = RecordFormat::Table;
@@ -219,7 +227,7 @@ const struct {
      readMac},
     {{"--since", "record", "TIME",
       "only rows from TIME on: YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, in UTC"},
-     readSince},
+     readTime<&CliCommand::since>},
     {{"--format", "record export", "jsonl|csv", "export as JSON lines or as comma-separated values"},
      readFormat},
     {{"FILE.jsonl", "", "", ""}, readFile},
@@ -233,6 +241,12 @@ const struct {
      readNonEmpty<&CliCommand::reason, Text>},
     {{"--bench", "record release", "NAME", "the bench the row names (default: this host's name)"},
      readNonEmpty<&CliCommand::bench, Name>},
+    {{"--until", "record report", "TIME", "only rows before TIME, written as for --since"},
+     readTime<&CliCommand::until>},
+    {{"--html", "record report", "FILE", "one self-contained page with charts, to open or print"},
+     readNonEmpty<&CliCommand::htmlPath, FileName>},
+    {{"--format", "record report", "json", "the same figures as JSON on standard output"},
+     readFormat},
     // Read by the option parser itself.
     {{"--help", "", "", "show this text (after command words, that command's own)"}, nullptr},
     {{"--version", "", "", "show the program's version"}, nullptr},
@@ -264,6 +278,10 @@ const HelpNote Notes[] = {
      "record release frees the MAC address of an unconfirmed or pending unit, once an operator\n"
      "has checked the unit, with a \"released\" row; the MAC of a unit that succeeded is not\n"
      "released (--allow-reused-mac sends it again deliberately)."},
+    {"record report",
+     "record report writes what the period produced: totals, first-pass yield, units per hour,\n"
+     "failures by message, benches, images and the MAC addresses handed out. A unit counts in\n"
+     "the period of its outcome. Charts use Chart.js from the package libjs-chart.js."},
 };
 
 // "target X given twice", with the file and line of a target read from a targets file.
@@ -340,6 +358,17 @@ bool checkDownload(const CommandValues& values, std::string& error)
     }
     if (command.skipUsedMacs && (!command.mac || !command.recordPath)) {
         error = "--skip-used-macs needs --mac and --record";
+        return false;
+    }
+    return true;
+}
+
+bool checkReport(const CommandValues& values, std::string& error)
+{
+    const bool json = values.command.reportJson;
+    if (json == values.command.htmlPath.has_value()) {
+        error = json ? "record report takes --html FILE or --format json, not both"
+                     : "record report needs --html FILE or --format json";
         return false;
     }
     return true;

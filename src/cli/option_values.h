@@ -41,5 +41,7 @@ std::span<const HelpNote> helpNotes();
 
 // What a download needs beyond each option's own value.
 bool checkDownload(const CommandValues& values, std::string& error);
+// A report goes to a page or to standard output: one of the two.
+bool checkReport(const CommandValues& values, std::string& error);
 
 } // namespace tolvane::cli

@@ -11,13 +11,11 @@
 
 namespace tolvane::cli {
 
-namespace {
-
 using namespace tolvane::record;
 
-std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err)
+std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std::ostream& err,
+                                                 RecordOptions options)
 {
-    RecordOptions options;
     options.readOnly = true;
     auto store = openProductionRecord(command.recordPath.value_or(""), options);
     if (!store) {
@@ -26,6 +24,8 @@ std::unique_ptr<ProductionRecord> openForReading(const CliCommand& command, std:
     }
     return std::move(*store);
 }
+
+namespace {
 
 RecordFilter filterOf(const CliCommand& command)
 {

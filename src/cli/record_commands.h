@@ -1,10 +1,16 @@
 #pragma once
 
 #include "cli/arguments.h"
+#include "record/production_record.h"
 
+#include <memory>
 #include <ostream>
 
 namespace tolvane::cli {
+
+// The record the command names, opened only to read; null once err has been told why not.
+std::unique_ptr<record::ProductionRecord>
+openForReading(const CliCommand& command, std::ostream& err, record::RecordOptions options = {});
 
 // `record show RECORD [--mac HEX12] [--since TIME]`: the record's lines, filtered.
 int runRecordShowCommand(const CliCommand& command, std::ostream& out, std::ostream& err);

@@ -2,6 +2,7 @@
 
 #include "core/base/failure.h"
 #include "record/record_entry.h"
+#include "record/report_figures.h"
 
 #include <chrono>
 #include <memory>
@@ -73,6 +74,8 @@ public:
     virtual Result<std::vector<UnitLine>> units(const RecordFilter& filter) = 0;
     // Adds rows of an earlier record, in their order, as one transaction.
     virtual Result<ImportReport> importRows(const std::vector<RecordEntry>& rows) = 0;
+    // What the period produced, counted where the record is kept.
+    virtual Result<ReportFigures> reportFigures(const ReportPeriod& period) = 0;
 };
 
 struct RecordOptions {

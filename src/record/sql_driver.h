@@ -36,6 +36,8 @@ struct SqlDialect {
     } columnTypes{"", "", ""};
     // How a database with nothing in it is described when it is opened only to be read.
     const char* emptyDatabaseText = "";
+    // The function that finds a text in another: its place from 1, 0 when absent.
+    const char* findText = "strpos";
 };
 
 // What a database holds, before the record is opened in it.

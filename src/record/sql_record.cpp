@@ -20,7 +20,8 @@ Reservation failedReservation(Failure failure)
 class SqlRecord : public ProductionRecord {
 public:
     SqlRecord(std::string location, std::unique_ptr<SqlConnection> db, int schemaVersion)
-        : m_location(std::move(location)), m_db(std::move(db)), m_units(*m_db, schemaVersion)
+        : m_location(std::move(location)), m_db(std::move(db)), m_schemaVersion(schemaVersion),
+          m_units(*m_db, schemaVersion)
     {
     }
 
@@ -73,6 +74,12 @@ public:
         return inWriteTransaction([&] { return importRowsInto(m_units, rows); });
     }
 
+    Result<ReportFigures> reportFigures(const ReportPeriod& period) override
+    {
+        std::lock_guard lock(m_mutex);
+        return readReportFigures(*m_db, m_schemaVersion, period);
+    }
+
 private:
     Result<SqlTransaction> beginWrite()
     {
@@ -96,6 +103,7 @@ private:
 
     std::string m_location;
     std::unique_ptr<SqlConnection> m_db;
+    int m_schemaVersion;
     UnitsTable m_units;
     std::mutex m_mutex;
 };

@@ -29,6 +29,7 @@ const SqlDialect SqliteDialect{
     .afterWritableOpen = "PRAGMA journal_mode = WAL",
     .columnTypes = {"INTEGER PRIMARY KEY", "INTEGER", "REAL"},
     .emptyDatabaseText = " is not a Tolvane production record",
+    .findText = "instr",
 };
 
 // The folder of the record's file, where SQLite keeps its journal and WAL files beside it.
