@@ -17,17 +17,24 @@ namespace {
 // only while no later outcome followed it; "released" once it was released), a pending row that
 // still holds what it reserved, or the release of a unit that never had an outcome. Found in one
 // pass over the period's rows, looking up other rows of the unit only for the few unconfirmed and
-// released ones; materialised once, every figure is grouped from it.
+// released ones; materialised once, every figure is grouped from it. The texts only the failures
+// and the held MACs show are kept for those rows alone, so the table stays narrow.
 const std::string UnitStates = R"(
 unit_rows AS NOT MATERIALIZED (SELECT * FROM SOURCE),
 states AS MATERIALIZED (
-    SELECT id, unit, mac, serial, COALESCE(bench, '') AS bench, version, sha256, duration_s,
-        message, mac_in_use, target, time, substr(time, 1, 13) AS hour,
+    SELECT id, COALESCE(mac, CAST(serial AS TEXT), unit) AS device, mac, serial,
+        COALESCE(bench, '') AS bench, version, sha256, duration_s, mac_in_use,
+        substr(time, 1, 13) AS hour,
+        CASE WHEN result IN ('failed', 'unconfirmed') THEN message END AS message,
+        CASE WHEN result = 'unconfirmed' THEN unit END AS unit,
+        CASE WHEN result = 'unconfirmed' THEN target END AS target,
+        CASE WHEN result = 'unconfirmed' THEN time END AS time,
         CASE WHEN result = 'unconfirmed' AND EXISTS (SELECT 1 FROM unit_rows AS later
                 WHERE later.unit = row.unit AND later.result = 'released') THEN 'released'
             ELSE result END AS state
     FROM unit_rows AS row
-    WHERE (CAST($1 AS TEXT) IS NULL OR time >= $1) AND (CAST($2 AS TEXT) IS NULL OR time < $2)
+    WHERE (CAST($1 AS TEXT) IS NULL OR row.time >= $1)
+        AND (CAST($2 AS TEXT) IS NULL OR row.time < $2)
         AND ((result NOT IN ('pending', 'released') AND NOT (result = 'unconfirmed'
                 AND EXISTS (SELECT 1 FROM unit_rows AS later WHERE later.unit = row.unit
                     AND later.id > row.id AND later.result NOT IN ('pending', 'released'))))
@@ -45,7 +52,7 @@ cube AS MATERIALIZED (
 devices AS (
     SELECT min(id) AS first_id, min(CASE WHEN state = 'ok' THEN id END) AS first_ok
     FROM states WHERE state NOT IN ('refused', 'pending')
-    GROUP BY COALESCE(mac, CAST(serial AS TEXT), unit)),
+    GROUP BY device),
 histogram AS (
     SELECT bench, round(duration_s * 10) / CAST(10 AS DOUBLE PRECISION) AS seconds,
         count(*) AS units
