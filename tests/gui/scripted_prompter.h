@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <optional>
 #include <ostream>
 
 // Readable QStrings in test failure messages.
@@ -52,6 +53,13 @@ public:
         fileFilters << filter;
         return next(saveFiles);
     }
+    std::optional<QString> askText(QWidget*, const QString& caption, const QString&) override
+    {
+        textCaptions << caption;
+        if (texts.empty())
+            return std::nullopt;
+        return next(texts);
+    }
 
     QStringList messages;
     QStringList questions;
@@ -59,6 +67,8 @@ public:
     std::deque<bool> answers;
     std::deque<QString> openFiles;
     std::deque<QString> saveFiles;
+    QStringList textCaptions;
+    std::deque<QString> texts; // none left: cancelled
 
 private:
     static QString next(std::deque<QString>& queue)
