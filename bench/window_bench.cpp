@@ -42,6 +42,11 @@ public:
     {
         return {};
     }
+    std::optional<QString> askText(QWidget*, const QString&, const QString&) override
+    {
+        failed = true;
+        return std::nullopt;
+    }
     bool failed = false;
 };
 
