@@ -53,12 +53,9 @@ public:
         fileFilters << filter;
         return next(saveFiles);
     }
-    std::optional<QString> askText(QWidget*, const QString& caption, const QString&) override
+    std::optional<QString> askText(QWidget*, const QString&, const QString&) override
     {
-        textCaptions << caption;
-        if (texts.empty())
-            return std::nullopt;
-        return next(texts);
+        return texts.empty() ? std::nullopt : std::optional<QString>(next(texts));
     }
 
     QStringList messages;
@@ -67,7 +64,6 @@ public:
     std::deque<bool> answers;
     std::deque<QString> openFiles;
     std::deque<QString> saveFiles;
-    QStringList textCaptions;
     std::deque<QString> texts; // none left: cancelled
 
 private:
