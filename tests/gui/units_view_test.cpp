@@ -13,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedBarSeries>
 #include <QTableWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace tolvane {
@@ -52,7 +54,13 @@ struct UnitsViewTest : ::testing::Test {
         addUnit("u3", "0012AB000003", 102, 9h + 19min, "failed", "Can't connect");
         addUnit("u5", std::nullopt, 300, 11h, "pending");
         view.setRecordLocation(QString::fromStdString(path));
-        view.refresh();
+        refreshed([this] { view.refresh(); });
+    }
+    void refreshed(const std::function<void()>& action)
+    {
+        QSignalSpy read(&view, &UnitsView::refreshed);
+        action();
+        ASSERT_TRUE(read.wait(10'000));
     }
     template <typename Widget> Widget* named(const QString& name)
     {
@@ -86,7 +94,7 @@ TEST_F(UnitsViewTest, ReleasesTheSelectedUnconfirmedUnit)
     release->click(); // cancelled
     EXPECT_EQ(test::recordRows(path).size(), 10);
     prompter.texts = {QStringLiteral("checked by hand")};
-    release->click();
+    refreshed([release] { release->click(); });
 
     EXPECT_EQ(test::recordRows(path, "mac, result, message, unit").last(),
               "0012AB000002 released checked by hand u2");
@@ -95,6 +103,7 @@ TEST_F(UnitsViewTest, ReleasesTheSelectedUnconfirmedUnit)
     EXPECT_TRUE(prompter.messages.isEmpty()) << prompter.messages.join('\n').toStdString();
     if (const char* shots = getenv("TOLVANE_SCREENSHOT_DIR")) {
         view.resize(1200, 800);
+        QTest::qWait(200); // the charts lay themselves out again
         view.grab().save(QString::fromUtf8(shots) + QStringLiteral("/units-view.png"));
     }
 }
@@ -135,6 +144,7 @@ TEST_F(UnitsViewTest, FiltersByMacSerialAndDay)
         named<QLineEdit>(QStringLiteral("MAC"))->setText(QString::fromUtf8(filter.mac));
         named<QLineEdit>(QStringLiteral("Serial"))->setText(QString::fromUtf8(filter.serial));
         named<QCheckBox>(QStringLiteral("Since (UTC)"))->setChecked(filter.sinceToday);
+        refreshed([this] { view.refresh(); });
         EXPECT_EQ(column(0), filter.macs) << filter.mac << " " << filter.serial;
     }
 }
@@ -142,7 +152,7 @@ TEST_F(UnitsViewTest, FiltersByMacSerialAndDay)
 TEST_F(UnitsViewTest, TellsWhyARecordCannotBeRead)
 {
     view.setRecordLocation(QString::fromStdString(dir.file("missing.db")));
-    view.refresh();
+    refreshed([this] { view.refresh(); });
     EXPECT_EQ(column(0), QStringList());
     EXPECT_TRUE(
         named<QLabel>(QStringLiteral("Status"))->text().startsWith("Cannot read the record: "));

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 namespace tolvane {
 
@@ -25,11 +26,6 @@ QString fromStd(const std::string& text)
 {
     return QString::fromStdString(text);
 }
-
-struct RecordRead {
-    std::vector<record::UnitLine> lines;
-    std::vector<record::RecordEntry> recentRows; // since the start of yesterday
-};
 
 // The units since a day (all without one), and the rows the day's charts count: a unit's outcome
 // today may follow its pending row of yesterday.
@@ -69,7 +65,7 @@ void addField(QHBoxLayout* row, const QString& caption, QWidget* field)
 UnitsView::UnitsView(Prompter& prompter, QWidget* parent)
     : QWidget(parent), m_prompter(prompter), m_table(new QTableWidget(this)),
       m_release(new QPushButton(QStringLiteral("Release..."), this)), m_status(new QLabel(this)),
-      m_charts(new DayCharts(this))
+      m_charts(new DayCharts(this)), m_reader(new QFutureWatcher<ReadResult>(this))
 {
     const QStringList captions = unitColumnCaptions();
     m_table->setColumnCount(static_cast<int>(captions.size()));
@@ -98,6 +94,7 @@ UnitsView::UnitsView(Prompter& prompter, QWidget* parent)
 
     connect(m_table, &QTableWidget::itemSelectionChanged, this, &UnitsView::updateRelease);
     connect(m_release, &QPushButton::clicked, this, &UnitsView::release);
+    connect(m_reader, &QFutureWatcher<ReadResult>::finished, this, &UnitsView::readFinished);
     setStatus(QStringLiteral("No record chosen."));
 }
 
@@ -110,11 +107,12 @@ QWidget* UnitsView::buildFilters()
     m_serialFilter = new QLineEdit(filters);
     m_sinceEnabled = new QCheckBox(QStringLiteral("Since (UTC)"), filters);
     m_sinceEnabled->setAccessibleName(m_sinceEnabled->text());
+    m_sinceEnabled->setChecked(
+        true); // a long record's units are many; today's are what a floor wants
     m_since = new QDateEdit(dateOf(todayUtc()), filters);
     m_since->setAccessibleName(QStringLiteral("Since date (UTC)"));
     m_since->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     m_since->setCalendarPopup(true);
-    m_since->setEnabled(false);
     auto* refreshButton = new QPushButton(QStringLiteral("Refresh"), filters);
     refreshButton->setAccessibleName(refreshButton->text());
     addField(row, QStringLiteral("MAC"), m_macFilter);
@@ -138,25 +136,53 @@ QWidget* UnitsView::buildFilters()
 
 void UnitsView::setRecordLocation(const QString& location)
 {
+    if (location != m_location)
+        m_released.clear();
     m_location = location;
 }
 
 void UnitsView::refresh()
 {
+    if (m_reading) {
+        m_readAgain = true;
+        return;
+    }
+    m_readAgain = false;
+    if (m_location.isEmpty()) {
+        showRead(Failure(0, "no record chosen"));
+        return;
+    }
+    m_reading = true;
+    m_reader->setFuture(QtConcurrent::run([location = m_location, since = sinceFilter()] {
+        return std::make_shared<Result<RecordRead>>(readRecord(location, since));
+    }));
+}
+
+void UnitsView::readFinished()
+{
+    m_reading = false;
+    // What was read is already out of date: read again before showing anything.
+    if (m_readAgain) {
+        refresh();
+        return;
+    }
+    showRead(*m_reader->result());
+}
+
+void UnitsView::showRead(const Result<RecordRead>& read)
+{
     const std::optional<record::UnitLine> selected = selectedCopy();
     m_lines.clear();
-    if (m_location.isEmpty()) {
-        m_problem = QStringLiteral("No record chosen.");
-        m_charts->clear();
-    } else if (auto read = readRecord(m_location, sinceFilter())) {
+    if (read) {
         m_problem.clear();
-        m_lines = std::move(read->lines);
+        m_lines = read->lines;
         m_charts->showDay(record::dayCounts(read->recentRows, todayUtc()), todayUtc());
     } else {
         m_problem = QStringLiteral("Cannot read the record: ") + fromStd(read.failure().text());
         m_charts->clear();
     }
     fillTable(selected);
+    emit refreshed();
 }
 
 std::optional<std::chrono::sys_days> UnitsView::sinceFilter() const
@@ -184,11 +210,15 @@ void UnitsView::fillTable(const std::optional<record::UnitLine>& selected)
             m_table->selectRow(row);
     }
     m_table->resizeColumnsToContents();
-    setStatus(!m_problem.isEmpty() ? m_problem
-                                   : QStringLiteral("%1 of %2 units in %3.")
-                                         .arg(m_shown.size())
-                                         .arg(m_lines.size())
-                                         .arg(m_location));
+    if (!m_problem.isEmpty()) {
+        setStatus(m_problem);
+    } else {
+        setStatus(QStringLiteral("%1 of %2 units in %3. %4")
+                      .arg(m_shown.size())
+                      .arg(m_lines.size())
+                      .arg(m_location, m_released)
+                      .trimmed());
+    }
     updateRelease();
 }
 
@@ -233,14 +263,14 @@ void UnitsView::release()
                     : line.mac
                         ? record::releaseMac(**store, *line.mac, reason->toStdString())
                         : record::releaseSerial(**store, *line.serial, reason->toStdString());
+    if (released)
+        m_released =
+            QStringLiteral("Released %1 of %2.")
+                .arg(identity, fromStd(record::heldByText(*released, (*store)->location())));
     refresh();
-    if (!released) {
+    if (!released)
         m_prompter.showMessage(this, QStringLiteral("Nothing released: ") +
                                          fromStd(released.failure().text()));
-        return;
-    }
-    setStatus(QStringLiteral("Released %1 of %2.")
-                  .arg(identity, fromStd(record::heldByText(*released, (*store)->location()))));
 }
 
 void UnitsView::setStatus(const QString& text)
