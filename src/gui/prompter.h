@@ -25,7 +25,7 @@ public:
     // Empty when the operator cancels; the dialog asks before overwriting a file.
     virtual QString saveFile(QWidget* parent, const QString& caption, const QString& filter,
                              const QString& defaultSuffix) = 0;
-    // A line of text; nothing when the operator cancels.
+    // One line of text; nothing when the operator cancels.
     virtual std::optional<QString> askText(QWidget* parent, const QString& caption,
                                            const QString& label) = 0;
 

@@ -53,9 +53,12 @@ public:
         fileFilters << filter;
         return next(saveFiles);
     }
-    std::optional<QString> askText(QWidget*, const QString&, const QString&) override
+    std::optional<QString> askText(QWidget*, const QString&, const QString& label) override
     {
-        return texts.empty() ? std::nullopt : std::optional<QString>(next(texts));
+        textLabels << label;
+        if (texts.empty())
+            return std::nullopt; // nothing scripted: the operator cancels
+        return next(texts);
     }
 
     QStringList messages;
@@ -64,7 +67,8 @@ public:
     std::deque<bool> answers;
     std::deque<QString> openFiles;
     std::deque<QString> saveFiles;
-    std::deque<QString> texts; // none left: cancelled
+    QStringList textLabels;
+    std::deque<QString> texts;
 
 private:
     static QString next(std::deque<QString>& queue)
