@@ -269,8 +269,8 @@ void UnitsView::release()
                 .arg(identity, fromStd(record::heldByText(*released, (*store)->location())));
     refresh();
     if (!released)
-        m_prompter.showMessage(this, QStringLiteral("Nothing released: ") +
-                                         fromStd(released.failure().text()));
+        m_prompter.showMessage(this, QStringLiteral("%1 was not released.").arg(identity),
+                               fromStd(released.failure().text()), Prompter::Severity::Warning);
 }
 
 void UnitsView::setStatus(const QString& text)
