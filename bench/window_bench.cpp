@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ public:
     QString saveFile(QWidget*, const QString&, const QString&, const QString&) override
     {
         return {};
+    }
+    std::optional<QString> askText(QWidget*, const QString&, const QString&) override
+    {
+        failed = true;
+        return std::nullopt;
     }
     bool failed = false;
 };

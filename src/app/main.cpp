@@ -1,3 +1,4 @@
+#include "gui/production/production_window.h"
 #include "gui/upgrade_app.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,14 @@ int main(int argc, char** argv)
     tolvane::CommandLine commandLine;
     {
         // Help, version and a bad argument need no display: read them before the QApplication.
-        QCoreApplication reader(argc, argv);
+        // The help's usage line names the program by its first argument: "tolvane", not the
+        // path it was started by.
+        std::vector<char*> named(argv, argv + argc);
+        char programName[] = "tolvane";
+        if (!named.empty())
+            named[0] = programName;
+        int namedCount = argc;
+        QCoreApplication reader(namedCount, named.data());
         commandLine = tolvane::readCommandLine(QCoreApplication::arguments(),
                                                std::vector<std::string>(argv, argv + argc));
     }
@@ -24,5 +32,7 @@ int main(int argc, char** argv)
         return commandLine.exitStatus;
     }
     tolvane::UpgradeApp app(argc, argv);
+    if (commandLine.options->production)
+        return tolvane::runProductionWindow(app);
     return app.run(*commandLine.options);
 }

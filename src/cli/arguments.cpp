@@ -1,76 +1,19 @@
 #include "cli/arguments.h"
 
+#include "cli/command_table.h"
+#include "cli/help_text.h"
 #include "cli/option_values.h"
 #include "tolvane_version.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
 namespace tolvane::cli {
 
 namespace {
-
-// The program or a command word that only leads to others.
-struct CommandGroup {
-    const char* word;      // "" for the program
-    const char* missing;   // when none of its commands follows
-    const char* unknownIs; // what an unknown next word is
-};
-
-const CommandGroup Program = {"", "no command given", "command"};
-const CommandGroup Groups[] = {
-    {"download", "download needs a type: app, integrated, ptz or data", "download type"},
-    {"ptz", "ptz needs a subcommand: show, verify or build", "ptz subcommand"},
-    {"record", "record needs a subcommand: show, units, export, import or release",
-     "record subcommand"},
-};
-
-// One command: its words, its operands (all must be given; NUMBER takes every word left) and
-// the options that apply to it.
-struct CommandRule {
-    const char* group; // "" for a command of one word
-    const char* word;
-    CommandKind kind;
-    std::optional<DownloadType> downloadType;
-    std::vector<const char*> operands;
-    std::vector<const char*> valueOptions;
-    std::vector<const char*> flags;
-    std::vector<const char*> requiredOptions;
-};
-
-const std::vector<const char*> SendOptions = {"--target", "--targets", "--jobs", "--record",
-                                              "--bench"};
-const std::vector<const char*> IdentityOptions = {"--target", "--targets", "--jobs", "--record",
-                                                  "--mac",    "--serial",  "--bench"};
-const std::vector<const char*> IdentityFlags = {"--quiet", "--auto-increase", "--allow-reused-mac",
-                                                "--allow-reused-serial", "--skip-used-macs"};
-
-// clang-format off
-const CommandRule Rules[] = {
-    {"download", "app", CommandKind::Download, DownloadType::ApplicationImage,
-     {"IMAGE"}, SendOptions, {"--quiet"}, {}},
-    {"download", "integrated", CommandKind::Download, DownloadType::IntegratedImage,
-     {"IMAGE"}, IdentityOptions, IdentityFlags, {}},
-    {"download", "ptz", CommandKind::Download, DownloadType::PtzImage,
-     {"FILE"}, SendOptions, {"--quiet"}, {}},
-    {"download", "data", CommandKind::Download, DownloadType::IndividualData,
-     {}, IdentityOptions, IdentityFlags, {}},
-    {"", "version", CommandKind::Version, {}, {"IMAGE"}, {}, {"--app-only"}, {}},
-    {"", "inspect", CommandKind::Inspect, {}, {"IMAGE"}, {}, {}, {}},
-    {"ptz", "show", CommandKind::PtzShow, {}, {"FILE"}, {}, {}, {}},
-    {"ptz", "verify", CommandKind::PtzVerify, {}, {"FILE"}, {}, {}, {}},
-    {"ptz", "build", CommandKind::PtzBuild, {}, {"DB.pdb", "NUMBER"}, {}, {}, {"--output"}},
-    {"record", "show", CommandKind::RecordShow, {}, {"RECORD"}, {"--mac", "--since"}, {}, {}},
-    {"record", "export", CommandKind::RecordExport, {}, {"RECORD"}, {}, {}, {"--format"}},
-    {"record", "import", CommandKind::RecordImport, {}, {"FILE.jsonl"}, {}, {}, {"--into"}},
-    {"record", "units", CommandKind::RecordUnits, {}, {"RECORD"}, {"--since", "--format"}, {}, {}},
-    {"record", "release", CommandKind::RecordRelease, {}, {"RECORD", "MAC"}, {"--bench"}, {},
-     {"--reason"}},
-    {"", "help", CommandKind::Help, {}, {}, {}, {}, {}},
-};
-// clang-format on
 
 // The commands as CLI11 subcommands. CLI11 splits the words; their values are read and checked
 // afterwards, in the order given.
@@ -86,10 +29,9 @@ struct CommandTree {
         root.allow_extras();
         root.require_subcommand(0, 1);
         root.set_version_flag("--version", "tolvane-cli " TOLVANE_VERSION);
-        groups[&root] = &Program;
-        for (const CommandGroup& group : Groups)
-            groups[root.add_subcommand(group.word)] = &group;
-        for (const CommandRule& rule : Rules) {
+        for (const CommandGroup& group : commandGroups())
+            groups[*group.word ? root.add_subcommand(group.word) : &root] = &group;
+        for (const CommandRule& rule : commandRules()) {
             CLI::App* parent = *rule.group ? root.get_subcommand(rule.group) : &root;
             CLI::App* app = parent->add_subcommand(rule.word);
             rules[app] = &rule;
@@ -204,12 +146,26 @@ bool applyValues(const CLI::App& app, CommandValues& values, std::string& error)
     return true;
 }
 
+// Whether --help (-h) comes before "--": the help of the command words in front of it.
+bool helpAsked(const std::vector<std::string>& args)
+{
+    const auto end = std::find(args.begin(), args.end(), "--");
+    return std::find_if(args.begin(), end, [](const std::string& arg) {
+               return arg == "--help" || arg == "-h";
+           }) != end;
+}
+
 // CLI11's reading of the words into the tree: nothing when it took them, else the answer already
 // given (help, the program's version or a usage error).
 std::optional<ParsedArguments> readWords(CommandTree& tree, const std::vector<std::string>& args)
 {
     if (const auto emptyValue = emptyValueError(tree, args))
         return ParsedArguments{std::nullopt, *emptyValue};
+    if (helpAsked(args)) {
+        CliCommand help;
+        help.helpWords = leadingCommandWords(args);
+        return ParsedArguments{help, ""};
+    }
     std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 reads from the back
     try {
         tree.root.parse(reversed);
@@ -266,8 +222,6 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
     const std::vector<CLI::App*> chain = commandChain(tree);
     const auto rule = tree.rules.find(chain.back());
     const bool found = rule != tree.rules.end();
-    if (chain.size() == 1 && tree.root.remaining_size() == 0)
-        return {CliCommand{}, ""}; // no command at all: Help
     if (found && rule->second->kind == CommandKind::Help)
         return {CliCommand{}, ""}; // whatever follows
     ParsedArguments result;
@@ -292,79 +246,6 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
         return result;
     result.command = values.command;
     return result;
-}
-
-// The help text: a table of words, kept as data.
-constexpr const char* UsageText = R"(Usage:
-  tolvane-cli download app IMAGE         --target HOST[:PORT]...
-  tolvane-cli download integrated IMAGE  --target HOST[:PORT]... [--mac HEX12] [--serial N] [--auto-increase]
-  tolvane-cli download ptz FILE          --target HOST[:PORT]...
-  tolvane-cli download data              --target HOST[:PORT]... [--mac HEX12] [--serial N] [--auto-increase]
-  tolvane-cli version IMAGE [--app-only]
-  tolvane-cli inspect IMAGE
-  tolvane-cli ptz show FILE
-  tolvane-cli ptz verify FILE
-  tolvane-cli ptz build DB.pdb NUMBER... --output OUT.bin
-  tolvane-cli record show RECORD [--mac HEX12] [--since TIME]
-  tolvane-cli record export RECORD --format jsonl|csv
-  tolvane-cli record import FILE.jsonl --into RECORD
-  tolvane-cli record units RECORD [--since TIME] [--format table|csv|jsonl]
-  tolvane-cli record release RECORD MAC --reason TEXT [--bench NAME]
-
-Download options:
-  --target HOST[:PORT]  a recorder (IPv4 address; port 5000 unless given); may be repeated
-  --targets FILE        recorders from a file, one a line; blank lines and # comments are skipped
-  --jobs N              downloads running at once (default 4)
-  --quiet               no progress display and no summary table; messages still show
-  --record RECORD       keep the production record in RECORD, an SQLite file (created on first
-                        use) or a PostgreSQL connection string or URL: a "pending" row before a
-                        unit is sent a MAC address, one row per unit with its outcome; refuse a
-                        MAC address the record shows used (sent, or pending from a run that did
-                        not finish). A .jsonl record is refused: move it in with record import
-  --allow-reused-mac    send a MAC address even when the record shows it used
-  --mac HEX12           the MAC address to send (twelve hex digits); several targets get
-                        consecutive addresses in the order given
-  --serial N            the serial number to send; several targets get consecutive numbers
-  --allow-reused-serial send a serial number even when the record shows it used
-  --auto-increase       print the MAC address the next unit should get (and, with --serial,
-                        the next serial number on a second line)
-  --skip-used-macs      with --record, a unit whose MAC address (serial number) is used takes
-                        the next free one
-  --bench NAME          the bench the record's rows name (default: this host's name)
-
-Record options:
-  RECORD                the production record --record keeps: an SQLite file, or a PostgreSQL
-                        connection string or URL (postgresql://bench@dbhost/units)
-  --mac HEX12           only the units sent this MAC address (twelve hex digits)
-  --since TIME          only the rows written from TIME on: YYYY-MM-DD (its midnight) or
-                        YYYY-MM-DDTHH:MM:SS, in UTC
-  --format jsonl|csv    export as JSON lines or as comma-separated values
-  --into RECORD         the record the lines of FILE.jsonl are added to
-
-  record units lists one line per MAC address (a unit without one: its serial number) with its
-  state: ok, unconfirmed (the recorder may have taken the whole payload before the transfer
-  failed; the MAC stays held), pending, failed, refused or released; its attempts, first and last
-  time, target, bench and image version. --since TIME keeps the units with a row from TIME on.
-  --format table|csv|jsonl
-                        a table (the default), comma-separated values or JSON lines
-
-  record release frees the MAC address of an unconfirmed or pending unit, once an operator has
-  checked the unit, with a "released" row; the MAC of a unit that succeeded is not released
-  (--allow-reused-mac sends it again deliberately).
-  MAC                   the MAC address to free (twelve hex digits)
-  --reason TEXT         why it is freed, kept in the record with the operator's login name
-  --bench NAME          the bench the row names (default: this host's name)
-
-Other options:
-  --help                show this text
-  --version             show the program's version
-
-Exit status: 0 when everything succeeded, 1 when a download or check failed, 2 for a usage error.
-)";
-
-const char* usageText()
-{
-    return UsageText;
 }
 
 } // namespace tolvane::cli

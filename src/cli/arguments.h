@@ -52,6 +52,8 @@ struct CliCommand {
     RecordFormat recordFormat = RecordFormat::Jsonl; // record units: Table unless given
     std::string reason;                              // why record release frees a MAC
     std::optional<std::string> bench;                // the bench a row names, if not this host
+    bool json = false;                               // each unit's result as JSON on stdout
+    std::vector<std::string> helpWords; // Help: the command words whose help; none for all
 };
 
 struct ParsedArguments {
@@ -61,7 +63,5 @@ struct ParsedArguments {
 
 // args excludes the program name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
-
-const char* usageText();
 
 } // namespace tolvane::cli

@@ -2,6 +2,7 @@
 
 #include "cli/arguments.h"
 #include "cli/download_command.h"
+#include "cli/help_text.h"
 #include "cli/image_commands.h"
 #include "cli/ptz_commands.h"
 #include "cli/record_commands.h"
@@ -29,7 +30,7 @@ int runCommand(const CliCommand& command, std::ostream& out, std::ostream& err,
                const CliSettings& settings)
 {
     switch (command.kind) {
-    case CommandKind::Help: out << usageText(); return ExitSuccess;
+    case CommandKind::Help: out << helpText(command.helpWords); return ExitSuccess;
     case CommandKind::Download:
         return runDownloadCommand(command, out, err, settings, progressStyleFor(command, settings));
     case CommandKind::ProgramVersion:
@@ -57,7 +58,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const ParsedArguments parsed = parseArguments(args);
     if (!parsed.command) {
         err << "tolvane-cli: " << parsed.error << "\n"
-            << "Try 'tolvane-cli --help' for more information.\n";
+            << (args.empty() ? shortUsageText()
+                             : "Try 'tolvane-cli --help' for more information.\n");
         return ExitUsage;
     }
     const int status = runCommand(*parsed.command, out, err, settings);

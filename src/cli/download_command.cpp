@@ -1,11 +1,14 @@
 #include "cli/download_command.h"
 
+#include "cli/json_results.h"
+#include "cli/message_lines.h"
 #include "cli/targets.h"
 #include "core/base/messages.h"
 #include "core/image/mac_address.h"
 #include "record/production_record.h"
 #include "service/download_service.h"
 #include "service/image_file.h"
+#include "service/refusal_wording.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,7 +19,6 @@ namespace tolvane::cli {
 
 namespace {
 
-using service::Refusal;
 using service::UnitOutcome;
 
 std::string macAfter(const std::string& base, std::size_t steps)
@@ -68,10 +70,10 @@ void printSummary(std::ostream& err, const std::vector<std::string>& targets,
     err << succeeded << " of " << outcomes.size() << " units succeeded.\n";
 }
 
-// Every unit's messages, transfers and end on the progress board.
+// Every unit's messages, transfers and end on the progress board, and with --json its result.
 class BoardObserver : public service::UnitObserver {
 public:
-    explicit BoardObserver(ProgressBoard& board) : m_board(board) {}
+    BoardObserver(ProgressBoard& board, JsonResults* json) : m_board(board), m_json(json) {}
 
     void message(std::size_t unit, const std::string& text) override
     {
@@ -89,26 +91,14 @@ public:
         m_board.finished(unit, outcome.succeeded());
         if (outcome.recordFailure)
             m_board.message(unit, outcome.recordFailure->text());
+        if (m_json)
+            m_json->unitFinished(unit, outcome);
     }
 
 private:
     ProgressBoard& m_board;
+    JsonResults* m_json;
 };
-
-// This program's words for a MAC address it did not send.
-std::string refusalText(const Refusal& refusal)
-{
-    switch (refusal.reason) {
-    case Refusal::Reason::MacUsed:
-        return refusal.detail + "; not sent (--allow-reused-mac sends it).";
-    case Refusal::Reason::SerialUsed:
-        return refusal.detail + "; not sent (--allow-reused-serial sends it).";
-    case Refusal::Reason::RecordFailed:
-        return refusal.detail + "; MAC address " + refusal.mac + " not sent.";
-    case Refusal::Reason::NoFreeMac: return refusal.detail + "; nothing sent.";
-    }
-    return refusal.detail;
-}
 
 // Each target with its identity: consecutive MAC addresses from --mac, consecutive serial numbers
 // from --serial.
@@ -142,7 +132,7 @@ service::DownloadPlan downloadPlan(const CliCommand& command, record::Production
         plan.freeSerialsFrom = command.serial;
     }
     plan.bench = command.bench;
-    plan.wording = refusalText;
+    plan.wording = service::refusalText;
     return plan;
 }
 
@@ -156,16 +146,17 @@ std::optional<std::string> unreadableFileText(const std::string& path)
         return std::nullopt;
     // A file that opened but is not regular fails with no system error of its own.
     const Failure& failure = readable.failure();
-    return std::string(messageText(failure.message.value_or(MessageId::CannotOpenImageFile))) +
-           "\ntolvane-cli: " + path + ": " +
+    return MessagePrefix +
+           std::string(messageText(failure.message.value_or(MessageId::CannotOpenImageFile))) +
+           "\n" + MessagePrefix + path + ": " +
            (failure.error != 0 ? systemErrorText(failure.error) : "not a regular file") + "\n";
 }
 
-// With --auto-increase, the MAC address for the next unit on stdout, and on a second line, with
-// --serial, the next serial number.
-void printNextIdentity(std::ostream& out, const CliCommand& command,
-                       const service::BatchOutcome& batch)
+// With --auto-increase, the MAC address for the next unit and, with --serial, its serial number.
+NextIdentity nextIdentity(const CliCommand& command, const service::BatchOutcome& batch)
 {
+    if (!command.autoIncrease || !command.mac)
+        return {};
     // The next unit follows the last one whose identity went out (ok or unconfirmed); a failed
     // unit's address is free again, and one never sent (the record refused it) is not spent.
     std::size_t steps = 0;
@@ -174,18 +165,29 @@ void printNextIdentity(std::ostream& out, const CliCommand& command,
         if (result == service::UnitResult::Ok || result == service::UnitResult::Unconfirmed)
             steps = i + 1;
     }
+    NextIdentity next;
     if (batch.nextFreeMac)
-        out << *batch.nextFreeMac << "\n";
+        next.mac = batch.nextFreeMac;
     else if (batch.units.size() > 1)
-        out << macAfter(*command.mac, steps) << "\n";
+        next.mac = macAfter(*command.mac, steps);
     else if (batch.units[0]->advancedMac)
-        out << *batch.units[0]->advancedMac << "\n";
+        next.mac = batch.units[0]->advancedMac;
     else
-        return;
+        return {};
     if (command.serial && batch.nextFreeSerial)
-        out << *batch.nextFreeSerial << "\n";
+        next.serial = batch.nextFreeSerial;
     else if (command.serial)
-        out << *command.serial + static_cast<std::uint32_t>(steps) << "\n";
+        next.serial = *command.serial + static_cast<std::uint32_t>(steps);
+    return next;
+}
+
+// The next identity on stdout, the MAC address on one line and the serial number on a second.
+void printNextIdentity(std::ostream& out, const NextIdentity& next)
+{
+    if (next.mac)
+        out << *next.mac << "\n";
+    if (next.serial)
+        out << *next.serial << "\n";
     out.flush();
 }
 
@@ -214,7 +216,10 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
     for (const auto& target : command.targets)
         labels.push_back(targetText(target));
     ProgressBoard board(err, style, labels, settings.terminalColumns);
-    BoardObserver observer(board);
+    std::optional<JsonResults> json;
+    if (command.json)
+        json.emplace(out, labels);
+    BoardObserver observer(board, json ? &*json : nullptr);
     service::DownloadService downloads(downloadPlan(command, record.get()));
     const service::BatchOutcome batch =
         downloads.runBatch(unitRequests(command), {command.jobs, settings.deadlines}, observer);
@@ -226,8 +231,11 @@ int runDownloadCommand(const CliCommand& command, std::ostream& out, std::ostrea
         outcomes.push_back(*unit);
     if (labels.size() > 1 && style != ProgressStyle::None)
         printSummary(err, labels, outcomes, command.mac.has_value());
-    if (command.autoIncrease && command.mac)
-        printNextIdentity(out, command, batch);
+    const NextIdentity next = nextIdentity(command, batch);
+    if (json)
+        json->summary(outcomes, next);
+    else
+        printNextIdentity(out, next);
     const bool allSucceeded = std::all_of(outcomes.begin(), outcomes.end(), [](const auto& unit) {
         return unit.succeeded() && !unit.recordFailure;
     });

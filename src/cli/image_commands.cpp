@@ -2,6 +2,7 @@
 
 #include "cli/cli.h"
 #include "cli/file_bytes.h"
+#include "cli/message_lines.h"
 #include "cli/ptz_commands.h"
 #include "cli/terminal_text.h"
 #include "core/base/messages.h"
@@ -242,7 +243,10 @@ void printDatabase(std::ostream& out, const std::string& path)
 
 int runVersionCommand(const CliCommand& command, std::ostream& out, std::ostream& err)
 {
-    const Result<std::int32_t> version = readVersion(command.file, command.applicationOnly, err);
+    std::ostringstream diagnostics;
+    const Result<std::int32_t> version =
+        readVersion(command.file, command.applicationOnly, diagnostics);
+    err << messageLines(diagnostics.str());
     // The download routines take a version 0.0.0 for an unreadable file; so does this command.
     if (version && *version != VersionFileUnreadable) {
         out << versionText(*version) << "\n";
@@ -251,8 +255,8 @@ int runVersionCommand(const CliCommand& command, std::ostream& out, std::ostream
     const Failure failure = version ? Failure{0, {}, MessageId::InvalidData} : version.failure();
     const MessageId message = failure.message.value_or(MessageId::InvalidData);
     if (message == MessageId::InvalidData && !failure.context.empty())
-        err << failure.text() << "\n";
-    err << messageText(message) << "\n";
+        err << MessagePrefix << failure.text() << "\n";
+    err << MessagePrefix << messageText(message) << "\n";
     return ExitFailure;
 }
 
@@ -263,11 +267,12 @@ int runInspectCommand(const CliCommand& command, std::ostream& out, std::ostream
     FileFacts facts;
     std::string error;
     if (!openOperatorFile(file, path, &error) || !readDigest(path, facts, error)) {
-        err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
+        err << MessagePrefix << error << "\n"
+            << MessagePrefix << messageText(MessageId::CannotOpenImageFile) << "\n";
         return ExitFailure;
     }
     if (!readPtzFacts(file, facts, error)) {
-        err << error << "\n";
+        err << MessagePrefix << error << "\n";
         return ExitFailure;
     }
     // 12 + 1796 * N bytes is never 64660: a file the size of a PTZ image is one, whatever its first

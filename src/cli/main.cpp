@@ -20,8 +20,8 @@ int main(int argc, char** argv)
         settings.terminalRows = size.ws_row;
     }
 
-    // Standard output carries only results a script reads (a version, the next MAC address);
-    // messages, progress and decoder diagnostics go to stderr.
+    // Standard output carries only results a script reads (a version, the next MAC address, the
+    // --json lines); messages, progress and decoder diagnostics go to stderr.
     const std::vector<std::string> args(argv + 1, argv + argc);
     const int status = tolvane::cli::runCli(args, std::cout, std::cerr, settings);
     std::cout.flush();

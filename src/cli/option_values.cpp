@@ -167,35 +167,103 @@ bool setFlag(const std::string&, const std::string&, CommandValues& values, std:
     return true;
 }
 
+// Every option and operand: how its value is read, and its line in the help, shown for the
+// commands whose words start with its scope ("" for none). A name that means something else for
+// another command has a row for that command too; its value is read alike.
 const struct {
-    const char* name;
+    OptionHelp help;
     ValueReader read;
-} Readers[] = {
-    {"--target", readTarget},
-    {"--targets", readTargets},
-    {"--jobs", readJobs},
-    {"--record", readNonEmpty<&CliCommand::recordPath, FileName>},
-    {"RECORD", readNonEmpty<&CliCommand::recordPath, RecordLocation>},
-    {"--into", readNonEmpty<&CliCommand::recordPath, RecordLocation>},
-    {"NUMBER", readProtocolNumber},
-    {"--mac", readMac},
-    {"MAC", readMac},
-    {"--reason", readNonEmpty<&CliCommand::reason, Text>},
-    {"--bench", readNonEmpty<&CliCommand::bench, Name>},
-    {"--serial", readSerial},
-    {"--output", readNonEmpty<&CliCommand::outputPath, FileName>},
-    {"--since", readSince},
-    {"--format", readFormat},
-    {"IMAGE", readFile},
-    {"FILE", readFile},
-    {"DB.pdb", readFile},
-    {"FILE.jsonl", readFile},
-    {"--quiet", setFlag<&CliCommand::quiet>},
-    {"--allow-reused-mac", setFlag<&CliCommand::allowReusedMac>},
-    {"--allow-reused-serial", setFlag<&CliCommand::allowReusedSerial>},
-    {"--auto-increase", setFlag<&CliCommand::autoIncrease>},
-    {"--skip-used-macs", setFlag<&CliCommand::skipUsedMacs>},
-    {"--app-only", setFlag<&CliCommand::applicationOnly>},
+} Options[] = {
+    // clang-format off
+    {{"--target", "download", "HOST[:PORT]",
+      "a recorder (IPv4 address; port 5000 unless given); may be repeated"}, readTarget},
+    {{"--targets", "download", "FILE",
+      "recorders from a file, one a line; blank lines and # comments are skipped"}, readTargets},
+    {{"--jobs", "download", "N", "downloads running at once (default 4)"}, readJobs},
+    {{"--quiet", "download", "", "no progress display and no summary table; messages still show"},
+     setFlag<&CliCommand::quiet>},
+    {{"--json", "download", "", "each unit's result, then a summary, as JSON lines on stdout (below)"},
+     setFlag<&CliCommand::json>},
+    {{"--record", "download", "RECORD",
+      "the record: an SQLite file or a PostgreSQL connection string or URL"},
+     readNonEmpty<&CliCommand::recordPath, FileName>},
+    {{"--mac", "download", "HEX12",
+      "the MAC address (twelve hex digits); further targets get the next ones"}, readMac},
+    {{"--serial", "download", "N", "the serial number to send; further targets get the next ones"},
+     readSerial},
+    {{"--auto-increase", "download", "",
+      "print the next unit's MAC address (with --serial, its serial number below)"},
+     setFlag<&CliCommand::autoIncrease>},
+    {{"--allow-reused-mac", "download", "", "send a MAC address even when the record shows it used"},
+     setFlag<&CliCommand::allowReusedMac>},
+    {{"--allow-reused-serial", "download", "",
+      "send a serial number even when the record shows it used"},
+     setFlag<&CliCommand::allowReusedSerial>},
+    {{"--skip-used-macs", "download", "",
+      "with --record, pass over used MAC addresses (serial numbers) to free ones"},
+     setFlag<&CliCommand::skipUsedMacs>},
+    {{"--bench", "download", "NAME", "the bench the record's rows name (default: this host's name)"},
+     readNonEmpty<&CliCommand::bench, Name>},
+    {{"IMAGE", "", "", ""}, readFile},
+    {{"--app-only", "version", "", "read the version where an application-only image keeps it"},
+     setFlag<&CliCommand::applicationOnly>},
+    {{"FILE", "", "", ""}, readFile},
+    {{"DB.pdb", "", "", ""}, readFile},
+    {{"NUMBER", "ptz build", "", "the protocols the image holds, one a slot in the order given"},
+     readProtocolNumber},
+    {{"--output", "ptz build", "OUT.bin", "the PTZ image to write"},
+     readNonEmpty<&CliCommand::outputPath, FileName>},
+    {{"RECORD", "record", "", "an SQLite file or a PostgreSQL connection string or URL"},
+     readNonEmpty<&CliCommand::recordPath, RecordLocation>},
+    {{"--mac", "record show", "HEX12", "only the units sent this MAC address (twelve hex digits)"},
+     readMac},
+    {{"--since", "record", "TIME",
+      "only rows from TIME on: YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, in UTC"},
+     readSince},
+    {{"--format", "record export", "jsonl|csv", "export as JSON lines or as comma-separated values"},
+     readFormat},
+    {{"FILE.jsonl", "", "", ""}, readFile},
+    {{"--into", "record import", "RECORD", "the record the lines of FILE.jsonl are added to"},
+     readNonEmpty<&CliCommand::recordPath, RecordLocation>},
+    {{"--format", "record units", "table|csv|jsonl",
+      "a table (the default), comma-separated values or JSON lines"}, readFormat},
+    {{"MAC", "record release", "", "the MAC address to free (twelve hex digits)"}, readMac},
+    {{"--reason", "record release", "TEXT",
+      "why it is freed, kept in the record with the operator's login name"},
+     readNonEmpty<&CliCommand::reason, Text>},
+    {{"--bench", "record release", "NAME", "the bench the row names (default: this host's name)"},
+     readNonEmpty<&CliCommand::bench, Name>},
+    // Read by the option parser itself.
+    {{"--help", "", "", "show this text (after command words, that command's own)"}, nullptr},
+    {{"--version", "", "", "show the program's version"}, nullptr},
+    // clang-format on
+};
+
+// Paragraphs below the options, for the commands whose words start with their scope.
+const HelpNote Notes[] = {
+    {"download",
+     "With --record, a \"pending\" row is written before a unit is sent a MAC address, then one\n"
+     "row per unit with its outcome; a MAC address the record shows used (sent, or pending from a\n"
+     "run that did not finish) is refused. An SQLite record is created on first use; a .jsonl\n"
+     "record is refused: move it in with record import."},
+    {"download",
+     "With --json, stdout holds one JSON object a line, written as each unit ends: target\n"
+     "(\"HOST:PORT\"), result (ok, failed, unconfirmed or refused), message (\"\" when none), mac\n"
+     "and serial (null when not sent) and seconds; then {\"summary\": {...}} with the counts "
+     "units,\n"
+     "ok, failed, unconfirmed and refused, and next_mac and next_serial (with --auto-increase, "
+     "the\n"
+     "next unit's; else null). Messages, progress and the summary table stay on stderr."},
+    {"record units",
+     "record units lists one line per MAC address (a unit without one: its serial number) with\n"
+     "its state: ok, unconfirmed (the recorder may have taken the whole payload before the\n"
+     "transfer failed; the MAC stays held), pending, failed, refused or released; its attempts,\n"
+     "first and last time, target, bench and image version. --since TIME keeps the units with a\n"
+     "row from TIME on."},
+    {"record release",
+     "record release frees the MAC address of an unconfirmed or pending unit, once an operator\n"
+     "has checked the unit, with a \"released\" row; the MAC of a unit that succeeded is not\n"
+     "released (--allow-reused-mac sends it again deliberately)."},
 };
 
 // "target X given twice", with the file and line of a target read from a targets file.
@@ -235,11 +303,26 @@ bool checkTargets(const CommandValues& values, std::string& error)
 bool readOptionValue(const std::string& name, const std::string& value, CommandValues& values,
                      std::string& error)
 {
-    for (const auto& reader : Readers) {
-        if (name == reader.name)
-            return reader.read(name, value, values, error);
+    for (const auto& option : Options) {
+        if (name == option.help.name && option.read)
+            return option.read(name, value, values, error);
     }
     return true; // every name the commands take is in the table
+}
+
+std::vector<OptionHelp> optionHelp()
+{
+    std::vector<OptionHelp> rows;
+    for (const auto& option : Options) {
+        if (*option.help.text)
+            rows.push_back(option.help);
+    }
+    return rows;
+}
+
+std::span<const HelpNote> helpNotes()
+{
+    return Notes;
 }
 
 bool checkDownload(const CommandValues& values, std::string& error)

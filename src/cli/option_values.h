@@ -2,6 +2,7 @@
 
 #include "cli/arguments.h"
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,25 @@ struct CommandValues {
 // with the reason in error.
 bool readOptionValue(const std::string& name, const std::string& value, CommandValues& values,
                      std::string& error);
+
+// An option's or operand's line in the help, shown for the commands whose words start with scope
+// ("" for none: the program's own options).
+struct OptionHelp {
+    const char* name;
+    const char* scope;
+    const char* value; // what the option is followed by, "" for a flag or an operand
+    const char* text;
+};
+
+// A paragraph the help shows below the options of the commands its scope starts.
+struct HelpNote {
+    const char* scope;
+    const char* text; // lines ended by newlines, but the last
+};
+
+// The described options, in the order the help shows them.
+std::vector<OptionHelp> optionHelp();
+std::span<const HelpNote> helpNotes();
 
 // What a download needs beyond each option's own value.
 bool checkDownload(const CommandValues& values, std::string& error);

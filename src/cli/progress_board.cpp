@@ -1,5 +1,6 @@
 #include "cli/progress_board.h"
 
+#include "cli/message_lines.h"
 #include "core/transfer/wire_words.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ std::string ProgressBoard::prefix(std::size_t unit) const
 void ProgressBoard::message(std::size_t unit, std::string_view text)
 {
     std::lock_guard lock(m_mutex);
-    const std::string line = prefix(unit) + std::string(text);
+    const std::string line = MessagePrefix + prefix(unit) + std::string(text);
     if (m_style == ProgressStyle::Terminal && m_drawn) {
         // Messages scroll above the block of progress lines, which is then drawn again below.
         m_err << "\x1b[" << m_units.size() << "A\r\x1b[J" << line << "\n";

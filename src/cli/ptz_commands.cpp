@@ -2,6 +2,7 @@
 
 #include "cli/cli.h"
 #include "cli/file_bytes.h"
+#include "cli/message_lines.h"
 #include "cli/terminal_text.h"
 #include "core/base/messages.h"
 #include "core/ptz/ptz_image.h"
@@ -26,15 +27,15 @@ bool loadDatabase(const std::string& path, PtzProtocolList& list, std::ostream& 
     RegularFile file;
     std::string error;
     if (!openOperatorFile(file, path, &error)) {
-        err << error << "\n";
+        err << MessagePrefix << error << "\n";
         return false;
     }
     if (!hasDatabaseHeader(file)) {
-        err << path << " is not a PTZ protocol database (no \"PD\" header)\n";
+        err << MessagePrefix << path << " is not a PTZ protocol database (no \"PD\" header)\n";
         return false;
     }
     if (!list.LoadFile(path)) {
-        err << "cannot load the PTZ protocol database " << path
+        err << MessagePrefix << "cannot load the PTZ protocol database " << path
             << ": it holds fewer records than its header announces\n";
         return false;
     }
@@ -63,14 +64,15 @@ bool existsAndIsNotRegular(const std::string& path)
 int checkProtocolNumbers(const std::vector<std::int32_t>& numbers, std::ostream& err)
 {
     if (numbers.size() > static_cast<std::size_t>(PtzImage::SlotCount)) {
-        err << "a PTZ image holds at most " << PtzImage::SlotCount << " protocols; "
-            << numbers.size() << " given\n";
+        err << MessagePrefix << "a PTZ image holds at most " << PtzImage::SlotCount
+            << " protocols; " << numbers.size() << " given\n";
         return ExitFailure;
     }
     std::set<std::int32_t> seen;
     for (std::int32_t number : numbers) {
         if (number == EmptySlotNumber) {
-            err << "protocol number -1 marks an empty slot and cannot go into an image\n";
+            err << MessagePrefix
+                << "protocol number -1 marks an empty slot and cannot go into an image\n";
             return ExitFailure;
         }
         // A slip on the command line, as a target given twice is.
@@ -87,8 +89,8 @@ bool checkOutputPath(const CliCommand& command, std::ostream& err)
 {
     // Writing the image over the database would lose the database.
     if (sameExistingFile(command.outputPath, command.file)) {
-        err << "--output " << command.outputPath << " is the database " << command.file
-            << " itself; nothing written\n";
+        err << MessagePrefix << "--output " << command.outputPath << " is the database "
+            << command.file << " itself; nothing written\n";
         return false;
     }
     // The save would refuse it only after the database was read; say so before anything else.
@@ -130,7 +132,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
     RegularFile file;
     std::string error;
     if (!openOperatorFile(file, path, &error)) {
-        err << error << "\n";
+        err << MessagePrefix << error << "\n";
         return ExitFailure;
     }
     // A file the size of a PTZ image is one, even when its checksum word starts with "PD": no
@@ -147,12 +149,12 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
         return ExitSuccess;
     }
     if (file.size() != PtzImage::FileSize) {
-        err << path << " is neither a PTZ protocol database nor a PTZ image\n";
+        err << MessagePrefix << path << " is neither a PTZ protocol database nor a PTZ image\n";
         return ExitFailure;
     }
     PtzImage image;
     if (!image.ReadFile(path)) {
-        err << "cannot read " << path << ": " << std::strerror(errno) << "\n";
+        err << MessagePrefix << "cannot read " << path << ": " << std::strerror(errno) << "\n";
         return ExitFailure;
     }
     for (int i = 0; i < image.UsedSlotCount(); ++i) {
@@ -163,7 +165,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
     // The rows are shown either way, but a recorder would refuse this file.
     const auto& bytes = image.Bytes();
     if (!PtzImage::IsValidFile(bytes.data(), bytes.size())) {
-        err << messageText(MessageId::InvalidPtzImage) << "\n";
+        err << MessagePrefix << messageText(MessageId::InvalidPtzImage) << "\n";
         return ExitFailure;
     }
     return ExitSuccess;
@@ -179,11 +181,12 @@ int runPtzVerifyCommand(const CliCommand& command, std::ostream&, std::ostream& 
                            ? readFileBytes(file, 0, PtzImage::FileSize + 1, &error)
                            : std::nullopt;
     if (!bytes) {
-        err << error << "\n" << messageText(MessageId::CannotOpenImageFile) << "\n";
+        err << MessagePrefix << error << "\n"
+            << MessagePrefix << messageText(MessageId::CannotOpenImageFile) << "\n";
         return ExitFailure;
     }
     if (!PtzImage::IsValidFile(bytes->data(), bytes->size())) {
-        err << messageText(MessageId::InvalidPtzImage) << "\n";
+        err << MessagePrefix << messageText(MessageId::InvalidPtzImage) << "\n";
         return ExitFailure;
     }
     return ExitSuccess;
@@ -208,7 +211,7 @@ int runPtzBuildCommand(const CliCommand& command, std::ostream& out, std::ostrea
     }
     errno = 0;
     if (!image.WriteFile(command.outputPath)) {
-        err << "cannot write " << command.outputPath
+        err << MessagePrefix << "cannot write " << command.outputPath
             << (errno ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
         return ExitFailure;
     }

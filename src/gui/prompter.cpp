@@ -1,6 +1,7 @@
 #include "gui/prompter.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace tolvane {
@@ -47,6 +48,17 @@ QString QtPrompter::saveFile(QWidget* parent, const QString& caption, const QStr
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
+}
+
+std::optional<QString> QtPrompter::askText(QWidget* parent, const QString& caption,
+                                           const QString& label)
+{
+    bool accepted = false;
+    const QString text =
+        QInputDialog::getText(parent, caption, label, QLineEdit::Normal, QString(), &accepted);
+    if (!accepted)
+        return std::nullopt;
+    return text;
 }
 
 } // namespace tolvane

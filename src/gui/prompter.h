@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class QWidget;
 
 namespace tolvane {
@@ -23,6 +25,9 @@ public:
     // Empty when the operator cancels; the dialog asks before overwriting a file.
     virtual QString saveFile(QWidget* parent, const QString& caption, const QString& filter,
                              const QString& defaultSuffix) = 0;
+    // One line of text; nothing when the operator cancels.
+    virtual std::optional<QString> askText(QWidget* parent, const QString& caption,
+                                           const QString& label) = 0;
 
     void showMessage(QWidget* parent, MessageId id) { showMessage(parent, messageQString(id)); }
 };
@@ -36,6 +41,8 @@ public:
     QString openFile(QWidget* parent, const QString& caption, const QString& filter) override;
     QString saveFile(QWidget* parent, const QString& caption, const QString& filter,
                      const QString& defaultSuffix) override;
+    std::optional<QString> askText(QWidget* parent, const QString& caption,
+                                   const QString& label) override;
 };
 
 } // namespace tolvane

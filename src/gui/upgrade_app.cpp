@@ -82,6 +82,7 @@ struct ProgramOptions {
     QCommandLineOption version;
     QCommandLineOption record;
     QCommandLineOption target;
+    QCommandLineOption production;
 };
 
 ProgramOptions addProgramOptions(QCommandLineParser& parser)
@@ -105,10 +106,15 @@ ProgramOptions addProgramOptions(QCommandLineParser& parser)
                        "given)."),
         QStringLiteral("HOST[:PORT]"));
     parser.addOption(targetOption);
+    const QCommandLineOption productionOption(
+        QStringLiteral("production"),
+        QStringLiteral("Open the production window: many recorders at once, with consecutive MAC "
+                       "addresses and serial numbers kept in the production record."));
+    parser.addOption(productionOption);
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image path to fill in."),
                                  QStringLiteral("[IMAGE]"));
-    return {helpOption, versionOption, recordOption, targetOption};
+    return {helpOption, versionOption, recordOption, targetOption, productionOption};
 }
 
 // The options to open the window with, from a parser that read the words.
@@ -116,6 +122,7 @@ CommandLine readStartOptions(const QCommandLineParser& parser, const ProgramOpti
 {
     CommandLine result;
     StartOptions options;
+    options.production = parser.isSet(program.production);
     if (parser.isSet(program.record))
         options.recordPath = parser.value(program.record);
     if (parser.isSet(program.target)) {

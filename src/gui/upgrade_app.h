@@ -22,6 +22,7 @@ struct StartOptions {
     std::optional<std::string> recordBytes;
     std::optional<DownloadTarget> target; // --target HOST[:PORT]
     std::optional<QString> imagePath;     // the positional IMAGE
+    bool production = false;              // --production: the production window instead
 };
 
 // A command line read: the options to open the window with, or the text to print and the exit

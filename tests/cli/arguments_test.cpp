@@ -4,6 +4,7 @@
 #include "cli/cli_test_support.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
@@ -12,6 +13,8 @@ namespace tolvane::cli {
 namespace {
 
 using Args = std::vector<std::string>;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class UsageErrors : public ::testing::TestWithParam<Args> {};
 
@@ -85,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Help, PrintsUsageOnStdoutAndSucceeds)
 {
-    for (const Args& args : {Args{}, Args{"--help"}, Args{"help"}, Args{"download", "-h"}}) {
+    for (const Args& args : {Args{"--help"}, Args{"help"}, Args{"download", "-h"}}) {
         const auto run = test::runTolvaneCli(args);
         EXPECT_EQ(run.status, ExitSuccess);
         EXPECT_NE(run.out.find("tolvane-cli download integrated IMAGE"), std::string::npos);
@@ -96,6 +99,60 @@ TEST(Help, PrintsUsageOnStdoutAndSucceeds)
         EXPECT_EQ(run.err, "");
     }
 }
+
+TEST(Help, NoArgumentsIsAUsageErrorWithAShortUsage)
+{
+    const auto run = test::runTolvaneCli({});
+    EXPECT_EQ(run.status, ExitUsage);
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(run.err,
+                ::testing::StartsWith("tolvane-cli: no command given\nUsage: tolvane-cli "));
+    EXPECT_THAT(run.err, HasSubstr("download app|integrated|ptz|data"));
+    EXPECT_THAT(run.err, HasSubstr("'tolvane-cli --help'"));
+    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 6) << run.err;
+}
+
+struct CommandHelpCase {
+    Args args;
+    std::string synopsis; // the usage line's start
+    const char* option;   // an option the command takes
+    const char* foreign;  // one it does not
+};
+
+class CommandHelp : public ::testing::TestWithParam<CommandHelpCase> {};
+
+// Each command's --help is its own: its usage line and its options, not the full text.
+TEST_P(CommandHelp, PrintsTheCommandsOwnSynopsisAndOptions)
+{
+    const auto& c = GetParam();
+    const auto run = test::runTolvaneCli(c.args);
+    EXPECT_EQ(run.status, ExitSuccess);
+    EXPECT_EQ(run.err, "");
+    EXPECT_THAT(run.out, ::testing::StartsWith("Usage:\n  tolvane-cli " + c.synopsis));
+    EXPECT_THAT(run.out, HasSubstr("\n  " + std::string(c.option) + " "));
+    EXPECT_THAT(run.out, Not(HasSubstr("\n  " + std::string(c.foreign) + " ")));
+    EXPECT_THAT(run.out, Not(HasSubstr("Exit status"))) << "the full text";
+}
+
+// clang-format off
+using Case = CommandHelpCase;
+INSTANTIATE_TEST_SUITE_P(Table, CommandHelp, ::testing::Values(
+    Case{{"download", "app", "--help"}, "download app IMAGE --target", "--json", "--mac"},
+    Case{{"download", "integrated", "-h"}, "download integrated IMAGE", "--mac", "--format"},
+    Case{{"download", "ptz", "--help"}, "download ptz FILE --target", "--record", "--serial"},
+    Case{{"download", "data", "--quiet", "-h"}, "download data --target", "--mac", "--into"},
+    Case{{"version", "--help"}, "version IMAGE", "--app-only", "--target"},
+    Case{{"inspect", "--help"}, "inspect IMAGE\n", "--help", "--app-only"},
+    Case{{"ptz", "show", "--help"}, "ptz show FILE\n", "--help", "--output"},
+    Case{{"ptz", "verify", "--help"}, "ptz verify FILE\n", "--help", "--output"},
+    Case{{"ptz", "build", "--help"}, "ptz build DB.pdb NUMBER...", "--output", "--target"},
+    Case{{"record", "show", "--help"}, "record show RECORD", "--since", "--reason"},
+    Case{{"record", "export", "--help"}, "record export RECORD", "--format jsonl|csv", "--since"},
+    Case{{"record", "import", "--help"}, "record import FILE.jsonl", "--into", "--format"},
+    Case{{"record", "units", "--help"}, "record units RECORD", "--format table|csv|jsonl", "--mac"},
+    Case{{"record", "release", "--help"}, "record release RECORD MAC", "--reason", "--since"},
+    Case{{"record", "--help"}, "record show", "--into", "--target"}));
+// clang-format on
 
 TEST(Version, PrintsTheProgramsVersionOnStdoutAndSucceeds)
 {

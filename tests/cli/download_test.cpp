@@ -127,7 +127,7 @@ TEST_F(CliDownload, InvalidPtzImageIsRefusedWithoutConnecting)
     const auto run =
         test::runTolvaneCli({"download", "ptz", path, "--target", simulator->address(), "--quiet"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "This PTZ image file is invalid. \n");
+    EXPECT_EQ(run.err, "tolvane-cli: This PTZ image file is invalid. \n");
     expectNothingReceived(*simulator);
 }
 
@@ -169,7 +169,7 @@ TEST_P(CliBadFile, IsRefusedBeforeTheRecordIsOpened)
     EXPECT_EQ(run->status, 1);
     const std::string said =
         c.file == BadFile::Missing ? "There is not image file." : "Can't open the image file.";
-    EXPECT_EQ(run->err, said + "\ntolvane-cli: " + path + ": " + c.reason + "\n");
+    EXPECT_EQ(run->err, "tolvane-cli: " + said + "\ntolvane-cli: " + path + ": " + c.reason + "\n");
     EXPECT_EQ(run->out, "");
     struct stat info {};
     EXPECT_NE(::stat(record.c_str(), &info), 0) << "a record was created";
@@ -262,8 +262,8 @@ TEST_F(CliDownload, UnreachableRecorderAndMissingImageFail)
     run = test::runTolvaneCli(
         {"download", "integrated", m_dir.file("absent.img"), "--target", simulator->address()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "There is not image file.\ntolvane-cli: " + m_dir.file("absent.img") +
-                           ": No such file or directory\n");
+    EXPECT_EQ(run.err, "tolvane-cli: There is not image file.\ntolvane-cli: " +
+                           m_dir.file("absent.img") + ": No such file or directory\n");
     expectNothingReceived(*simulator);
 }
 

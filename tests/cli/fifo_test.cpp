@@ -67,7 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
         FifoCase{"Version",
                  {"version", "{fifo}"},
                  1,
-                 "{fifo} is not a regular file\nThere is a invalid data. Please, input again.\n"},
+                 "tolvane-cli: {fifo} is not a regular file\ntolvane-cli: There is a invalid data. "
+                 "Please, "
+                 "input again.\n"},
         FifoCase{"TargetsFile",
                  {"download", "app", "app.img", "--targets", "{fifo}"},
                  2,

@@ -285,7 +285,7 @@ TEST_P(PtzVerify, ExitStatusFollowsSizeAndWordSum)
     test::writeFileBytes(path, bytes);
     const auto run = test::runTolvaneCli({"ptz", "verify", path});
     EXPECT_EQ(run.status, c.valid ? 0 : 1);
-    EXPECT_EQ(run.err, c.valid ? "" : "This PTZ image file is invalid. \n");
+    EXPECT_EQ(run.err, c.valid ? "" : "tolvane-cli: This PTZ image file is invalid. \n");
     EXPECT_EQ(run.out, "");
 }
 
@@ -317,13 +317,14 @@ TEST_F(FileCommands, VersionPrintsNumberOrTheMessageForEachFailure)
     run = test::runTolvaneCli({"version", m_dir.file("crc.img")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "") << "decoder diagnostics stay off stdout";
-    EXPECT_EQ(run.err, "invalid compressed data--crc error\nThere is not image file.\n");
+    EXPECT_EQ(run.err, "tolvane-cli: invalid compressed data--crc error\ntolvane-cli: There is not "
+                       "image file.\n");
     run = test::runTolvaneCli({"version", m_dir.file("app.img")}); // wrong layout
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("There is not image file.\n"));
     run = test::runTolvaneCli({"version", m_dir.file("zero.img")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "There is a invalid data. Please, input again.\n");
+    EXPECT_EQ(run.err, "tolvane-cli: There is a invalid data. Please, input again.\n");
     run = test::runTolvaneCli({"version", m_dir.file("absent.img")});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("No such file"));
@@ -380,7 +381,7 @@ TEST_F(FileCommands, InspectTellsEachKindOfFile)
     run = test::runTolvaneCli({"ptz", "show", m_dir.file("broken.bin")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "[003]Bravo\n");
-    EXPECT_EQ(run.err, "This PTZ image file is invalid. \n");
+    EXPECT_EQ(run.err, "tolvane-cli: This PTZ image file is invalid. \n");
 
     run = test::runTolvaneCli({"inspect", m_dir.file("broken.bin")});
     EXPECT_THAT(run.out, HasSubstr("Kind: PTZ image with a bad checksum\n"));

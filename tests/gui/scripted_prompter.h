@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <optional>
 #include <ostream>
 
 // Readable QStrings in test failure messages.
@@ -53,12 +54,22 @@ public:
         return next(saveFiles);
     }
 
+    std::optional<QString> askText(QWidget*, const QString&, const QString& label) override
+    {
+        textLabels << label;
+        if (texts.empty())
+            return std::nullopt; // nothing scripted: the operator cancels
+        return next(texts);
+    }
+
     QStringList messages;
     QStringList questions;
     QStringList fileFilters;
     std::deque<bool> answers;
     std::deque<QString> openFiles;
     std::deque<QString> saveFiles;
+    QStringList textLabels;
+    std::deque<QString> texts;
 
 private:
     static QString next(std::deque<QString>& queue)

@@ -1,9 +1,9 @@
-#include "cli/terminal_text.h"
+#include "service/terminal_text.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace tolvane::cli {
+namespace tolvane::service {
 
 std::size_t utf8SequenceLength(std::string_view text, std::size_t i)
 {
@@ -67,4 +67,4 @@ std::string printableText(std::string_view text)
     return out;
 }
 
-} // namespace tolvane::cli
+} // namespace tolvane::service

@@ -1,11 +1,11 @@
-#include "cli/targets.h"
+#include "service/targets.h"
 
-#include "cli/file_bytes.h"
-#include "cli/terminal_text.h"
+#include "service/file_bytes.h"
+#include "service/terminal_text.h"
 
 #include <algorithm>
 
-namespace tolvane::cli {
+namespace tolvane::service {
 
 namespace {
 
@@ -144,4 +144,4 @@ std::optional<std::vector<DownloadTarget>> readTargetsText(std::string_view text
     return targets;
 }
 
-} // namespace tolvane::cli
+} // namespace tolvane::service

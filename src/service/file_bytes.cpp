@@ -1,8 +1,8 @@
-#include "cli/file_bytes.h"
+#include "service/file_bytes.h"
 
 #include <array>
 
-namespace tolvane::cli {
+namespace tolvane::service {
 
 bool openOperatorFile(RegularFile& file, const std::string& path, std::string* error,
                       std::string_view what)
@@ -60,4 +60,4 @@ bool forEachBlock(RegularFile& file,
     }
 }
 
-} // namespace tolvane::cli
+} // namespace tolvane::service
