@@ -31,6 +31,7 @@ test: build
 bench: build
 	@$(BUILD)/bin/transfer_bench
 	@$(BUILD)/bin/simulator_bench
+	@$(BUILD)/bin/unit_image_bench
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/bin/window_bench
 	@$(BUILD)/bin/inspect_bench
 	@$(BUILD)/bin/record_bench 1000000

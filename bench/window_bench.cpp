@@ -28,15 +28,21 @@ using Ms = std::chrono::duration<double, std::milli>;
 class FailingPrompter : public tolvane::Prompter {
 public:
     using Prompter::showMessage;
-    void showMessage(QWidget*, const QString& text) override
+    void showMessage(QWidget*, const QString& text, const QString& detail, Severity) override
     {
-        std::fprintf(stderr, "window said: %s\n", text.toStdString().c_str());
+        std::fprintf(stderr, "window said: %s (%s)\n", text.toStdString().c_str(),
+                     detail.toStdString().c_str());
         failed = true;
     }
     bool askYesNo(QWidget*, const QString&) override
     {
         failed = true;
         return false;
+    }
+    Answer askYesNoCancel(QWidget*, const QString&) override
+    {
+        failed = true;
+        return Answer::Cancel;
     }
     QString openFile(QWidget*, const QString&, const QString&) override { return {}; }
     QString saveFile(QWidget*, const QString&, const QString&, const QString&) override

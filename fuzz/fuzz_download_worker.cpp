@@ -1,9 +1,10 @@
-// The download worker fed what a recorder sends back, over a socketpair: a recorder thread plays
-// the fuzzed script (answers right or wrong, dripped, garbage, pauses, half-closes, closes, a
-// recorder that stops reading) while the worker runs the job with short deadlines. Every run ends
-// with success or exactly one error code, within its deadlines, with the notifications in the
-// order the observer promises, and the worker never sends anything but the type code, the size
-// and the payload.
+// The download worker fed what a recorder sends back, over a socketpair: a recorder plays the
+// fuzzed script (answers right or wrong, dripped, garbage, pauses, half-closes, closes, a recorder
+// that stops reading) inside the worker's waits, on a clock of the script's own, while the worker
+// runs the job with short deadlines; nothing waits for real. Every run ends with success or
+// exactly one error code, within its deadlines, with the notifications in the order the observer
+// promises, and the worker never sends anything but the type code, the size and the payload, sent
+// whole or, for an odd chunk-size field, as three spans as the integrated image goes.
 #include "core/transfer/download_worker.h"
 #include "core/transfer/wire_words.h"
 #include "fuzz_check.h"
@@ -16,22 +17,16 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
-#include <thread>
+#include <optional>
 #include <vector>
 
 namespace tolvane::fuzz {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How long the recorder waits for the worker in a Read, Drain or Write step.
+// The time a Read or Drain step of the recorder takes when nothing is there to read.
 constexpr milliseconds RecorderWait{2};
-// The end of a transfer is always seen far sooner; this only keeps a broken run from hanging.
-constexpr milliseconds RecorderGiveUp{5000};
-// Scheduling on a loaded machine, on top of every deadline and the recorder's own time.
-constexpr milliseconds Slack{1000};
 
 DownloadDeadlines shortDeadlines()
 {
@@ -77,8 +72,11 @@ public:
     std::vector<Notification> events;
 };
 
-// The recorder's end of the socket, playing a script. What it read and what the worker could
-// read from it are kept for the checks.
+// The recorder's end of the socket, playing a script one action at a time whenever the worker
+// waits, on the same thread: a wait ends as soon as what the worker waits for is there, and time
+// passes only by the script (pauses, drips, reads that find nothing) or, once the recorder has
+// nothing left to do, by the worker's own deadline running out. What it read and what the worker
+// could read from it are kept for the checks.
 class Recorder {
 public:
     Recorder(int socket, const RecorderScript& script, std::uint32_t typeCode)
@@ -86,28 +84,36 @@ public:
     {
     }
 
-    void run()
+    ~Recorder()
     {
-        for (const Step& step : m_script.steps) {
-            if (m_socket < 0 || m_workerGone)
-                return;
-            play(step);
-        }
-        if (m_socket < 0 || m_workerGone)
-            return;
-        switch (m_script.ending) {
-        case Ending::Close: close(); break;
-        case Ending::Drain: readUntilTheEnd(); break;
-        case Ending::Hold: holdUntilTheEnd(); break;
-        case Ending::ShutWriteAndDrain:
-            shutWrite();
-            readUntilTheEnd();
-            break;
-        }
+        if (m_socket >= 0)
+            ::close(m_socket);
     }
 
-    // The descriptor when the script left it open.
-    int socket() const { return m_socket; }
+    // Does the next thing the script says and answers the time it took, or nothing when the
+    // recorder only waits for the worker from now on.
+    std::optional<milliseconds> act()
+    {
+        if (m_socket < 0)
+            return std::nullopt;
+        if (m_next < m_script.steps.size())
+            return play(m_script.steps[m_next]);
+        switch (m_script.ending) {
+        case Ending::Close: close(); return milliseconds{0};
+        case Ending::Hold: return std::nullopt;
+        case Ending::ShutWriteAndDrain:
+            if (!m_writeShut) {
+                shutWrite();
+                return milliseconds{0};
+            }
+            [[fallthrough]];
+        case Ending::Drain:
+            if (read(64 * 1024) > 0)
+                return milliseconds{0};
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
 
     std::vector<std::uint8_t> received;
     std::vector<std::uint8_t> written;
@@ -124,100 +130,57 @@ private:
         return 0;
     }
 
-    void play(const Step& step)
+    milliseconds done(milliseconds took)
+    {
+        ++m_next;
+        m_dripped = 0;
+        return took;
+    }
+
+    milliseconds play(const Step& step)
     {
         switch (step.kind) {
-        case StepKind::Write: write(step.bytes); break;
+        case StepKind::Write: write(step.bytes); return done(milliseconds{0});
         case StepKind::Answer: {
             std::vector<std::uint8_t> bytes;
             appendWord(bytes, word(step.argument));
             write(bytes);
-            break;
+            return done(milliseconds{0});
         }
-        case StepKind::Read: read((step.argument + 1u) * 512u, RecorderWait); break;
+        case StepKind::Read:
+            return done(read((step.argument + 1u) * 512u) > 0 ? milliseconds{0} : RecorderWait);
         case StepKind::Drain:
-            while (read(64 * 1024, RecorderWait) > 0) {
-            }
-            break;
-        case StepKind::Pause: std::this_thread::sleep_for(milliseconds{step.argument % 8}); break;
-        case StepKind::ShutWrite: shutWrite(); break;
-        case StepKind::Close: close(); break;
+            // The worker may send more between two reads; the step ends when nothing came.
+            return read(64 * 1024) > 0 ? milliseconds{0} : done(RecorderWait);
+        case StepKind::Pause: return done(milliseconds{step.argument % 8});
+        case StepKind::ShutWrite: shutWrite(); return done(milliseconds{0});
+        case StepKind::Close: close(); return done(milliseconds{0});
         case StepKind::Drip: {
             std::vector<std::uint8_t> bytes;
             appendWord(bytes, word(step.argument));
-            for (const std::uint8_t byte : bytes) {
-                write({byte});
-                std::this_thread::sleep_for(milliseconds{1});
-            }
-            break;
+            write({bytes[m_dripped]});
+            return ++m_dripped == bytes.size() ? done(milliseconds{1}) : milliseconds{1};
         }
         }
+        return done(milliseconds{0});
     }
 
     void write(const std::vector<std::uint8_t>& bytes)
     {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::send(m_socket, bytes.data() + done, bytes.size() - done,
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                written.insert(written.end(), bytes.begin() + static_cast<std::ptrdiff_t>(done),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(done) + n);
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                // After our own half-close EPIPE says nothing of the worker.
-                m_workerGone = errno == EPIPE && !m_writeShut;
-                return;
-            }
-            pollfd entry{m_socket, POLLOUT, 0};
-            if (::poll(&entry, 1, static_cast<int>(RecorderWait.count())) <= 0)
-                return;
-        }
+        const ssize_t n = ::send(m_socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            written.insert(written.end(), bytes.begin(), bytes.begin() + n);
     }
 
-    // Bytes read: 0 at the end of the stream or when nothing came within wait.
-    std::size_t read(std::size_t most, milliseconds wait)
+    // Bytes read; 0 when nothing is there or the stream has ended.
+    std::size_t read(std::size_t most)
     {
-        pollfd entry{m_socket, POLLIN, 0};
-        if (::poll(&entry, 1, static_cast<int>(wait.count())) <= 0)
-            return 0;
         std::uint8_t buffer[64 * 1024];
         const ssize_t n = ::recv(m_socket, buffer, std::min(most, sizeof buffer), MSG_DONTWAIT);
-        if (n <= 0) {
-            m_workerGone = n == 0;
+        if (n <= 0)
             return 0;
-        }
         received.insert(received.end(), buffer, buffer + n);
         return static_cast<std::size_t>(n);
-    }
-
-    void readUntilTheEnd()
-    {
-        const auto giveUp = Clock::now() + RecorderGiveUp;
-        std::uint8_t buffer[64 * 1024];
-        while (Clock::now() < giveUp) {
-            pollfd entry{m_socket, POLLIN, 0};
-            if (::poll(&entry, 1, 100) < 0 && errno != EINTR)
-                return;
-            const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-                return;
-            if (n > 0)
-                received.insert(received.end(), buffer, buffer + n);
-        }
-    }
-
-    // Neither reads nor closes: a recorder that stopped reading, until the worker has ended.
-    void holdUntilTheEnd()
-    {
-        const auto giveUp = Clock::now() + RecorderGiveUp;
-        while (Clock::now() < giveUp) {
-            pollfd entry{m_socket, 0, 0};
-            if (::poll(&entry, 1, 100) > 0 && (entry.revents & (POLLHUP | POLLERR)) != 0)
-                return;
-        }
     }
 
     void shutWrite()
@@ -230,14 +193,43 @@ private:
     {
         ::close(m_socket);
         m_socket = -1;
+        m_next = m_script.steps.size();
     }
 
     int m_socket;
     const RecorderScript& m_script;
     std::uint32_t m_typeCode;
-    // The worker has ended and closed its end: the rest of the script would change nothing.
-    bool m_workerGone = false;
+    std::size_t m_next = 0;    // the step being played
+    std::size_t m_dripped = 0; // bytes of a Drip step written so far
     bool m_writeShut = false;
+};
+
+// The worker's time: it starts at 0 and moves on only as the recorder's script takes time, or to
+// the worker's deadline when the recorder has nothing left to do, so no run waits for real.
+class RecorderClock final : public TransferClock {
+public:
+    explicit RecorderClock(Recorder& recorder) : m_recorder(recorder) {}
+
+    SteadyClock::time_point now() override { return m_now; }
+    int poll(pollfd& entry, SteadyClock::time_point deadline) override
+    {
+        for (;;) {
+            const int ready = ::poll(&entry, 1, 0);
+            if (ready != 0 || m_now >= deadline)
+                return ready;
+            const std::optional<milliseconds> took = m_recorder.act();
+            if (!took) {
+                m_now = deadline;
+                return 0;
+            }
+            m_now += *took;
+        }
+    }
+    void sleepFor(milliseconds pause) override { m_now += pause; }
+
+private:
+    Recorder& m_recorder;
+    SteadyClock::time_point m_now{};
 };
 
 // The longest the recorder's steps can keep the worker waiting between two of its deadlines.
@@ -313,6 +305,34 @@ void checkNotifications(const std::vector<Notification>& events, int result, boo
     }
 }
 
+DownloadJob jobFor(const RecorderScript& script, std::uint32_t typeCode, TransferClock& clock)
+{
+    DownloadJob job;
+    job.typeCode = typeCode;
+    job.targetAddress = "127.0.0.1"; // never used: the socket is connected already
+    job.payloadSize = script.payloadSize;
+    const std::uint8_t* payload = payloadBytes().data();
+    const std::size_t size = script.payloadSize;
+    if (script.chunkSize % 2 == 0) {
+        job.payload = payload;
+    } else {
+        // A short span in the middle, as a unit's identity area is.
+        const std::size_t first = size / 3;
+        const std::size_t middle = std::min<std::size_t>(12, size - first);
+        job.payloadSpans = {{payload, first},
+                            {payload + first, middle},
+                            {payload + first + middle, size - first - middle}};
+    }
+    job.deadlines = shortDeadlines();
+    job.deadlines.clock = &clock;
+    if (script.chunkSize != 0) {
+        // At most 256 chunks, so a run stays short.
+        const std::size_t fewest = (script.payloadSize + 255u) / 256u;
+        job.chunkSizeOverride = std::max<std::size_t>(script.chunkSize, fewest);
+    }
+    return job;
+}
+
 } // namespace
 } // namespace tolvane::fuzz
 
@@ -325,32 +345,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t typeCode = typeCodeAt(script.typeIndex);
     const bool compatibility = isCompatibilityCheck(typeCode);
 
-    DownloadJob job;
-    job.typeCode = typeCode;
-    job.targetAddress = "127.0.0.1"; // never used: the socket is connected already
-    job.payload = payloadBytes().data();
-    job.payloadSize = script.payloadSize;
-    job.deadlines = shortDeadlines();
-    if (script.chunkSize != 0) {
-        // At most 256 chunks, so a run stays short.
-        const std::size_t fewest = (script.payloadSize + 255u) / 256u;
-        job.chunkSizeOverride = std::max<std::size_t>(script.chunkSize, fewest);
-    }
-
     int sockets[2];
     FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0);
     Recorder recorder(sockets[1], script, typeCode);
-    std::thread recorderThread([&recorder] { recorder.run(); });
+    RecorderClock clock(recorder);
+    const DownloadJob job = jobFor(script, typeCode, clock);
 
     RecordingObserver observer;
     DownloadWorker worker(job, observer);
-    const auto start = Clock::now();
+    const auto start = clock.now();
     const int result = worker.runConnected(sockets[0]);
-    const auto elapsed = Clock::now() - start;
+    const auto elapsed = clock.now() - start;
     ::close(sockets[0]);
-    recorderThread.join();
-    if (recorder.socket() >= 0)
-        ::close(recorder.socket());
 
     FUZZ_CHECK(result == 0 || result == WorkerError::SocketFailure ||
                result == WorkerError::TypeExchange || result == WorkerError::SizeExchange ||
@@ -359,14 +365,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                result == WorkerError::Incompatible);
     FUZZ_CHECK(worker.failureDetail().empty() == (result == 0));
     checkNotifications(observer.events, result, compatibility, job.payloadSize);
-    FUZZ_CHECK(elapsed <=
-               deadlineTotal(job.deadlines, job.payloadSize) + scriptTime(script) + Slack);
+    FUZZ_CHECK(elapsed <= deadlineTotal(job.deadlines, job.payloadSize) + scriptTime(script));
 
     // The worker sends the type code, the size and the payload, nothing else.
     std::vector<std::uint8_t> outgoing;
     appendWord(outgoing, typeCode);
     appendWord(outgoing, static_cast<std::uint32_t>(job.payloadSize));
-    outgoing.insert(outgoing.end(), job.payload, job.payload + job.payloadSize);
+    outgoing.insert(outgoing.end(), payloadBytes().data(), payloadBytes().data() + job.payloadSize);
     FUZZ_CHECK(isPrefix(recorder.received, outgoing));
 
     // Success and a refusal each need the words that make them.

@@ -161,13 +161,14 @@ Seeds recorderScripts()
     const auto add = [&seeds](const std::string& name, const RecorderScript& script) {
         seeds.push_back({name, encodeScript(script)});
     };
-    // A whole transfer of every type, of several payload sizes and chunk sizes.
+    // A whole transfer of every type, of several payload sizes and chunk sizes (an odd one sends
+    // the payload as three spans).
     for (std::uint8_t type = 0; type < TypeCodeCount; ++type) {
         const bool compatibility = type == 6;
         RecorderScript script;
         script.typeIndex = type;
         script.payloadSize = static_cast<std::uint16_t>(type * 4000 + 12);
-        script.chunkSize = type % 2 == 0 ? 0 : 1000;
+        script.chunkSize = type % 2 == 0 ? 0 : (type % 4 == 1 ? 1000 : 1001);
         script.ending = Ending::Drain;
         script.steps = {typeAnswer, sizeEcho, ack};
         if (!compatibility)

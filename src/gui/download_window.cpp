@@ -30,10 +30,16 @@ public:
 
     const DownloadJob job;
 
+    // The worker that reports here, so an error carries what failed; set on the worker's thread
+    // before it runs.
+    void attach(const DownloadWorker* worker) { m_worker = worker; }
+
     void error(int code) override
     {
         m_ended = true;
-        post([code](DownloadWindow* w) { w->handleError(code); });
+        // Read on the worker's thread, which set it just before posting the code.
+        const std::string detail = m_worker ? m_worker->failureDetail() : std::string();
+        post([code, detail](DownloadWindow* w) { w->handleError(code, detail); });
     }
     void stage(int stage) override
     {
@@ -75,6 +81,7 @@ private:
 
     std::mutex m_mutex;
     DownloadWindow* m_window;
+    const DownloadWorker* m_worker = nullptr;
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_reach{-1};
 };
@@ -91,6 +98,16 @@ bool isSwallowedKey(const QKeyEvent* key)
     case Qt::Key_F4: return true;
     default: return false;
     }
+}
+
+// The recorder's address and port, and what the worker says failed with the system's reason.
+QString recorderDetail(const DownloadJob& job, const std::string& failureDetail)
+{
+    const std::string target = job.targetAddress + ":" + std::to_string(job.port);
+    std::string detail = failureDetail;
+    if (detail.find(target) == std::string::npos)
+        detail = detail.empty() ? target : target + ": " + detail;
+    return QString::fromLocal8Bit(detail.data(), static_cast<qsizetype>(detail.size()));
 }
 
 QLabel* statusLine(QWidget* parent, const char* objectName)
@@ -163,9 +180,12 @@ bool DownloadWindow::startWorker()
             int code = WorkerError::SocketFailure;
             try {
                 DownloadWorker worker(link->job, *link);
+                link->attach(&worker);
                 code = worker.run();
+                link->attach(nullptr);
                 link->setReach(worker.reach());
             } catch (...) {
+                link->attach(nullptr); // the worker is gone
                 code = WorkerError::SocketFailure;
             }
             // A window without a final notification would never end.
@@ -230,12 +250,12 @@ void DownloadWindow::waitOutsideTheDialogLoop()
         m_thread->wait();
 }
 
-void DownloadWindow::handleError(int code)
+void DownloadWindow::handleError(int code, const std::string& failureDetail)
 {
     if (m_ending)
         return;
     if (const auto id = messageForWorkerError(code))
-        tell(this, *id);
+        tell(this, *id, recorderDetail(m_link->job, failureDetail));
     notificationHandled();
     handleLastNotification(QDialog::Rejected);
 }
@@ -306,10 +326,10 @@ void DownloadWindow::endWhenWorkerEnded()
     QDialog::done(m_result);
 }
 
-void DownloadWindow::tell(QWidget* parent, MessageId id)
+void DownloadWindow::tell(QWidget* parent, MessageId id, const QString& detail)
 {
     m_shownMessage = id;
-    m_prompter.showMessage(parent, id);
+    m_prompter.showMessage(parent, id, detail);
 }
 
 QString DownloadWindow::topLine() const

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QEventLoop;
 class QLabel;
@@ -65,7 +66,7 @@ private:
     class WorkerLink;
 
     bool startWorker();
-    void handleError(int code);
+    void handleError(int code, const std::string& failureDetail);
     void handleStage(int stage);
     void handleProgress(int percent);
     void handleLastNotification(int result);
@@ -73,7 +74,7 @@ private:
     void handleWorkerLate();
     void endWhenWorkerEnded();
     void waitOutsideTheDialogLoop();
-    void tell(QWidget* parent, MessageId id);
+    void tell(QWidget* parent, MessageId id, const QString& detail = QString());
 
     Prompter& m_prompter;
     QLabel* m_topLine;

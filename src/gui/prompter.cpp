@@ -16,15 +16,39 @@ QString messageQString(MessageId id)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void QtPrompter::showMessage(QWidget* parent, const QString& text)
+void Prompter::showMessage(QWidget* parent, MessageId id, const QString& detail)
 {
-    QMessageBox::information(parent, boxTitle, text, QMessageBox::Ok);
+    const Severity severity =
+        messageSeverity(id) == MessageSeverity::Error ? Severity::Warning : Severity::Information;
+    showMessage(parent, messageQString(id), detail, severity);
+}
+
+void QtPrompter::showMessage(QWidget* parent, const QString& text, const QString& detail,
+                             Severity severity)
+{
+    QMessageBox box(severity == Severity::Warning ? QMessageBox::Warning : QMessageBox::Information,
+                    boxTitle, text, QMessageBox::Ok, parent);
+    // Shown under the text at once, not behind a button: it names the address or the file.
+    box.setInformativeText(detail);
+    box.exec();
 }
 
 bool QtPrompter::askYesNo(QWidget* parent, const QString& text)
 {
     return QMessageBox::question(parent, boxTitle, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+Prompter::Answer QtPrompter::askYesNoCancel(QWidget* parent, const QString& text)
+{
+    // Cancel is the default and the answer of Escape and the close box: nothing is lost.
+    switch (QMessageBox::question(parent, boxTitle, text,
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                  QMessageBox::Cancel)) {
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    default: return Answer::Cancel;
+    }
 }
 
 QString QtPrompter::openFile(QWidget* parent, const QString& caption, const QString& filter)

@@ -22,13 +22,25 @@ bool isEditingKey(int key)
     }
 }
 
-// Turns everything that arrives upper case; accepts any text.
-class UpperCaseValidator : public QValidator {
+bool isHexDigit(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+// Takes hexadecimal digits only, typed or pasted, turned upper case as they arrive: what the
+// field shows is then what is stored.
+class HexDigitValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override
     {
-        input = input.toUpper();
+        const QString upper = input.toUpper();
+        for (const QChar c : upper) {
+            if (!isHexDigit(c))
+                return Invalid;
+        }
+        input = upper;
         return Acceptable;
     }
 };
@@ -57,7 +69,7 @@ void DigitEdit::keyPressEvent(QKeyEvent* event)
 HexByteEdit::HexByteEdit(QWidget* parent) : QLineEdit(parent)
 {
     setMaxLength(2);
-    setValidator(new UpperCaseValidator(this));
+    setValidator(new HexDigitValidator(this));
     const int width = fontMetrics().horizontalAdvance(QStringLiteral("WW"));
     setMinimumWidth(width + 8);
     setMaximumWidth(width + 16);

@@ -16,8 +16,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
-// A field for one byte as two hexadecimal digits: letters turn upper case as they arrive, and it
-// takes at most two characters.
+// A field for one byte as two hexadecimal digits: it takes hexadecimal digits only (typed or
+// pasted; anything else is refused whole), letters turn upper case as they arrive, and it takes
+// at most two characters. Text set by the program is not checked; the editor reads it leniently.
 class HexByteEdit : public QLineEdit {
     Q_OBJECT
 public:

@@ -3,6 +3,7 @@
 #include "core/base/messages.h"
 #include "core/ptz/ptz_field_text.h"
 #include "core/ptz/ptz_protocol_list.h"
+#include "gui/named_combo_box.h"
 #include "gui/prompter.h"
 #include "gui/ptz_edit_fields.h"
 #include "gui/ptz_text.h"
@@ -99,6 +100,7 @@ PtzEditorWindow::PtzEditorWindow(Prompter& prompter, const PtzProtocol& record,
 {
     setObjectName(QStringLiteral("ptzEditorWindow"));
     setWindowTitle(QStringLiteral("PTZ Data Editor"));
+    nameComboBoxesByCaption();
     buildControls();
 
     for (int i = 0; i < PtzProtocol::CommandCount; ++i)

@@ -4,7 +4,6 @@
 #include "gui/ptz_text.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,9 +15,6 @@ namespace tolvane {
 
 namespace {
 
-const QString databaseFilter = QStringLiteral("PTZ DB Files (*.pdb);;All Files (*)");
-const QString imageFilter = QStringLiteral("PTZ-Image Files (*.bin);;All Files (*)");
-
 // Database rows sort by their text, ignoring case, so numbers 0-999 stand in ascending order.
 class DatabaseRow : public QListWidgetItem {
 public:
@@ -28,11 +24,6 @@ public:
         return text().compare(other.text(), Qt::CaseInsensitive) < 0;
     }
 };
-
-std::string localPath(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
 
 QListWidget* rowList(const char* objectName, QWidget* parent)
 {
@@ -60,11 +51,7 @@ PtzImageWindow::PtzImageWindow(Prompter& prompter, PtzImageWindowMemory& memory,
     setWindowTitle(QStringLiteral("PTZ Data Image Creator"));
     buildControls();
     m_useLatestImageBox->setChecked(m_memory.useLatestImage);
-    if (!m_memory.lastDatabasePath.isEmpty()) {
-        if (const auto loaded = m_database.load(localPath(m_memory.lastDatabasePath)); !loaded)
-            tellFailure(MessageId::CannotReadFile, loaded.failure().text());
-        fillDatabaseList();
-    }
+    loadRememberedDatabase();
 }
 
 PtzImageWindow::~PtzImageWindow() = default;
@@ -243,21 +230,16 @@ void PtzImageWindow::selectDatabaseRowStartingWith(const QString& prefix)
     selectDatabaseRow(nullptr);
 }
 
-void PtzImageWindow::tellFailure(MessageId id, const std::string& reason)
-{
-    m_prompter.showMessage(
-        this, messageQString(id) + QLatin1Char('\n') +
-                  QString::fromLocal8Bit(reason.data(), static_cast<qsizetype>(reason.size())));
-}
-
 void PtzImageWindow::addProtocol()
 {
     PtzProtocol proposed;
     proposed.number = m_database.GetNextNumber();
     proposed.setName("New PTZ Protocol(" + std::to_string(proposed.number) + ")");
     const auto added = runEditor(proposed, PtzEditorWindow::Mode::Adding);
-    if (added && m_database.Grow(1) && m_database.SetAt(m_database.GetCount() - 1, *added))
+    if (added && m_database.Grow(1) && m_database.SetAt(m_database.GetCount() - 1, *added)) {
         addDatabaseRow(*added);
+        m_databaseChanged = true;
+    }
     selectDatabaseRowStartingWith(entryRowText(added.value_or(proposed)));
 }
 
@@ -267,6 +249,7 @@ void PtzImageWindow::deleteProtocol()
     if (index < 0)
         return;
     m_database.RemoveAt(index, 1);
+    m_databaseChanged = true;
     delete m_databaseList->takeItem(m_databaseList->currentRow());
     // No row is selected afterwards, so a second Delete cannot take a neighbour by surprise.
     selectDatabaseRow(nullptr);
@@ -279,32 +262,11 @@ void PtzImageWindow::modifyProtocol()
     if (index < 0 || !m_database.GetAt(index, record))
         return;
     const auto modified = runEditor(record, PtzEditorWindow::Mode::Modifying);
-    if (modified && m_database.SetAt(index, *modified))
-        selectDatabaseRow(replaceDatabaseRow(m_databaseList->currentRow(), *modified));
-}
-
-void PtzImageWindow::loadDatabase()
-{
-    const QString path = m_prompter.openFile(this, QStringLiteral("Load PTZ DB"), databaseFilter);
-    if (path.isEmpty())
+    // OK on an untouched record changes nothing worth a question.
+    if (!modified || *modified == record || !m_database.SetAt(index, *modified))
         return;
-    const auto loaded = m_database.load(localPath(path));
-    m_memory.lastDatabasePath = path;
-    fillDatabaseList();
-    if (!loaded)
-        tellFailure(MessageId::CannotReadFile, loaded.failure().text());
-}
-
-void PtzImageWindow::saveDatabase()
-{
-    const QString path = m_prompter.saveFile(this, QStringLiteral("Save PTZ DB"), databaseFilter,
-                                             QStringLiteral("pdb"));
-    if (path.isEmpty())
-        return;
-    const auto saved = m_database.save(localPath(path));
-    m_memory.lastDatabasePath = path;
-    if (!saved)
-        tellFailure(MessageId::CannotSaveFile, saved.failure().text());
+    m_databaseChanged = true;
+    selectDatabaseRow(replaceDatabaseRow(m_databaseList->currentRow(), *modified));
 }
 
 void PtzImageWindow::copyToImage()
@@ -334,9 +296,11 @@ void PtzImageWindow::takeFromImage()
             m_prompter.askYesNo(this, QString::fromUtf8(differentContentsQuestion().data())) &&
             m_database.SetAt(index, record)) {
             replaceDatabaseRow(findDatabaseRow(record.number), record);
+            m_databaseChanged = true;
         }
     } else if (m_database.Grow(1) && m_database.SetAt(m_database.GetCount() - 1, record)) {
         addDatabaseRow(record);
+        m_databaseChanged = true;
     }
     m_image.RemoveSlot(slot);
     delete m_targetList->takeItem(slot);
@@ -360,41 +324,6 @@ void PtzImageWindow::moveDown()
         return;
     m_targetList->insertItem(row + 1, m_targetList->takeItem(row));
     m_targetList->setCurrentRow(row + 1);
-}
-
-void PtzImageWindow::loadImage()
-{
-    const QString path = m_prompter.openFile(this, QStringLiteral("Load Image"), imageFilter);
-    if (path.isEmpty())
-        return;
-    // A file that does not read leaves the image, and the path handed back, as they were.
-    keepImagePathIf(m_image.read(localPath(path)), path, MessageId::CannotReadFile);
-    fillTargetList();
-}
-
-void PtzImageWindow::saveImage()
-{
-    const QString path = m_prompter.saveFile(this, QStringLiteral("Save to Image"), imageFilter,
-                                             QStringLiteral("bin"));
-    if (!path.isEmpty())
-        keepImagePathIf(m_image.write(localPath(path)), path, MessageId::CannotSaveFile);
-}
-
-void PtzImageWindow::keepImagePathIf(const Result<void>& done, const QString& path,
-                                     MessageId failure)
-{
-    if (done)
-        m_imagePath = path;
-    else
-        tellFailure(failure, done.failure().text());
-}
-
-void PtzImageWindow::accept()
-{
-    m_memory.useLatestImage = m_useLatestImageBox->isChecked();
-    if (!m_memory.useLatestImage)
-        m_imagePath.clear();
-    QDialog::accept();
 }
 
 } // namespace tolvane

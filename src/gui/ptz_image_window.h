@@ -54,6 +54,8 @@ public slots:
     void loadImage();
     void saveImage();
     void accept() override;
+    // Escape and the close box.
+    void reject() override;
 
 private:
     struct ButtonRole {
@@ -77,7 +79,12 @@ private:
     void selectDatabaseRow(QListWidgetItem* row); // nullptr: none
     int findDatabaseRow(std::int32_t number) const;
     void selectDatabaseRowStartingWith(const QString& prefix);
-    void tellFailure(MessageId id, const std::string& reason);
+    void tellFailure(MessageId id, const Failure& failure);
+    void loadRememberedDatabase();
+    // Shows the save dialog and saves; false when cancelled or failed.
+    bool saveDatabaseToChosenFile();
+    // Asks before unsaved changes of the database are lost; false when the operator keeps them.
+    bool databaseMayBeLeft();
     // The image file handed back on Close is one whose load or save succeeded.
     void keepImagePathIf(const Result<void>& done, const QString& path, MessageId failure);
 
@@ -86,6 +93,8 @@ private:
     PtzProtocolList m_database;
     PtzImage m_image;
     QString m_imagePath;
+    // Set by every edit of the database, cleared when it is loaded or saved.
+    bool m_databaseChanged = false;
 
     QListWidget* m_databaseList = nullptr;
     QListWidget* m_targetList = nullptr;

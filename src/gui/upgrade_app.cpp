@@ -239,9 +239,8 @@ int UpgradeApp::run(Prompter& prompter, const StartOptions& options)
             options.recordBytes.value_or(QFile::encodeName(*options.recordPath).toStdString());
         auto opened = record::openProductionRecord(location);
         if (!opened) {
-            prompter.showMessage(nullptr, messageQString(MessageId::CannotWriteRecord) +
-                                              QStringLiteral("\n\n") +
-                                              QString::fromStdString(opened.failure().text()));
+            prompter.showMessage(nullptr, MessageId::CannotWriteRecord,
+                                 QString::fromStdString(opened.failure().text()));
             return 1;
         }
         productionRecord = std::move(*opened);

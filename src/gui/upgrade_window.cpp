@@ -368,6 +368,8 @@ void UpgradeWindow::download()
     WindowDownloadOperator op(m_prompter, this);
     if (m_deadlines)
         op.setDeadlines(*m_deadlines);
+    if (m_downloadType != DownloadType::IndividualData)
+        op.setImageFile(m_imagePath.toStdString());
     WindowUnitObserver observer(m_prompter, this);
     service::DownloadPlan plan;
     plan.type = m_downloadType;

@@ -3,6 +3,8 @@
 #include "core/download/download_operator.h"
 
 #include <optional>
+#include <string>
+#include <utility>
 
 class QWidget;
 
@@ -18,6 +20,8 @@ public:
 
     // Replaces the time limits of every job this operator runs.
     void setDeadlines(const DownloadDeadlines& deadlines) { m_deadlines = deadlines; }
+    // The file the routine sends, named in the detail of a message about it.
+    void setImageFile(std::string path) { m_imageFile = std::move(path); }
 
     void showMessage(MessageId id) override;
     TransferResult runTransfer(const DownloadJob& job) override;
@@ -28,6 +32,7 @@ private:
     Prompter& m_prompter;
     QWidget* m_parent;
     std::optional<DownloadDeadlines> m_deadlines;
+    std::string m_imageFile;
     std::optional<MessageId> m_lastTransferMessage;
     std::optional<TransferReach> m_lastTransferReach;
 };

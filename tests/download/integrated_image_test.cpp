@@ -251,12 +251,15 @@ TEST_F(DownloadRoutineTest, IntegratedUnreadableFile)
     EXPECT_EQ(m_temporary.entryCount(), 0u);
 }
 
-TEST_F(DownloadRoutineTest, IntegratedCopyFailsCleanlyWithoutATemporaryFolder)
+TEST_F(DownloadRoutineTest, IntegratedImageNeedsNoTemporaryFolder)
 {
     const std::string path = writeImage(FirmwareImageBuilder());
     ScopedEnvironment gone("TMPDIR", m_temporary.file("does-not-exist"));
-    downloadIntegratedImage(m_op, path, Target, identity(GoodMac, 1, true, true));
-    expectRefusedWith(MessageId::CannotOpenImageFile);
+    const RoutineOutcome outcome =
+        downloadIntegratedImage(m_op, path, Target, identity(GoodMac, 1, true, true));
+    EXPECT_TRUE(m_op.messages().empty());
+    EXPECT_EQ(m_op.jobs().size(), 2u);
+    EXPECT_TRUE(outcome.succeeded);
 }
 
 } // namespace

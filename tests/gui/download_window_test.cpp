@@ -230,8 +230,15 @@ TEST_P(DownloadWindowErrorTest, ShowsTheErrorsMessageOnceAndEndsWithCancel)
     const bool writingShown = std::any_of(window.log.begin(), window.log.end(),
                                           [](const Shown& s) { return s.middle == writing; });
     EXPECT_EQ(writingShown, c.writingShown);
+    // The box names the recorder and, for a connection, the system's reason.
+    ASSERT_EQ(m_prompter.details.size(), 1);
+    EXPECT_TRUE(m_prompter.details[0].contains(QStringLiteral("127.0.0.1:%1").arg(j.port)))
+        << m_prompter.details[0].toStdString();
+    EXPECT_EQ(m_prompter.severities, std::vector{Prompter::Severity::Warning});
     if (!c.listening) {
         EXPECT_EQ(window.log.size(), 1u) << "no stage before a failed connection";
+        EXPECT_TRUE(m_prompter.details[0].endsWith(QStringLiteral(": Connection refused")))
+            << m_prompter.details[0].toStdString();
     }
 }
 
@@ -297,9 +304,10 @@ TEST_F(DownloadWindowTest, WorkerStillRunningAtCloseIsReportedAndStillJoined)
     class ReleasingPrompter : public ScriptedPrompter {
     public:
         using ScriptedPrompter::showMessage;
-        void showMessage(QWidget* parent, const QString& text) override
+        void showMessage(QWidget* parent, const QString& text, const QString& detail,
+                         Severity severity) override
         {
-            ScriptedPrompter::showMessage(parent, text);
+            ScriptedPrompter::showMessage(parent, text, detail, severity);
             if (!released) {
                 released = true;
                 release.set_value();

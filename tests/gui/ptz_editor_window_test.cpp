@@ -2,7 +2,10 @@
 #include "gui/ptz_editor_window.h"
 #include "gui/scripted_prompter.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +47,11 @@ PtzProtocol patternedRecord()
             c.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(k * 44 + 12 + i);
     }
     return record;
+}
+
+QString spokenName(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
 class PtzEditorWindowTest : public ::testing::Test {
@@ -113,20 +121,38 @@ TEST_F(PtzEditorWindowTest, EveryByteSurvivesShowAndStore)
     EXPECT_TRUE(m_prompter.messages.isEmpty());
 }
 
-TEST_F(PtzEditorWindowTest, HexFieldsTurnUpperCaseTakeTwoCharactersAndReadLeniently)
+// Typed or pasted, a hex field takes hex digits only (a paste with anything else is refused
+// whole), so what it shows is what is stored; text the program sets is still read leniently.
+TEST_F(PtzEditorWindowTest, HexFieldsTakeOnlyHexDigitsAndShowWhatIsStored)
 {
     const struct {
-        const char* typed;
+        char way; // typed, pasted, or set by the program
+        const char* text;
         const char* shown;
         unsigned stored;
-    } cases[] = {{"5g", "5G", 0x50}, {"abc", "AB", 0xAB}, {"", "", 0x00}};
+    } cases[] = {
+        {'t', "5g", "5", 0x05},  {'t', "g5", "5", 0x05},  {'t', "abc", "AB", 0xAB},
+        {'t', " 7", "7", 0x07},  {'t', "", "", 0x00},     {'p', "g5", "", 0x00},
+        {'p', "5a", "5A", 0x5A}, {'p', "1 ", "", 0x00},   {'p', "-1", "", 0x00},
+        {'p', "0x", "", 0x00},   {'s', "5G", "5G", 0x50},
+    };
     for (const auto& c : cases) {
         open(PtzProtocol{}, Mode::Adding);
-        retype(byteEdit(5), QString::fromLatin1(c.typed));
-        EXPECT_EQ(byteEdit(5)->text(), QString::fromLatin1(c.shown)) << c.typed;
+        QLineEdit* field = byteEdit(5);
+        field->clear();
+        const QString text = QString::fromLatin1(c.text);
+        if (c.way == 't')
+            QTest::keyClicks(field, text);
+        if (c.way == 'p') {
+            QApplication::clipboard()->setText(text);
+            field->paste();
+        }
+        if (c.way == 's')
+            field->setText(text);
+        EXPECT_EQ(field->text(), QString::fromLatin1(c.shown)) << c.text;
         press("okButton");
-        ASSERT_TRUE(accepted()) << c.typed;
-        EXPECT_EQ(m_editor->record().commands[0].bytes[5], c.stored) << c.typed;
+        ASSERT_TRUE(accepted()) << c.text;
+        EXPECT_EQ(m_editor->record().commands[0].bytes[5], c.stored) << c.text;
     }
 }
 
@@ -300,6 +326,8 @@ TEST_F(PtzEditorWindowTest, FieldsAreNamedAfterTheirCaptions)
     const std::pair<const char*, const char*> names[] = {
         {"numberEdit", "Number"},
         {"baudRateEdit", "Baud Rate"},
+        {"parityCombo", "Parity"},
+        {"dataBitsCombo", "Data Bit"},
         {"stopBitsCombo", "Stop Bit"},
         {"commandSetList", "Command Set"},
         {"enableCombo", "Enable"},
@@ -308,8 +336,9 @@ TEST_F(PtzEditorWindowTest, FieldsAreNamedAfterTheirCaptions)
         {"dataFormatEdit", "Data Format"},
         {"commandByte12", "Command byte 12"},
         {"applyToAllButton", "Apply to all commands"}};
+    // As a screen reader hears them: a drop-down list by its caption, not by its entry.
     for (const auto& [object, name] : names)
-        EXPECT_EQ(child<QWidget>(QString::fromLatin1(object))->accessibleName(),
+        EXPECT_EQ(spokenName(child<QWidget>(QString::fromLatin1(object))),
                   QString::fromLatin1(name));
     int labelled = 0;
     for (const QLabel* label : m_editor->findChildren<QLabel*>())

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -84,8 +85,19 @@ QStringList rowTexts(const QListWidget* list)
     return rows;
 }
 
+enum class WayOut { Close, Escape, CloseBox, LoadDatabase };
+
 class PtzImageWindowTest : public ::testing::Test {
 protected:
+    void leave(WayOut way)
+    {
+        switch (way) {
+        case WayOut::Close: press("closeButton"); break;
+        case WayOut::Escape: QTest::keyClick(m_window.get(), Qt::Key_Escape); break;
+        case WayOut::CloseBox: m_window->close(); break;
+        case WayOut::LoadDatabase: press("loadDatabaseButton"); break;
+        }
+    }
     void open()
     {
         m_window = std::make_unique<PtzImageWindow>(m_prompter, m_memory);
@@ -284,6 +296,65 @@ TEST_F(PtzImageWindowTest, CloseHandsBackTheLatestImageOrNothing)
     EXPECT_FALSE(m_memory.useLatestImage);
 }
 
+using Answer = Prompter::Answer;
+
+// An added protocol, then a way out and an answer; a save dialog cancelled after Yes keeps all.
+TEST_F(PtzImageWindowTest, UnsavedChangesAreAskedAboutOnEveryWayOut)
+{
+    const QString question = QStringLiteral("The PTZ database has changed. Save the changes?");
+    const QStringList edited{QStringLiteral("[001]A"), QStringLiteral("[002]New PTZ Protocol(2)")};
+    writeDatabase(m_dir.file("other.pdb"), {{9, "Nine"}});
+    for (const WayOut way : {WayOut::Close, WayOut::Escape, WayOut::CloseBox, WayOut::LoadDatabase})
+        for (const auto& [answer, saveTo] :
+             {std::pair{Answer::Yes, "saved.pdb"}, std::pair{Answer::Yes, ""},
+              std::pair{Answer::No, ""}, std::pair{Answer::Cancel, ""}}) {
+            const auto where = ::testing::Message() << int(way) << "/" << int(answer) << saveTo;
+            std::remove(m_dir.file("saved.pdb").c_str());
+            openWith({{1, "A"}});
+            pressInEditor("okButton", "addButton");
+            m_prompter.questions.clear();
+            m_prompter.threeWayAnswers = {answer};
+            m_prompter.saveFiles = {*saveTo ? path(saveTo) : QString()};
+            m_prompter.openFiles = {path("other.pdb")};
+            leave(way);
+            const bool saved = *saveTo != 0;
+            const bool left = answer == Answer::No || saved;
+            EXPECT_EQ(m_prompter.questions, QStringList{question}) << where;
+            EXPECT_EQ(std::filesystem::exists(m_dir.file("saved.pdb")), saved) << where;
+            if (saved) {
+                EXPECT_EQ(numbersIn(m_dir.file("saved.pdb"), 12, 2), (std::vector{1, 2})) << where;
+            }
+            if (way == WayOut::LoadDatabase) {
+                EXPECT_EQ(rowTexts(database()), left ? QStringList{"[009]Nine"} : edited) << where;
+            } else {
+                EXPECT_EQ(m_window->isVisible(), !left) << where;
+                EXPECT_EQ(rowTexts(database()), edited) << where;
+            }
+        }
+}
+
+TEST_F(PtzImageWindowTest, NothingIsAskedWithoutChangesAndAFailedPathIsForgotten)
+{
+    for (const WayOut way :
+         {WayOut::Close, WayOut::Escape, WayOut::CloseBox, WayOut::LoadDatabase}) {
+        openWith({{1, "A"}});
+        pressInEditor("cancelButton", "addButton");
+        leave(way);
+        EXPECT_EQ(m_window->isVisible(), way == WayOut::LoadDatabase) << int(way);
+    }
+    EXPECT_TRUE(m_prompter.questions.isEmpty()) << m_prompter.questions.join('\n').toStdString();
+
+    m_prompter.openFiles = {path("missing.pdb")};
+    press("loadDatabaseButton");
+    EXPECT_EQ(m_memory.lastDatabasePath, path("db.pdb")); // the last that loaded
+    m_memory.lastDatabasePath = path("missing.pdb");
+    m_prompter.messages.clear();
+    open();
+    open();
+    EXPECT_EQ(m_prompter.messages, QStringList{QStringLiteral("Can't read the file.")});
+    EXPECT_TRUE(m_memory.lastDatabasePath.isEmpty());
+}
+
 TEST_F(PtzImageWindowTest, FailedLoadsAndSavesAreToldAndChangeNothing)
 {
     openWith({{1, "A"}});
@@ -302,10 +373,10 @@ TEST_F(PtzImageWindowTest, FailedLoadsAndSavesAreToldAndChangeNothing)
                            "Can't save the file."};
     const char* names[] = {"missing.pdb", "short.bin", "db.pdb", "image.bin"};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(m_prompter.messages[i].startsWith(QString::fromLatin1(heads[i]) + '\n'))
-            << m_prompter.messages[i].toStdString();
-        EXPECT_TRUE(m_prompter.messages[i].contains(QString::fromLatin1(names[i])))
-            << m_prompter.messages[i].toStdString();
+        EXPECT_EQ(m_prompter.messages[i], QString::fromLatin1(heads[i]));
+        EXPECT_TRUE(m_prompter.details[i].contains(QString::fromLatin1(names[i])))
+            << m_prompter.details[i].toStdString();
+        EXPECT_EQ(m_prompter.severities[static_cast<std::size_t>(i)], Prompter::Severity::Warning);
     }
     EXPECT_EQ(rowTexts(database()), QStringList{QStringLiteral("[001]A")});
     EXPECT_EQ(rowTexts(target()), QStringList{QStringLiteral("[001]A")});

@@ -8,6 +8,7 @@
 #include <deque>
 #include <optional>
 #include <ostream>
+#include <vector>
 
 // Readable QStrings in test failure messages.
 inline void PrintTo(const QString& text, std::ostream* os)
@@ -29,15 +30,23 @@ class ScriptedPrompter : public Prompter {
 public:
     using Prompter::showMessage;
 
-    void showMessage(QWidget*, const QString& text) override { messages << text; }
+    void showMessage(QWidget*, const QString& text, const QString& detail,
+                     Severity severity) override
+    {
+        messages << text;
+        details << detail;
+        severities.push_back(severity);
+    }
     bool askYesNo(QWidget*, const QString& text) override
     {
         questions << text;
-        if (answers.empty())
-            return false;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return next(answers, false);
+    }
+    // Cancel when the script has run out: nothing is lost.
+    Answer askYesNoCancel(QWidget*, const QString& text) override
+    {
+        questions << text;
+        return next(threeWayAnswers, Answer::Cancel);
     }
     QString openFile(QWidget*, const QString& caption, const QString& filter) override
     {
@@ -63,20 +72,23 @@ public:
     }
 
     QStringList messages;
+    QStringList details; // one per message, empty when it had none
+    std::vector<Severity> severities;
     QStringList questions;
     QStringList fileFilters;
     std::deque<bool> answers;
+    std::deque<Answer> threeWayAnswers;
     std::deque<QString> openFiles;
     std::deque<QString> saveFiles;
     QStringList textLabels;
     std::deque<QString> texts;
 
 private:
-    static QString next(std::deque<QString>& queue)
+    template <typename T> static T next(std::deque<T>& queue, T whenEmpty = T())
     {
         if (queue.empty())
-            return {};
-        QString value = queue.front();
+            return whenEmpty;
+        T value = queue.front();
         queue.pop_front();
         return value;
     }

@@ -53,9 +53,10 @@ TEST_F(UpgradeWindowTest, RecordedBenchSendsEachMacOnce)
     // The same unit identity again: refused before anything is sent.
     pressDownload();
     ASSERT_EQ(m_prompter.messages.size(), 1);
-    EXPECT_TRUE(m_prompter.messages[0].startsWith(
-        QStringLiteral("This MAC address is already used. It was not sent to the DVR.")));
-    EXPECT_TRUE(m_prompter.messages[0].contains(QStringLiteral("0012AB000001")));
+    EXPECT_EQ(m_prompter.messages[0],
+              QStringLiteral("This MAC address is already used. It was not sent to the DVR."));
+    EXPECT_TRUE(m_prompter.details[0].contains(QStringLiteral("0012AB000001")));
+    EXPECT_EQ(m_prompter.severities[0], Prompter::Severity::Warning);
     EXPECT_FALSE(m_sim->waitForTransfers(2, 200ms));
     EXPECT_EQ(recordRows(path),
               (QStringList{"0012AB000001 pending", "0012AB000001 ok", "0012AB000001 refused"}));
@@ -103,10 +104,10 @@ TEST_F(UpgradeWindowTest, UnconfirmedUnitKeepsItsMacAndTheFieldAdvances)
     edit("macEdit")->setText(QStringLiteral("0012ab000001"));
     pressDownload();
     ASSERT_FALSE(m_prompter.messages.isEmpty());
-    EXPECT_TRUE(m_prompter.messages.back().startsWith(
-        QStringLiteral("The DVR did not confirm the download, but it may have taken the MAC "
-                       "address. The MAC address stays held in the production record.")));
-    EXPECT_TRUE(m_prompter.messages.back().contains(QStringLiteral("MAC address 0012AB000001")));
+    EXPECT_EQ(m_prompter.messages.back(),
+              QStringLiteral("The DVR did not confirm the download, but it may have taken the MAC "
+                             "address. The MAC address stays held in the production record."));
+    EXPECT_TRUE(m_prompter.details.back().contains(QStringLiteral("MAC address 0012AB000001")));
     EXPECT_EQ(edit("macEdit")->text(), QStringLiteral("0012AB000002"));
     EXPECT_EQ(recordRows(path), (QStringList{"0012AB000001 pending", "0012AB000001 unconfirmed"}));
 }

@@ -18,8 +18,8 @@ RecordedJob recordJob(const DownloadJob& job)
     recorded.targetAddress = job.targetAddress;
     recorded.port = job.port;
     recorded.payloadSize = job.payloadSize;
-    if (job.payload != nullptr && job.payloadSize > 0)
-        recorded.payload.assign(job.payload, job.payload + job.payloadSize);
+    for (const PayloadSpan& span : payloadSpansOf(job))
+        recorded.payload.insert(recorded.payload.end(), span.begin(), span.end());
     return recorded;
 }
 

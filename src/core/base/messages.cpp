@@ -49,8 +49,20 @@ std::string_view messageText(MessageId id)
                "MAC address stays held in the production record.";
     case MessageId::SerialAlreadyUsed:
         return "This serial number is already used. It was not sent to the DVR.";
+    case MessageId::ConfirmSaveDatabase: return "The PTZ database has changed. Save the changes?";
     }
     return {};
+}
+
+MessageSeverity messageSeverity(MessageId id)
+{
+    switch (id) {
+    case MessageId::AboutMenuItem:
+    case MessageId::ConfirmRestoreDefaults:
+    case MessageId::ConfirmApplyToAllCommands:
+    case MessageId::ConfirmSaveDatabase: return MessageSeverity::Information;
+    default: return MessageSeverity::Error;
+    }
 }
 
 std::string_view differentContentsQuestion()

@@ -39,10 +39,17 @@ enum class MessageId : int {
     CannotWriteRecord = 133,
     UnitUnconfirmed = 134,
     SerialAlreadyUsed = 135,
+    ConfirmSaveDatabase = 136,
 };
+
+// Whether a message tells of something that went wrong (shown with the warning icon) or only
+// informs or asks.
+enum class MessageSeverity { Information, Error };
 
 // The exact text of a numbered message.
 std::string_view messageText(MessageId id);
+
+MessageSeverity messageSeverity(MessageId id);
 
 // The question the image creator asks when a protocol taken back from the image differs from the
 // database's record with the same number; it has no number of its own.

@@ -2,8 +2,8 @@
 
 #include "core/base/byte_order.h"
 #include "core/base/regular_file.h"
-#include "core/base/temporary_file.h"
 #include "core/image/identity_area.h"
+#include "core/image/image_layout.h"
 #include "core/image/image_version.h"
 #include "core/image/mac_address.h"
 #include "core/image/mapped_file.h"
@@ -12,7 +12,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <limits>
 #include <span>
 #include <vector>
@@ -26,6 +25,8 @@ namespace {
 
 // The protocol announces payload sizes as signed 32-bit words.
 constexpr std::uint64_t LargestPayload = std::numeric_limits<std::int32_t>::max();
+// The version is read from the chosen file: no unit's identity bytes lie where it is read.
+static_assert(IdentityAreaEnd <= VersionHeaderOffset);
 
 DownloadJob makeJob(std::uint32_t typeCode, const DownloadTarget& target,
                     const std::uint8_t* payload, std::uint64_t size)
@@ -36,6 +37,17 @@ DownloadJob makeJob(std::uint32_t typeCode, const DownloadTarget& target,
     job.port = target.port;
     job.payload = payload;
     job.payloadSize = static_cast<std::int64_t>(size);
+    return job;
+}
+
+// An image job whose payload is the spans, one after another.
+DownloadJob makeImageJob(std::uint32_t typeCode, const DownloadTarget& target,
+                         std::vector<PayloadSpan> spans)
+{
+    DownloadJob job = makeJob(typeCode, target, nullptr, 0);
+    for (const PayloadSpan& span : spans)
+        job.payloadSize += static_cast<std::int64_t>(span.size());
+    job.payloadSpans = std::move(spans);
     return job;
 }
 
@@ -65,7 +77,7 @@ TransferResult runVersionCheck(DownloadOperator& op, const DownloadTarget& targe
 // ended.
 bool sendCheckedImage(DownloadOperator& op, const DownloadTarget& target,
                       const std::string& imagePath, bool applicationOnly,
-                      std::span<const std::uint8_t> image, RoutineOutcome& outcome)
+                      std::vector<PayloadSpan> image, RoutineOutcome& outcome)
 {
     std::int32_t version = readImageVersion(imagePath, applicationOnly, op.diagnostics());
     if (applicationOnly)
@@ -78,7 +90,7 @@ bool sendCheckedImage(DownloadOperator& op, const DownloadTarget& target,
     const std::uint32_t typeCode =
         applicationOnly ? TypeCode::ApplicationImage : TypeCode::IntegratedImage;
     outcome.succeeded =
-        op.runTransfer(makeJob(typeCode, target, image.data(), image.size())) == TransferResult::Ok;
+        op.runTransfer(makeImageJob(typeCode, target, std::move(image))) == TransferResult::Ok;
     return true;
 }
 
@@ -96,39 +108,12 @@ const std::uint8_t* mapForSending(DownloadOperator& op, MappedFile& file, const 
     return nullptr;
 }
 
-// A private copy of the chosen image in the system's temporary folder, as a descriptor for a
-// mapping to own. The copy is a TemporaryFile (mode 0600) that never gets a name, or loses it at
-// once, so nothing is left behind however the program ends (an interrupted batch, a kill).
-Result<int> privateCopy(const std::string& source)
+// The unit's own identity area: the chosen file's bytes there, read through the descriptor rather
+// than the mapping (a file cut short meanwhile fails here instead of raising SIGBUS), with the
+// chosen fields written in.
+bool readUnitIdentity(int file, const UnitIdentity& identity, MacPair mac,
+                      std::array<std::uint8_t, IdentityAreaSize>& area)
 {
-    const char* variable = std::getenv("TMPDIR");
-    const std::string folder = (variable != nullptr && *variable != '\0') ? variable : "/tmp";
-    auto copy = TemporaryFile::create(folder, "tolvane-image-");
-    if (!copy)
-        return copy.failure();
-    copy->dropName();
-    RegularFile in;
-    if (auto opened = in.open(source); !opened)
-        return opened.failure();
-    std::array<std::uint8_t, 64 * 1024> buffer{};
-    for (;;) {
-        const auto got = in.read(buffer.data(), buffer.size());
-        if (!got)
-            return got.failure();
-        if (*got == 0)
-            return copy->release();
-        if (auto written = copy->write(buffer.data(), *got); !written)
-            return written.failure();
-    }
-}
-
-// Writes the chosen fields of the unit's identity into the copy through its descriptor, not
-// through the mapping: a copy cut short meanwhile then fails here instead of raising SIGBUS.
-bool patchIdentity(int file, const UnitIdentity& identity, MacPair mac)
-{
-    if (!identity.sendMac && !identity.sendSerial)
-        return true;
-    std::array<std::uint8_t, IdentityAreaSize> area{};
     if (::pread(file, area.data(), area.size(), IdentityAreaOffset) !=
         static_cast<ssize_t>(area.size()))
         return false;
@@ -136,37 +121,14 @@ bool patchIdentity(int file, const UnitIdentity& identity, MacPair mac)
         writeIdentityMac(area.data(), mac);
     if (identity.sendSerial)
         writeIdentitySerial(area.data(), identity.serialNumber);
-    return ::pwrite(file, area.data(), area.size(), IdentityAreaOffset) ==
-           static_cast<ssize_t>(area.size());
+    return true;
 }
 
-// Copies the chosen image, maps the copy and writes the unit's identity into it; shows 114, 115 or
-// 126 for what goes wrong. The mapping owns the copy's descriptor, so the copy goes with it.
-const std::uint8_t* mapPatchedCopy(DownloadOperator& op, MappedFile& file,
-                                   const std::string& imagePath, const UnitIdentity& identity,
-                                   MacPair mac)
+// The integrated image as the recorder receives it: the shared mapping of the chosen file, with
+// the unit's identity area in its place. The file itself is never written.
+std::vector<PayloadSpan> unitImageSpans(PayloadSpan image, PayloadSpan identityArea)
 {
-    const auto copy = privateCopy(imagePath);
-    const auto image = copy ? file.map(*copy, 0, 0, true) : Result<std::uint8_t*>(copy.failure());
-    if (!image) {
-        op.showMessage(MessageId::CannotOpenImageFile);
-        return nullptr;
-    }
-    const std::uint64_t length = file.viewLength();
-    if (length < IdentityAreaEnd) {
-        op.showMessage(MessageId::InvalidFileSize);
-        return nullptr;
-    }
-    if (length > LargestPayload) {
-        // The chosen file grew while it was being copied.
-        op.showMessage(MessageId::PayloadTooLarge);
-        return nullptr;
-    }
-    if (!patchIdentity(file.descriptor(), identity, mac)) {
-        op.showMessage(MessageId::CannotOpenImageFile);
-        return nullptr;
-    }
-    return *image;
+    return {image.first(IdentityAreaOffset), identityArea, image.subspan(IdentityAreaEnd)};
 }
 
 RoutineOutcome sendMacAndSerial(DownloadOperator& op, const DownloadTarget& target,
@@ -207,7 +169,7 @@ RoutineOutcome downloadApplicationImage(DownloadOperator& op, const std::string&
     if (image == nullptr)
         return outcome;
     // What is sent is what is mapped, even if the file changes size meanwhile.
-    sendCheckedImage(op, target, imagePath, true, {image, file.viewLength()}, outcome);
+    sendCheckedImage(op, target, imagePath, true, {{image, file.viewLength()}}, outcome);
     return outcome;
 }
 
@@ -233,12 +195,22 @@ RoutineOutcome downloadIntegratedImage(DownloadOperator& op, const std::string& 
     if (identity.sendMac)
         pair = splitMacAddress(identity.macText);
     MappedFile file;
-    const std::uint8_t* image = mapPatchedCopy(op, file, imagePath, identity, pair);
+    const std::uint8_t* image = mapForSending(op, file, imagePath);
     if (image == nullptr)
         return outcome;
+    if (file.viewLength() < IdentityAreaEnd) {
+        op.showMessage(MessageId::InvalidFileSize);
+        return outcome;
+    }
+    std::array<std::uint8_t, IdentityAreaSize> identityArea{};
+    if (!readUnitIdentity(file.descriptor(), identity, pair, identityArea)) {
+        op.showMessage(MessageId::CannotOpenImageFile);
+        return outcome;
+    }
 
     const bool sent =
-        sendCheckedImage(op, target, imagePath, false, {image, file.viewLength()}, outcome);
+        sendCheckedImage(op, target, imagePath, false,
+                         unitImageSpans({image, file.viewLength()}, identityArea), outcome);
     // The unit has been given this address whether or not the image itself arrived.
     if (sent && identity.sendMac && identity.autoIncrease)
         outcome.advancedMac = formatMacAddress(advanceMacAddress(pair));

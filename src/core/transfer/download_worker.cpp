@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <system_error>
-#include <thread>
 
 namespace tolvane {
 
@@ -58,7 +57,8 @@ Failure ioFailure(int code, const std::string& what, IoStatus status)
 } // namespace
 
 DownloadWorker::DownloadWorker(const DownloadJob& job, DownloadObserver& observer)
-    : m_job(job), m_observer(observer)
+    : m_job(job), m_observer(observer),
+      m_clock(job.deadlines.clock != nullptr ? *job.deadlines.clock : systemClock())
 {
 }
 
@@ -81,8 +81,18 @@ Result<void> DownloadWorker::checkPayload()
         return workerFailure(WorkerError::PayloadTooLarge,
                              "payload size " + std::to_string(m_job.payloadSize) + " outside 0.." +
                                  std::to_string(MaximumPayloadSize));
-    if (m_job.payloadSize > 0 && m_job.payload == nullptr)
-        return workerFailure(WorkerError::SendFailure, "no payload bytes given");
+    if (m_job.payloadSpans.empty()) {
+        if (m_job.payloadSize > 0 && m_job.payload == nullptr)
+            return workerFailure(WorkerError::SendFailure, "no payload bytes given");
+        return {};
+    }
+    std::int64_t given = 0;
+    for (const PayloadSpan& span : m_job.payloadSpans)
+        given += span.data() != nullptr ? static_cast<std::int64_t>(span.size()) : 0;
+    if (given != m_job.payloadSize)
+        return workerFailure(WorkerError::SendFailure, std::to_string(given) +
+                                                           " payload bytes given for a size of " +
+                                                           std::to_string(m_job.payloadSize));
     return {};
 }
 
@@ -126,7 +136,7 @@ int DownloadWorker::runConnected(int socket)
     const auto pause = m_job.deadlines.completionPause;
     m_observer.stage(5);
     // Give the recorder a moment before the connection goes away.
-    std::this_thread::sleep_for(pause);
+    m_clock.sleepFor(pause);
     return WorkerError::None;
 }
 
@@ -144,7 +154,7 @@ Result<void> DownloadWorker::connectSocket(int socket, std::uint32_t addressNetw
         if (errno != EINPROGRESS && errno != EINTR)
             return workerFailure(WorkerError::ConnectFailure, connecting, errno);
         const IoStatus waited =
-            waitFor(socket, POLLOUT, SteadyClock::now() + m_job.deadlines.connect);
+            waitFor(m_clock, socket, POLLOUT, m_clock.now() + m_job.deadlines.connect);
         if (waited == IoStatus::WaitFailed)
             return ioFailure(WorkerError::SocketFailure, connecting, waited);
         if (waited != IoStatus::Done)
@@ -157,7 +167,8 @@ Result<void> DownloadWorker::connectSocket(int socket, std::uint32_t addressNetw
             return workerFailure(WorkerError::ConnectFailure, connecting, error);
     }
 
-    const IoStatus writable = waitFor(socket, POLLOUT, SteadyClock::now() + WritableAfterConnect);
+    const IoStatus writable =
+        waitFor(m_clock, socket, POLLOUT, m_clock.now() + WritableAfterConnect);
     if (writable == IoStatus::WaitFailed)
         return ioFailure(WorkerError::SocketFailure, "waiting to send to " + target, writable);
     if (writable != IoStatus::Done)
@@ -171,10 +182,11 @@ Result<std::uint32_t> DownloadWorker::exchangeWord(int socket, std::uint32_t sen
 {
     std::uint8_t word[4];
     encodeWord(sent, word);
-    IoStatus status = sendAll(socket, word, sizeof word, m_job.deadlines.sendStall);
+    IoStatus status = sendAll(m_clock, socket, word, sizeof word, m_job.deadlines.sendStall);
     if (status != IoStatus::Done)
         return ioFailure(errorCode, std::string("sending the ") + sentName, status);
-    status = receiveExactly(socket, word, sizeof word, SteadyClock::now() + m_job.deadlines.reply);
+    status =
+        receiveExactly(m_clock, socket, word, sizeof word, m_clock.now() + m_job.deadlines.reply);
     if (status != IoStatus::Done)
         return ioFailure(errorCode, std::string("receiving the ") + answerName, status);
     return decodeWord(word);
@@ -204,12 +216,12 @@ Result<void> DownloadWorker::handshake(int socket)
 Result<void> DownloadWorker::transfer(int socket)
 {
     m_observer.stage(2);
-    if (auto sent = sendPayload(m_job.payload, m_job.payloadSize, socket); !sent)
+    if (auto sent = sendPayload(socket); !sent)
         return sent;
 
     std::uint8_t word[4];
     IoStatus status =
-        receiveExactly(socket, word, sizeof word, SteadyClock::now() + m_job.deadlines.reply);
+        receiveExactly(m_clock, socket, word, sizeof word, m_clock.now() + m_job.deadlines.reply);
     if (status != IoStatus::Done)
         return ioFailure(WorkerError::AcknowledgementFailure, "receiving the acknowledgement",
                          status);
@@ -237,7 +249,7 @@ Result<void> DownloadWorker::transfer(int socket)
     const std::int64_t startedMiB = (m_job.payloadSize + MiB - 1) / MiB;
     const auto writeLimit =
         std::max(m_job.deadlines.writeMinimum, m_job.deadlines.writePerMiB * startedMiB);
-    status = receiveExactly(socket, word, sizeof word, SteadyClock::now() + writeLimit);
+    status = receiveExactly(m_clock, socket, word, sizeof word, m_clock.now() + writeLimit);
     if (status != IoStatus::Done)
         return ioFailure(WorkerError::AcknowledgementFailure,
                          "receiving the second acknowledgement", status);
@@ -248,8 +260,9 @@ Result<void> DownloadWorker::transfer(int socket)
     return {};
 }
 
-Result<void> DownloadWorker::sendPayload(const std::uint8_t* payload, std::int64_t size, int socket)
+Result<void> DownloadWorker::sendPayload(int socket)
 {
+    const std::int64_t size = m_job.payloadSize;
     m_reach = TransferReach::WholePayload;
     if (size <= 0)
         return {};
@@ -265,8 +278,9 @@ Result<void> DownloadWorker::sendPayload(const std::uint8_t* payload, std::int64
             chunk = static_cast<std::size_t>(sendBuffer);
     }
 
-    PayloadSender sender(socket, payload, size, chunk, m_job.deadlines.sendStall,
-                         [this](int percent) { m_observer.progress(percent); });
+    PayloadSender sender(
+        socket, payloadSpansOf(m_job), chunk, m_job.deadlines.sendStall,
+        [this](int percent) { m_observer.progress(percent); }, m_clock);
     const IoStatus status = sender.run();
     if (status == IoStatus::Done)
         return {};

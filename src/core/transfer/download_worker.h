@@ -4,6 +4,7 @@
 #include "core/base/worker_error.h"
 #include "core/transfer/download_job.h"
 #include "core/transfer/download_observer.h"
+#include "core/transfer/transfer_clock.h"
 #include "core/transfer/transfer_reach.h"
 
 #include <cstdint>
@@ -34,7 +35,7 @@ private:
     Result<std::uint32_t> exchangeWord(int socket, std::uint32_t sent, int errorCode,
                                        const char* sentName, const char* answerName);
     Result<void> transfer(int socket);
-    Result<void> sendPayload(const std::uint8_t* payload, std::int64_t size, int socket);
+    Result<void> sendPayload(int socket);
 
     Result<void> checkPayload();
     Result<void> connectSocket(int socket, std::uint32_t addressNetworkOrder);
@@ -43,6 +44,7 @@ private:
 
     const DownloadJob& m_job;
     DownloadObserver& m_observer;
+    TransferClock& m_clock;
     std::string m_failureDetail;
     TransferReach m_reach = TransferReach::NotConnected;
 };

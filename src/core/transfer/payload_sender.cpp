@@ -20,17 +20,39 @@ constexpr std::chrono::milliseconds DrainPollInterval{1};
 PayloadSender::PayloadSender(int socket, const std::uint8_t* payload, std::int64_t size,
                              std::size_t chunk, std::chrono::milliseconds stallLimit,
                              std::function<void(int)> progress)
-    : m_socket(socket), m_payload(payload), m_size(size), m_chunk(std::max<std::size_t>(chunk, 1)),
-      m_stallLimit(stallLimit), m_progress(std::move(progress))
+    : PayloadSender(socket,
+                    size > 0 ? std::vector<PayloadSpan>{{payload, static_cast<std::size_t>(size)}}
+                             : std::vector<PayloadSpan>{},
+                    chunk, stallLimit, std::move(progress))
 {
+}
+
+PayloadSender::PayloadSender(int socket, std::vector<PayloadSpan> spans, std::size_t chunk,
+                             std::chrono::milliseconds stallLimit,
+                             std::function<void(int)> progress, TransferClock& clock)
+    : m_socket(socket), m_spans(std::move(spans)), m_chunk(std::max<std::size_t>(chunk, 1)),
+      m_stallLimit(stallLimit), m_progress(std::move(progress)), m_clock(clock)
+{
+    for (const PayloadSpan& span : m_spans)
+        m_size += static_cast<std::int64_t>(span.size());
+}
+
+PayloadSpan PayloadSender::currentSpan()
+{
+    while (m_spanIndex < m_spans.size() &&
+           m_sent >= m_spanStart + static_cast<std::int64_t>(m_spans[m_spanIndex].size())) {
+        m_spanStart += static_cast<std::int64_t>(m_spans[m_spanIndex].size());
+        ++m_spanIndex;
+    }
+    return m_spanIndex < m_spans.size() ? m_spans[m_spanIndex] : PayloadSpan{};
 }
 
 IoStatus PayloadSender::run()
 {
     if (m_size <= 0)
         return IoStatus::Done;
-    m_lastReport = SteadyClock::now() - ProgressInterval;
-    m_stallDeadline = SteadyClock::now() + m_stallLimit;
+    m_lastReport = m_clock.now() - ProgressInterval;
+    m_stallDeadline = m_clock.now() + m_stallLimit;
     while (m_sent < m_size) {
         const std::int64_t end =
             std::min<std::int64_t>(m_sent + static_cast<std::int64_t>(m_chunk), m_size);
@@ -44,22 +66,25 @@ IoStatus PayloadSender::run()
 IoStatus PayloadSender::sendChunk(std::int64_t end)
 {
     while (m_sent < end) {
+        const PayloadSpan span = currentSpan();
+        const auto offset = static_cast<std::size_t>(m_sent - m_spanStart);
+        const std::size_t count =
+            std::min(span.size() - offset, static_cast<std::size_t>(end - m_sent));
         const ssize_t n =
-            ::send(m_socket, m_payload + m_sent, static_cast<std::size_t>(end - m_sent),
-                   MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::send(m_socket, span.data() + offset, count, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             m_sent += n;
-            m_stallDeadline = SteadyClock::now() + m_stallLimit;
+            m_stallDeadline = m_clock.now() + m_stallLimit;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
         // Wake at least every progress interval to tell what the peer has taken meanwhile.
-        const auto tick = std::min(m_stallDeadline, SteadyClock::now() + ProgressInterval);
-        const IoStatus waited = waitFor(m_socket, POLLOUT, tick);
+        const auto tick = std::min(m_stallDeadline, m_clock.now() + ProgressInterval);
+        const IoStatus waited = waitFor(m_clock, m_socket, POLLOUT, tick);
         if (waited == IoStatus::WaitFailed)
             return waited;
-        if (waited == IoStatus::TimedOut && SteadyClock::now() >= m_stallDeadline)
+        if (waited == IoStatus::TimedOut && m_clock.now() >= m_stallDeadline)
             return IoStatus::TimedOut;
         report(false);
     }
@@ -92,19 +117,15 @@ IoStatus PayloadSender::drain()
         }
         if (m_taken > lastTaken) {
             lastTaken = m_taken;
-            m_stallDeadline = SteadyClock::now() + m_stallLimit;
+            m_stallDeadline = m_clock.now() + m_stallLimit;
         }
         report(false);
-        if (SteadyClock::now() >= m_stallDeadline)
+        if (m_clock.now() >= m_stallDeadline)
             return IoStatus::TimedOut;
         // Poll wakes on an error or a hang-up whatever is asked for.
         pollfd entry{m_socket, wakeOn, 0};
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(m_stallDeadline - SteadyClock::now());
         const int ready =
-            ::poll(&entry, 1,
-                   static_cast<int>(
-                       std::clamp(left, std::chrono::milliseconds{0}, DrainPollInterval).count()));
+            m_clock.poll(entry, std::min(m_stallDeadline, m_clock.now() + DrainPollInterval));
         if (ready < 0 && errno != EINTR)
             return IoStatus::WaitFailed;
         // A hang-up ends the wait, unless the queue then shows the peer read everything first.
@@ -135,7 +156,7 @@ void PayloadSender::report(bool force)
     if (!force)
         updateTaken();
     const int percent = m_taken == m_size ? 100 : static_cast<int>(m_taken * 100 / m_size);
-    const auto now = SteadyClock::now();
+    const auto now = m_clock.now();
     if (percent <= m_reported || (!force && percent < 100 && now - m_lastReport < ProgressInterval))
         return;
     m_reported = percent;

@@ -1,7 +1,6 @@
 #include "core/transfer/socket_io.h"
 
 #include <cerrno>
-#include <climits>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,31 +30,15 @@ void UniqueFd::reset(int fd)
     m_fd = fd;
 }
 
-namespace {
-
-// Milliseconds left until the deadline for poll, rounded up so a wait never spins at 0 before
-// the deadline, and clamped to poll's int.
-int pollTimeout(SteadyClock::time_point deadline)
-{
-    const auto left = deadline - SteadyClock::now();
-    if (left <= SteadyClock::duration::zero())
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
-
-} // namespace
-
-IoStatus waitFor(int fd, short events, SteadyClock::time_point deadline)
+IoStatus waitFor(TransferClock& clock, int fd, short events, SteadyClock::time_point deadline)
 {
     for (;;) {
         pollfd entry{fd, events, 0};
-        const int timeout = pollTimeout(deadline);
-        const int ready = ::poll(&entry, 1, timeout);
+        const int ready = clock.poll(entry, deadline);
         if (ready > 0)
             return IoStatus::Done; // errors and hang-ups surface in the following call
         if (ready == 0) {
-            if (SteadyClock::now() >= deadline)
+            if (clock.now() >= deadline)
                 return IoStatus::TimedOut;
             continue;
         }
@@ -64,7 +47,7 @@ IoStatus waitFor(int fd, short events, SteadyClock::time_point deadline)
     }
 }
 
-IoStatus sendAll(int fd, const std::uint8_t* data, std::size_t size,
+IoStatus sendAll(TransferClock& clock, int fd, const std::uint8_t* data, std::size_t size,
                  std::chrono::milliseconds stallLimit, std::size_t* sent)
 {
     std::size_t done = 0;
@@ -73,25 +56,25 @@ IoStatus sendAll(int fd, const std::uint8_t* data, std::size_t size,
             *sent = done;
         return status;
     };
-    auto deadline = SteadyClock::now() + stallLimit;
+    auto deadline = clock.now() + stallLimit;
     while (done < size) {
         const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-            deadline = SteadyClock::now() + stallLimit;
+            deadline = clock.now() + stallLimit;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return report(errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed
                                                                 : IoStatus::Failed);
-        const IoStatus waited = waitFor(fd, POLLOUT, deadline);
+        const IoStatus waited = waitFor(clock, fd, POLLOUT, deadline);
         if (waited != IoStatus::Done)
             return report(waited);
     }
     return report(IoStatus::Done);
 }
 
-IoStatus receiveExactly(int fd, std::uint8_t* data, std::size_t size,
+IoStatus receiveExactly(TransferClock& clock, int fd, std::uint8_t* data, std::size_t size,
                         SteadyClock::time_point deadline)
 {
     std::size_t done = 0;
@@ -107,7 +90,7 @@ IoStatus receiveExactly(int fd, std::uint8_t* data, std::size_t size,
             return IoStatus::Closed;
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return IoStatus::Failed;
-        const IoStatus waited = waitFor(fd, POLLIN, deadline);
+        const IoStatus waited = waitFor(clock, fd, POLLIN, deadline);
         if (waited != IoStatus::Done)
             return waited;
     }

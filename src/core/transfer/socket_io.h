@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/byte_order.h"
+#include "core/transfer/transfer_clock.h"
 
 #include <chrono>
 #include <cstddef>
@@ -28,8 +29,6 @@ private:
     int m_fd = -1;
 };
 
-using SteadyClock = std::chrono::steady_clock;
-
 enum class IoStatus {
     Done,
     TimedOut,   // the deadline passed first
@@ -38,16 +37,17 @@ enum class IoStatus {
     WaitFailed, // poll itself failed; errno is kept
 };
 
-// Waits with poll until fd reports one of events (or an error condition) or the deadline passes.
-IoStatus waitFor(int fd, short events, SteadyClock::time_point deadline);
+// Waits with the clock's poll until fd reports one of events (or an error condition) or the
+// deadline passes.
+IoStatus waitFor(TransferClock& clock, int fd, short events, SteadyClock::time_point deadline);
 
 // Sends all bytes; the stall limit restarts whenever the peer accepts at least one byte.
 // *sent (if given) counts the bytes accepted, also on failure.
-IoStatus sendAll(int fd, const std::uint8_t* data, std::size_t size,
+IoStatus sendAll(TransferClock& clock, int fd, const std::uint8_t* data, std::size_t size,
                  std::chrono::milliseconds stallLimit, std::size_t* sent = nullptr);
 
 // Receives exactly size bytes, across partial reads, before the deadline.
-IoStatus receiveExactly(int fd, std::uint8_t* data, std::size_t size,
+IoStatus receiveExactly(TransferClock& clock, int fd, std::uint8_t* data, std::size_t size,
                         SteadyClock::time_point deadline);
 
 // Protocol words travel big-endian.
