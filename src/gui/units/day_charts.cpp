@@ -90,10 +90,11 @@ void showHours(QChartView* view, const record::DayCounts& counts, std::chrono::s
     auto* hours = new QBarCategoryAxis;
     for (int hour = 0; hour < 24; ++hour)
         hours->append(QString::number(hour));
-    // 24 labels fit beside each other only in a small font.
+    // 24 labels fit beside each other only in a small font, and two-digit ones only upright.
     QFont small = hours->labelsFont();
     small.setPointSizeF(small.pointSizeF() * 0.8);
     hours->setLabelsFont(small);
+    hours->setLabelsAngle(-90);
     hours->setTitleText(QStringLiteral("hour (UTC)"));
     chart->addAxis(hours, Qt::AlignBottom);
     series->attachAxis(hours);
