@@ -35,16 +35,35 @@ Result<void> UnitRecord::finish(const std::string& result, const std::string& me
     return m_record.writeOutcome(outcome);
 }
 
-Result<RecordEntry> releaseMac(ProductionRecord& record, const std::string& mac,
-                               const std::string& reason, std::optional<std::string> bench)
+namespace {
+
+// request names the identity to free.
+Result<RecordEntry> releaseHeld(ProductionRecord& record, RecordEntry request,
+                                const std::string& reason, std::optional<std::string> bench)
 {
-    RecordEntry request;
     request.time = std::chrono::system_clock::now();
-    request.mac = mac;
     request.message = reason;
     request.bench = std::move(bench);
     stampOrigin(request);
     return record.release(request);
+}
+
+} // namespace
+
+Result<RecordEntry> releaseMac(ProductionRecord& record, const std::string& mac,
+                               const std::string& reason, std::optional<std::string> bench)
+{
+    RecordEntry request;
+    request.mac = mac;
+    return releaseHeld(record, std::move(request), reason, std::move(bench));
+}
+
+Result<RecordEntry> releaseSerial(ProductionRecord& record, std::uint32_t serial,
+                                  const std::string& reason, std::optional<std::string> bench)
+{
+    RecordEntry request;
+    request.serial = serial;
+    return releaseHeld(record, std::move(request), reason, std::move(bench));
 }
 
 std::string identityText(Identity identity, const RecordEntry& row)

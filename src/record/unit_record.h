@@ -37,6 +37,10 @@ private:
 Result<RecordEntry> releaseMac(ProductionRecord& record, const std::string& mac,
                                const std::string& reason,
                                std::optional<std::string> bench = std::nullopt);
+// The same for a unit that holds a serial number and no MAC address.
+Result<RecordEntry> releaseSerial(ProductionRecord& record, std::uint32_t serial,
+                                  const std::string& reason,
+                                  std::optional<std::string> bench = std::nullopt);
 
 // "MAC address 0012AB000001", "serial number 1000": the row's identity as messages name it.
 std::string identityText(Identity identity, const RecordEntry& row);

@@ -62,7 +62,6 @@ public:
         fileFilters << filter;
         return next(saveFiles);
     }
-
     std::optional<QString> askText(QWidget*, const QString&, const QString& label) override
     {
         textLabels << label;

@@ -69,7 +69,7 @@ ProductionDownloadTab::ProductionDownloadTab(Prompter& prompter, QWidget* parent
     connect(m_runner, &BatchRunner::runFinished, this, &ProductionDownloadTab::runFinished);
     connect(m_runner, &BatchRunner::recordUnavailable, this, [this](const QString& reason) {
         updateControls();
-        m_prompter.showMessage(this, reason);
+        warn(reason);
         emit runEnded();
     });
     restoreSettings();
@@ -78,6 +78,11 @@ ProductionDownloadTab::ProductionDownloadTab(Prompter& prompter, QWidget* parent
 }
 
 ProductionDownloadTab::~ProductionDownloadTab() = default;
+
+void ProductionDownloadTab::warn(const QString& text)
+{
+    m_prompter.showMessage(this, text, QString(), Prompter::Severity::Warning);
+}
 
 void ProductionDownloadTab::buildTable()
 {
@@ -148,9 +153,8 @@ void ProductionDownloadTab::addTarget()
         return;
     const auto target = parseTarget(text->trimmed().toStdString());
     if (!target) {
-        m_prompter.showMessage(
-            this, QStringLiteral("'%1' is not a recorder: %2")
-                      .arg(text->trimmed(), QString::fromStdString(target.failure().text())));
+        warn(QStringLiteral("'%1' is not a recorder: %2")
+                 .arg(text->trimmed(), QString::fromStdString(target.failure().text())));
         return;
     }
     m_rows->addTarget(*target);
@@ -172,7 +176,7 @@ bool ProductionDownloadTab::loadTargetsFile(const QString& path, bool quiet)
     const auto targets = service::readTargetsFile(fileName(path), &error);
     if (!targets) {
         if (!quiet)
-            m_prompter.showMessage(this, QString::fromStdString(error));
+            warn(QString::fromStdString(error));
         return false;
     }
     m_rows->removeTargets([this] {
@@ -239,7 +243,7 @@ void ProductionDownloadTab::start()
     if (running())
         return;
     if (const QString problem = inputProblem(); !problem.isEmpty()) {
-        m_prompter.showMessage(this, problem);
+        warn(problem);
         return;
     }
     saveSettings();
@@ -278,7 +282,7 @@ void ProductionDownloadTab::retryFailed()
     if (rows.empty())
         return;
     if (m_form->sendsIdentity() && m_form->recordLocation().isEmpty()) {
-        m_prompter.showMessage(this, inputProblem());
+        warn(inputProblem());
         return;
     }
     run(std::move(rows), std::move(units), false);

@@ -43,6 +43,7 @@ signals:
 
 private:
     void buildTable();
+    void warn(const QString& text);
     void buildButtons();
     void addTarget();
     void loadTargets();

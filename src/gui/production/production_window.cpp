@@ -2,6 +2,7 @@
 
 #include "gui/production/production_download_tab.h"
 #include "gui/prompter.h"
+#include "gui/units/units_view.h"
 #include "gui/upgrade_app.h"
 
 #include <QApplication>
@@ -48,6 +49,21 @@ void ProductionWindow::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
+UnitsView* addUnitsTab(ProductionWindow& window, Prompter& prompter)
+{
+    auto* units = new UnitsView(prompter);
+    window.addTab(units, QStringLiteral("Units"));
+    QObject::connect(&window, &ProductionWindow::recordLocationChanged, units,
+                     [units](const QString& location) {
+                         units->setRecordLocation(location);
+                         units->refresh();
+                     });
+    QObject::connect(&window, &ProductionWindow::unitEnded, units, &UnitsView::refresh);
+    units->setRecordLocation(window.recordLocation());
+    units->refresh();
+    return units;
+}
+
 int runProductionWindow(QApplication& app)
 {
     QtPrompter prompter;
@@ -56,6 +72,7 @@ int runProductionWindow(QApplication& app)
         return 1;
     }
     ProductionWindow window(prompter);
+    addUnitsTab(window, prompter);
     window.show();
     return app.exec();
 }

@@ -12,6 +12,7 @@ namespace tolvane {
 
 class Prompter;
 class ProductionDownloadTab;
+class UnitsView;
 
 // "Tolvane Production": many recorders at once over the production record. The download tab
 // comes first; other views of the record are added as tabs after it.
@@ -38,6 +39,10 @@ private:
     QTabWidget* m_tabs = nullptr;
     ProductionDownloadTab* m_downloadTab = nullptr;
 };
+
+// The record's units as the window's "Units" tab, read again when the record changes and after
+// each unit.
+UnitsView* addUnitsTab(ProductionWindow& window, Prompter& prompter);
 
 // The production window as the desktop program runs it, with the real dialogs, until it closes;
 // answers the exit status.
