@@ -2,8 +2,8 @@
 // bytes fails; the text from '#' on and blanks around go; an empty line is skipped; any other
 // must be a target. The first bad line is named by its number, and what a failure echoes is cut
 // short.
-#include "cli/targets.h"
 #include "fuzz_check.h"
+#include "service/targets.h"
 
 #include <string>
 #include <string_view>
@@ -48,11 +48,11 @@ Expected expectedTargets(std::string_view text)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using namespace tolvane::cli;
+    using namespace tolvane;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
     std::string error;
-    const auto targets = readTargetsText(text, "fuzz", &error);
+    const auto targets = service::readTargetsText(text, "fuzz", &error);
     if (size > 1024 * 1024) {
         FUZZ_CHECK(!targets && error == "targets file fuzz is larger than 1 MiB");
         return 0;

@@ -2,13 +2,13 @@
 
 #include "cli/json_results.h"
 #include "cli/message_lines.h"
-#include "cli/targets.h"
 #include "core/base/messages.h"
 #include "core/image/mac_address.h"
 #include "record/production_record.h"
 #include "service/download_service.h"
 #include "service/image_file.h"
 #include "service/refusal_wording.h"
+#include "service/targets.h"
 
 #include <algorithm>
 #include <cstdio>

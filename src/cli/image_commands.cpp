@@ -1,10 +1,8 @@
 #include "cli/image_commands.h"
 
 #include "cli/cli.h"
-#include "cli/file_bytes.h"
 #include "cli/message_lines.h"
 #include "cli/ptz_commands.h"
-#include "cli/terminal_text.h"
 #include "core/base/messages.h"
 #include "core/image/identity_area.h"
 #include "core/image/image_version.h"
@@ -12,6 +10,8 @@
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
 #include "record/sha256.h"
+#include "service/file_bytes.h"
+#include "service/terminal_text.h"
 
 #include <array>
 #include <cstdio>
@@ -75,7 +75,7 @@ void printProtocolRows(std::ostream& out, const PtzImage& image)
     for (int i = 0; i < used; ++i) {
         PtzProtocol protocol;
         image.GetAt(i, protocol);
-        out << "  " << printableText(protocol.entryText()) << "\n";
+        out << "  " << service::printableText(protocol.entryText()) << "\n";
     }
 }
 
@@ -147,7 +147,7 @@ bool readPtzFacts(RegularFile& file, FileFacts& facts, std::string& error)
     facts.ptzImageSized = facts.size == PtzImage::FileSize;
     if (!facts.ptzImageSized)
         return true;
-    const auto bytes = readFileBytes(file, 0, PtzImage::FileSize, &error);
+    const auto bytes = service::readFileBytes(file, 0, PtzImage::FileSize, &error);
     if (!bytes || bytes->size() != PtzImage::FileSize)
         return false;
     facts.validPtzImage = PtzImage::IsValidFile(bytes->data(), bytes->size());
@@ -178,7 +178,7 @@ std::string hexOffset(std::size_t offset)
 
 void printFacts(std::ostream& out, const std::string& path, const FileFacts& facts)
 {
-    out << "File: " << printableText(path) << "\n";
+    out << "File: " << service::printableText(path) << "\n";
     out << "Size: " << facts.size << " bytes\n";
     out << "SHA-256: " << facts.digest << "\n";
     out << "Kind: " << fileKindText(facts.kind) << "\n";
@@ -235,7 +235,7 @@ void printDatabase(std::ostream& out, const std::string& path)
     for (int i = 0; i < list.GetCount(); ++i) {
         PtzProtocol protocol;
         list.GetAt(i, protocol);
-        out << "  " << printableText(protocol.entryText()) << "\n";
+        out << "  " << service::printableText(protocol.entryText()) << "\n";
     }
 }
 
@@ -266,7 +266,7 @@ int runInspectCommand(const CliCommand& command, std::ostream& out, std::ostream
     RegularFile file;
     FileFacts facts;
     std::string error;
-    if (!openOperatorFile(file, path, &error) || !readDigest(path, facts, error)) {
+    if (!service::openOperatorFile(file, path, &error) || !readDigest(path, facts, error)) {
         err << MessagePrefix << error << "\n"
             << MessagePrefix << messageText(MessageId::CannotOpenImageFile) << "\n";
         return ExitFailure;

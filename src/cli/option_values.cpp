@@ -1,9 +1,9 @@
 #include "cli/option_values.h"
 
-#include "cli/targets.h"
 #include "core/base/decimal_text.h"
 #include "core/image/mac_address.h"
 #include "record/record_entry.h"
+#include "service/targets.h"
 
 #include <algorithm>
 #include <iterator>
@@ -48,7 +48,7 @@ bool readTargets(const std::string&, const std::string& value, CommandValues& va
                  std::string& error)
 {
     std::vector<int> lines;
-    const auto targets = readTargetsFile(value, &error, &lines);
+    const auto targets = service::readTargetsFile(value, &error, &lines);
     if (!targets)
         return false;
     auto& all = values.command.targets;

@@ -1,12 +1,12 @@
 #include "cli/ptz_commands.h"
 
 #include "cli/cli.h"
-#include "cli/file_bytes.h"
 #include "cli/message_lines.h"
-#include "cli/terminal_text.h"
 #include "core/base/messages.h"
 #include "core/ptz/ptz_image.h"
 #include "core/ptz/ptz_protocol_list.h"
+#include "service/file_bytes.h"
+#include "service/terminal_text.h"
 
 #include <array>
 #include <cerrno>
@@ -26,7 +26,7 @@ bool loadDatabase(const std::string& path, PtzProtocolList& list, std::ostream& 
 {
     RegularFile file;
     std::string error;
-    if (!openOperatorFile(file, path, &error)) {
+    if (!service::openOperatorFile(file, path, &error)) {
         err << MessagePrefix << error << "\n";
         return false;
     }
@@ -131,7 +131,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
     const std::string& path = command.file;
     RegularFile file;
     std::string error;
-    if (!openOperatorFile(file, path, &error)) {
+    if (!service::openOperatorFile(file, path, &error)) {
         err << MessagePrefix << error << "\n";
         return ExitFailure;
     }
@@ -144,7 +144,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
         for (int i = 0; i < list.GetCount(); ++i) {
             PtzProtocol protocol;
             list.GetAt(i, protocol);
-            out << printableText(protocol.entryText()) << "\n";
+            out << service::printableText(protocol.entryText()) << "\n";
         }
         return ExitSuccess;
     }
@@ -160,7 +160,7 @@ int runPtzShowCommand(const CliCommand& command, std::ostream& out, std::ostream
     for (int i = 0; i < image.UsedSlotCount(); ++i) {
         PtzProtocol protocol;
         image.GetAt(i, protocol);
-        out << printableText(protocol.entryText()) << "\n";
+        out << service::printableText(protocol.entryText()) << "\n";
     }
     // The rows are shown either way, but a recorder would refuse this file.
     const auto& bytes = image.Bytes();
@@ -177,8 +177,8 @@ int runPtzVerifyCommand(const CliCommand& command, std::ostream&, std::ostream& 
     RegularFile file;
     std::string error;
     // One byte more than an image holds is enough to see a file that is too long.
-    const auto bytes = openOperatorFile(file, path, &error)
-                           ? readFileBytes(file, 0, PtzImage::FileSize + 1, &error)
+    const auto bytes = service::openOperatorFile(file, path, &error)
+                           ? service::readFileBytes(file, 0, PtzImage::FileSize + 1, &error)
                            : std::nullopt;
     if (!bytes) {
         err << MessagePrefix << error << "\n"

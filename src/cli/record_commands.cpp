@@ -1,10 +1,10 @@
 #include "cli/record_commands.h"
 
 #include "cli/cli.h"
-#include "cli/file_bytes.h"
 #include "record/json_lines.h"
 #include "record/production_record.h"
 #include "record/unit_record.h"
+#include "service/file_bytes.h"
 
 #include <algorithm>
 #include <string_view>
@@ -61,7 +61,7 @@ std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& pat
 {
     RegularFile file;
     std::string error;
-    if (!openOperatorFile(file, path, &error)) {
+    if (!service::openOperatorFile(file, path, &error)) {
         err << "tolvane-cli: " << error << "\n";
         return std::nullopt;
     }
@@ -73,7 +73,7 @@ std::optional<std::vector<RecordEntry>> readJsonLinesFile(const std::string& pat
         return std::nullopt;
     }
     std::string content;
-    if (!forEachBlock(
+    if (!service::forEachBlock(
             file,
             [&content](const std::uint8_t* block, std::size_t size) {
                 content.append(reinterpret_cast<const char*>(block), size);

@@ -1,6 +1,6 @@
 // A targets file's text read from memory gives what the file gives: the same targets, or the same
 // failure with the file's name in place of the text's.
-#include "cli/targets.h"
+#include "service/targets.h"
 #include "support/file_io.h"
 #include "support/temp_dir.h"
 
@@ -51,8 +51,8 @@ TEST_P(TargetsText, ReadsAsTheFile)
 
     std::string fileError;
     std::string textError;
-    const auto fromFile = readTargetsFile(path, &fileError);
-    const auto fromText = readTargetsText(c.text, "T", &textError);
+    const auto fromFile = service::readTargetsFile(path, &fileError);
+    const auto fromText = service::readTargetsText(c.text, "T", &textError);
     ASSERT_EQ(fromFile.has_value(), c.failure.empty()) << fileError;
     ASSERT_EQ(fromText.has_value(), c.failure.empty()) << textError;
     if (fromFile) {
@@ -105,9 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TargetsTextSize, MoreThanAMebibyteIsRefused)
 {
     std::string error;
-    EXPECT_FALSE(readTargetsText(std::string(1024 * 1024 + 1, '\n'), "T", &error));
+    EXPECT_FALSE(service::readTargetsText(std::string(1024 * 1024 + 1, '\n'), "T", &error));
     EXPECT_EQ(error, "targets file T is larger than 1 MiB");
-    EXPECT_TRUE(readTargetsText(std::string(1024 * 1024, '\n'), "T", &error));
+    EXPECT_TRUE(service::readTargetsText(std::string(1024 * 1024, '\n'), "T", &error));
 }
 
 } // namespace

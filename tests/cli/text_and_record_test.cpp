@@ -1,9 +1,9 @@
 // The small pieces the command line is built on: SHA-256, unit ids and times of the production
 // record, printable text and target addresses.
-#include "cli/targets.h"
-#include "cli/terminal_text.h"
 #include "record/record_entry.h"
 #include "record/sha256.h"
+#include "service/targets.h"
+#include "service/terminal_text.h"
 #include "support/temp_dir.h"
 
 #include <fstream>
@@ -65,7 +65,7 @@ class PrintableText : public ::testing::TestWithParam<PrintableCase> {};
 
 TEST_P(PrintableText, ControlAndInvalidBytesAreShownAsHex)
 {
-    EXPECT_EQ(printableText(GetParam().raw), GetParam().shown);
+    EXPECT_EQ(service::printableText(GetParam().raw), GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -106,7 +106,7 @@ TEST(TargetsFile, SkipsBlankLinesAndCommentsAndNamesTheBadLine)
         file << "# bench 1\n\n127.0.0.1:6001\n  127.0.0.1   # second unit\n\t\n127.0.0.1:6003\r\n";
     }
     std::string error;
-    const auto targets = readTargetsFile(dir.file("good"), &error);
+    const auto targets = service::readTargetsFile(dir.file("good"), &error);
     ASSERT_TRUE(targets) << error;
     ASSERT_EQ(targets->size(), 3u);
     EXPECT_EQ(targetText((*targets)[0]), "127.0.0.1:6001");
@@ -117,15 +117,15 @@ TEST(TargetsFile, SkipsBlankLinesAndCommentsAndNamesTheBadLine)
         std::ofstream file(dir.file("bad"));
         file << "127.0.0.1\nrecorder-2\n";
     }
-    EXPECT_FALSE(readTargetsFile(dir.file("bad"), &error));
+    EXPECT_FALSE(service::readTargetsFile(dir.file("bad"), &error));
     EXPECT_NE(error.find(":2:"), std::string::npos) << error;
     {
         std::ofstream file(dir.file("zero"));
         file << "127.0.0.1\n127.0.0.2\n127.0.0.003\n";
     }
-    EXPECT_FALSE(readTargetsFile(dir.file("zero"), &error));
+    EXPECT_FALSE(service::readTargetsFile(dir.file("zero"), &error));
     EXPECT_NE(error.find(":3: an address with a leading zero"), std::string::npos) << error;
-    EXPECT_FALSE(readTargetsFile(dir.file("absent"), &error));
+    EXPECT_FALSE(service::readTargetsFile(dir.file("absent"), &error));
 }
 
 } // namespace
