@@ -14,6 +14,8 @@ const SqlDialect PostgresDialect{
     .schemaLock = "SELECT pg_advisory_xact_lock(7463656)",
     .columnTypes = {"BIGSERIAL PRIMARY KEY", "BIGINT", "DOUBLE PRECISION"},
     .emptyDatabaseText = " holds no Tolvane production record",
+    // Compiling the report's statement to machine code takes longer than running it.
+    .groupingSettings = "SET LOCAL jit = off",
 };
 
 } // namespace

@@ -2,9 +2,10 @@
 
 #include "record/record_entry.h"
 #include "record/record_schema.h"
+#include "record/report_counter.h"
+#include "record/sql_transaction.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <map>
 #include <tuple>
@@ -17,8 +18,9 @@ namespace {
 // only while no later outcome followed it; "released" once it was released), a pending row that
 // still holds what it reserved, or the release of a unit that never had an outcome. Found in one
 // pass over the period's rows, looking up other rows of the unit only for the few unconfirmed and
-// released ones; materialised once, every figure is grouped from it. The texts only the failures
-// and the held MACs show are kept for those rows alone, so the table stays narrow.
+// released ones. A server materialises them once and groups every figure from them; a database in
+// this program hands them to a ReportCounter as they come. The texts only the failures and the
+// held MACs show are kept for those rows alone, so the rows stay narrow.
 const std::string UnitStates = R"(
 unit_rows AS NOT MATERIALIZED (SELECT * FROM SOURCE),
 states AS MATERIALIZED (
@@ -29,9 +31,9 @@ states AS MATERIALIZED (
         CASE WHEN result = 'unconfirmed' THEN unit END AS unit,
         CASE WHEN result = 'unconfirmed' THEN target END AS target,
         CASE WHEN result = 'unconfirmed' THEN time END AS time,
-        CASE WHEN result = 'unconfirmed' AND EXISTS (SELECT 1 FROM unit_rows AS later
-                WHERE later.unit = row.unit AND later.result = 'released') THEN 'released'
-            ELSE result END AS state
+        CASE WHEN result = 'unconfirmed' AND (SELECT 1 FROM unit_rows AS later
+                WHERE later.unit = row.unit AND later.result = 'released' LIMIT 1) = 1
+            THEN 'released' ELSE result END AS state
     FROM unit_rows AS row
     WHERE (CAST($1 AS TEXT) IS NULL OR row.time >= $1)
         AND (CAST($2 AS TEXT) IS NULL OR row.time < $2)
@@ -40,24 +42,26 @@ states AS MATERIALIZED (
                     AND later.id > row.id AND later.result NOT IN ('pending', 'released'))))
             OR (result = 'pending' AND (mac_in_use = 1 OR serial_in_use = 1))
             OR (result = 'released' AND NOT EXISTS (SELECT 1 FROM unit_rows AS outcome
-                WHERE outcome.unit = row.unit AND outcome.result NOT IN ('pending', 'released'))))),
+                WHERE outcome.unit = row.unit AND outcome.result NOT IN ('pending', 'released')))))
 )";
 
-// The figures that build on the states, and the statement's rows: a section name, four texts,
-// two whole numbers and a real number, whichever the section needs. Durations are counted to a
-// tenth of a second, so a median comes from a short table of them.
-const std::string Figures = R"(
+// The figures that build on the states, grouped by a database server (PostgreSQL: a MAC's number
+// is read through a bit string), and the statement's rows: a section name, four texts, two whole
+// numbers and a real number, whichever the section needs. Durations are counted to a tenth of a
+// second, so a median comes from a short table of them. Each device (a MAC, else a serial, else
+// the unit) is grouped once, for the first-pass yield and for the runs of MACs handed out.
+const std::string Figures = R"(,
 cube AS MATERIALIZED (
-    SELECT hour, state, bench, count(*) AS units FROM states GROUP BY hour, state, bench),
-devices AS (
-    SELECT min(id) AS first_id, min(CASE WHEN state = 'ok' THEN id END) AS first_ok
-    FROM states WHERE state NOT IN ('refused', 'pending')
-    GROUP BY device),
+    SELECT hour, state, bench, round(duration_s * 10) AS tenths, count(*) AS units
+    FROM states GROUP BY hour, state, bench, round(duration_s * 10)),
+devices AS MATERIALIZED (
+    SELECT mac, min(CASE WHEN state NOT IN ('refused', 'pending') THEN id END) AS first_id,
+        min(CASE WHEN state = 'ok' THEN id END) AS first_ok,
+        max(CASE WHEN state != 'refused' THEN 1 ELSE 0 END) AS handed_out
+    FROM states GROUP BY device, mac),
 histogram AS (
-    SELECT bench, round(duration_s * 10) / CAST(10 AS DOUBLE PRECISION) AS seconds,
-        count(*) AS units
-    FROM states WHERE state NOT IN ('refused', 'pending')
-    GROUP BY bench, round(duration_s * 10) / CAST(10 AS DOUBLE PRECISION)),
+    SELECT bench, tenths / CAST(10 AS DOUBLE PRECISION) AS seconds, sum(units) AS units
+    FROM cube WHERE state NOT IN ('refused', 'pending') GROUP BY bench, tenths),
 cumulative AS (
     SELECT bench, seconds,
         CAST(sum(units) OVER (PARTITION BY bench ORDER BY seconds) AS BIGINT) AS upto,
@@ -67,9 +71,11 @@ medians AS (
     SELECT bench, (min(CASE WHEN upto >= (sent + 1) / 2 THEN seconds END)
         + min(CASE WHEN upto >= (sent + 2) / 2 THEN seconds END)) / 2 AS median
     FROM cumulative GROUP BY bench),
-macs AS (SELECT DISTINCT mac FROM states WHERE mac IS NOT NULL AND state != 'refused'),
-islands AS (SELECT mac, MAC_NUMBER - ROW_NUMBER() OVER (ORDER BY mac) AS island FROM macs),
-ranges AS MATERIALIZED (SELECT min(mac) AS first_mac, max(mac) AS last_mac, count(*) AS macs
+islands AS (
+    SELECT number, number - ROW_NUMBER() OVER (ORDER BY number) AS island
+    FROM (SELECT CAST(CAST('x' || mac AS BIT(48)) AS BIGINT) AS number FROM devices
+        WHERE mac IS NOT NULL AND handed_out = 1) AS macs),
+ranges AS MATERIALIZED (SELECT min(number) AS first_mac, max(number) AS last_mac
     FROM islands GROUP BY island),
 held AS MATERIALIZED (SELECT mac, unit, target, time, serial FROM states
     WHERE state = 'unconfirmed' AND mac_in_use = 1 AND mac IS NOT NULL)
@@ -77,7 +83,7 @@ SELECT CAST('state' AS TEXT) AS section, state AS a, CAST(NULL AS TEXT) AS b,
     CAST(NULL AS TEXT) AS c, CAST(NULL AS TEXT) AS d, CAST(sum(units) AS BIGINT) AS n,
     CAST(NULL AS BIGINT) AS m, CAST(NULL AS DOUBLE PRECISION) AS x
 FROM cube GROUP BY state
-UNION ALL SELECT 'first_pass', NULL, NULL, NULL, NULL, count(*),
+UNION ALL SELECT 'first_pass', NULL, NULL, NULL, NULL, count(first_id),
     sum(CASE WHEN first_ok = first_id THEN 1 ELSE 0 END), NULL FROM devices
 UNION ALL SELECT 'hour', hour, state, NULL, NULL, CAST(sum(units) AS BIGINT), NULL, NULL
     FROM cube GROUP BY hour, state
@@ -91,26 +97,12 @@ UNION ALL SELECT 'bench', cube.bench, NULL, NULL, NULL, CAST(sum(cube.units) AS 
 UNION ALL SELECT * FROM (SELECT 'image', version, sha256, NULL, NULL, count(*), NULL_M, NULL_X
     FROM states WHERE version IS NOT NULL OR sha256 IS NOT NULL GROUP BY version, sha256
     ORDER BY count(*) DESC, version LIMIT MAX_LISTED) AS images
-UNION ALL SELECT * FROM (SELECT 'mac_range', first_mac, last_mac, NULL, NULL, macs, NULL_M, NULL_X
+UNION ALL SELECT * FROM (SELECT 'mac_range', NULL, NULL, NULL, NULL, first_mac, last_mac, NULL_X
     FROM ranges ORDER BY first_mac LIMIT MAX_LISTED) AS listed_ranges
 UNION ALL SELECT 'mac_ranges', NULL, NULL, NULL, NULL, count(*), NULL, NULL FROM ranges
 UNION ALL SELECT * FROM (SELECT 'held', mac, unit, target, time, serial, NULL_M, NULL_X
     FROM held ORDER BY mac LIMIT MAX_LISTED) AS listed_held
 UNION ALL SELECT 'held_count', NULL, NULL, NULL, NULL, count(*), NULL, NULL FROM held)";
-
-// The twelve hex digits of mac as a number, by the dialect's function that finds a text in
-// another (its place from 1, 0 when absent).
-std::string macNumberExpression(const SqlDialect& dialect)
-{
-    std::string sum;
-    for (int digit = 1; digit <= 12; ++digit) {
-        const std::uint64_t weight = std::uint64_t{1} << (4 * (12 - digit));
-        sum += std::string(digit > 1 ? " + " : "") + "(" + dialect.findText +
-               "('0123456789ABCDEF', substr(mac, " + std::to_string(digit) + ", 1)) - 1) * CAST(" +
-               std::to_string(weight) + " AS BIGINT)";
-    }
-    return "(" + sum + ")";
-}
 
 void replaceAll(std::string& text, const std::string& word, const std::string& by)
 {
@@ -121,7 +113,6 @@ void replaceAll(std::string& text, const std::string& word, const std::string& b
 std::string figuresStatement(const SqlDialect& dialect, int schemaVersion)
 {
     std::string statement = "WITH" + UnitStates + Figures;
-    replaceAll(statement, "MAC_NUMBER", macNumberExpression(dialect));
     // A subquery's NULL would be read as text, which the numbers of the other rows do not match.
     replaceAll(statement, "NULL_M", "CAST(NULL AS BIGINT)");
     replaceAll(statement, "NULL_X", "CAST(NULL AS DOUBLE PRECISION)");
@@ -129,18 +120,6 @@ std::string figuresStatement(const SqlDialect& dialect, int schemaVersion)
     replaceAll(statement, "MAX_LISTED", std::to_string(ReportFigures::MaxListed));
     replaceAll(statement, "FROM SOURCE", "FROM " + unitsSource(schemaVersion));
     return withParameterMarks(statement, dialect);
-}
-
-std::uint64_t macNumber(const std::string& mac)
-{
-    return std::stoull(mac, nullptr, 16);
-}
-
-std::string macText(std::uint64_t number)
-{
-    char text[13];
-    std::snprintf(text, sizeof text, "%012llX", static_cast<unsigned long long>(number));
-    return text;
 }
 
 std::string text(const SqlValue& value)
@@ -203,7 +182,10 @@ const std::map<std::string, SectionReader>& sectionReaders()
          }},
         {"mac_range",
          [](ReportFigures& f, const SqlRow& row) {
-             f.macRanges.push_back({text(row[1]), text(row[2]), number(row[5])});
+             const auto first = static_cast<std::uint64_t>(number(row[5]));
+             const auto last = static_cast<std::uint64_t>(number(row[6]));
+             f.macRanges.push_back(
+                 {macText(first), macText(last), static_cast<std::int64_t>(last - first + 1)});
          }},
         {"mac_ranges",
          [](ReportFigures& f, const SqlRow& row) { f.macRangeCount = number(row[5]); }},
@@ -225,8 +207,8 @@ std::vector<ReportFigures::MacRange> gapsBetween(const std::vector<ReportFigures
 {
     std::vector<ReportFigures::MacRange> gaps;
     for (std::size_t i = 1; i < ranges.size(); ++i) {
-        const std::uint64_t first = macNumber(ranges[i - 1].last) + 1;
-        const std::uint64_t last = macNumber(ranges[i].first) - 1;
+        const std::uint64_t first = macNumber(ranges[i - 1].last).value_or(0) + 1;
+        const std::uint64_t last = macNumber(ranges[i].first).value_or(0) - 1;
         if (first <= last)
             gaps.push_back(
                 {macText(first), macText(last), static_cast<std::int64_t>(last - first + 1)});
@@ -244,16 +226,61 @@ void sortFigures(ReportFigures& figures)
               [](const auto& a, const auto& b) { return a.name < b.name; });
 }
 
-} // namespace
-
-Result<ReportFigures> readReportFigures(SqlConnection& db, int schemaVersion,
-                                        const ReportPeriod& period)
+// The states of the period's units, a row each, as they come.
+std::string statesStatement(const SqlDialect& dialect, int schemaVersion)
 {
-    const auto bound = [](const auto& time) {
-        return time ? SqlValue(isoUtcTime(*time)) : SqlValue();
-    };
-    const auto rows = db.query(figuresStatement(db.dialect(), schemaVersion),
-                               {bound(period.since), bound(period.until)});
+    std::string statement = "WITH" + UnitStates +
+                            "SELECT id, mac, serial, bench, hour, state, duration_s, message, "
+                            "version, sha256, mac_in_use, unit, target, time FROM states";
+    replaceAll(statement, "states AS MATERIALIZED", "states AS NOT MATERIALIZED");
+    replaceAll(statement, "FROM SOURCE", "FROM " + unitsSource(schemaVersion));
+    return withParameterMarks(statement, dialect);
+}
+
+std::optional<std::string_view> optionalText(const SqlRowView& row, int column)
+{
+    return row.isNull(column) ? std::nullopt : std::optional(row.text(column));
+}
+
+Result<ReportFigures> countInProgram(SqlConnection& db, int schemaVersion,
+                                     const std::vector<SqlValue>& period)
+{
+    ReportCounter counter;
+    const auto read = db.forEachRow(
+        statesStatement(db.dialect(), schemaVersion), period, [&counter](const SqlRowView& row) {
+            UnitState unit;
+            unit.id = row.integer(0);
+            unit.mac = optionalText(row, 1);
+            unit.serial = row.isNull(2) ? std::nullopt : std::optional(row.integer(2));
+            unit.bench = row.text(3);
+            unit.hour = row.text(4);
+            unit.state = row.text(5);
+            unit.durationSeconds = row.real(6);
+            unit.message = row.text(7);
+            unit.version = optionalText(row, 8);
+            unit.sha256 = optionalText(row, 9);
+            unit.macInUse = row.integer(10) == 1;
+            unit.unit = row.text(11);
+            unit.target = row.text(12);
+            unit.time = row.text(13);
+            counter.add(unit);
+        });
+    if (!read)
+        return read.failure();
+    return counter.figures();
+}
+
+Result<ReportFigures> groupOnServer(SqlConnection& db, int schemaVersion,
+                                    const std::vector<SqlValue>& period)
+{
+    const auto transaction = SqlTransaction::begin(db, "BEGIN");
+    if (!transaction)
+        return transaction.failure();
+    if (*db.dialect().groupingSettings) {
+        if (const auto set = db.execute(db.dialect().groupingSettings); !set)
+            return set.failure();
+    }
+    const auto rows = db.query(figuresStatement(db.dialect(), schemaVersion), period);
     if (!rows)
         return rows.failure();
     ReportFigures figures;
@@ -262,8 +289,24 @@ Result<ReportFigures> readReportFigures(SqlConnection& db, int schemaVersion,
         if (const auto reader = readers.find(text(row[0])); reader != readers.end())
             reader->second(figures, row);
     }
-    sortFigures(figures);
-    figures.macGaps = gapsBetween(figures.macRanges);
+    return figures;
+}
+
+} // namespace
+
+Result<ReportFigures> readReportFigures(SqlConnection& db, int schemaVersion,
+                                        const ReportPeriod& period)
+{
+    const auto bound = [](const auto& time) {
+        return time ? SqlValue(isoUtcTime(*time)) : SqlValue();
+    };
+    const std::vector<SqlValue> parameters = {bound(period.since), bound(period.until)};
+    auto figures = db.dialect().readsInProcess ? countInProgram(db, schemaVersion, parameters)
+                                               : groupOnServer(db, schemaVersion, parameters);
+    if (!figures)
+        return figures;
+    sortFigures(*figures);
+    figures->macGaps = gapsBetween(figures->macRanges);
     return figures;
 }
 

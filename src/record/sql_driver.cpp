@@ -41,6 +41,45 @@ double sqlReal(const SqlValue& value)
     return 0;
 }
 
+namespace {
+
+// A row query kept, seen through the row interface.
+class KeptRow : public SqlRowView {
+public:
+    explicit KeptRow(const SqlRow& row) : m_row(row) {}
+    bool isNull(int column) const override
+    {
+        return std::holds_alternative<std::monostate>(m_row[column]);
+    }
+    std::string_view text(int column) const override
+    {
+        const auto* kept = std::get_if<std::string>(&m_row[column]);
+        return kept ? std::string_view(*kept) : std::string_view();
+    }
+    std::int64_t integer(int column) const override
+    {
+        return sqlInteger(m_row[column]).value_or(0);
+    }
+    double real(int column) const override { return sqlReal(m_row[column]); }
+
+private:
+    const SqlRow& m_row;
+};
+
+} // namespace
+
+Result<void> SqlConnection::forEachRow(const std::string& statement,
+                                       const std::vector<SqlValue>& parameters,
+                                       const std::function<void(const SqlRowView&)>& visit)
+{
+    const auto rows = query(statement, parameters);
+    if (!rows)
+        return rows.failure();
+    for (const auto& row : *rows)
+        visit(KeptRow(row));
+    return {};
+}
+
 std::string withParameterMarks(std::string statement, const SqlDialect& dialect)
 {
     for (std::size_t i = 0; i + 1 < statement.size(); ++i) {

@@ -3,7 +3,9 @@
 #include "core/base/failure.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -36,8 +38,21 @@ struct SqlDialect {
     } columnTypes{"", "", ""};
     // How a database with nothing in it is described when it is opened only to be read.
     const char* emptyDatabaseText = "";
-    // The function that finds a text in another: its place from 1, 0 when absent.
-    const char* findText = "strpos";
+    // The database runs inside this program: a report reads the rows it counts one by one, which
+    // costs less there than having the database group them. A server groups them itself.
+    bool readsInProcess = false;
+    // Settings for the one transaction in which a server groups a report's rows; "" for none.
+    const char* groupingSettings = "";
+};
+
+// One row of a result, read as it comes and valid until the next: its columns by place from 0.
+class SqlRowView {
+public:
+    virtual ~SqlRowView() = default;
+    virtual bool isNull(int column) const = 0;
+    virtual std::string_view text(int column) const = 0;
+    virtual std::int64_t integer(int column) const = 0;
+    virtual double real(int column) const = 0;
 };
 
 // What a database holds, before the record is opened in it.
@@ -59,6 +74,11 @@ public:
     // Runs one statement with its parameters, written with the dialect's marks; its rows.
     virtual Result<SqlRows> query(const std::string& statement,
                                   const std::vector<SqlValue>& parameters = {}) = 0;
+    // Runs one statement as query does, handing visit each row as it comes rather than keeping
+    // them all; by default through query.
+    virtual Result<void> forEachRow(const std::string& statement,
+                                    const std::vector<SqlValue>& parameters,
+                                    const std::function<void(const SqlRowView&)>& visit);
 
     // What the database holds; asked inside the transaction that creates the record.
     virtual Result<StoredLayout> inspectLayout() = 0;

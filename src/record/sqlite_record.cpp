@@ -29,7 +29,7 @@ const SqlDialect SqliteDialect{
     .afterWritableOpen = "PRAGMA journal_mode = WAL",
     .columnTypes = {"INTEGER PRIMARY KEY", "INTEGER", "REAL"},
     .emptyDatabaseText = " is not a Tolvane production record",
-    .findText = "instr",
+    .readsInProcess = true,
 };
 
 // The folder of the record's file, where SQLite keeps its journal and WAL files beside it.
@@ -105,6 +105,32 @@ SqlValue column(sqlite3_stmt* statement, int index)
                        static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
 }
 
+// The row a statement stands on, read in place.
+class SteppedRow : public SqlRowView {
+public:
+    explicit SteppedRow(sqlite3_stmt* statement) : m_statement(statement) {}
+    bool isNull(int column) const override
+    {
+        return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
+    }
+    std::string_view text(int column) const override
+    {
+        const auto* bytes = sqlite3_column_text(m_statement, column);
+        return bytes ? std::string_view(
+                           reinterpret_cast<const char*>(bytes),
+                           static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
+                     : std::string_view();
+    }
+    std::int64_t integer(int column) const override
+    {
+        return sqlite3_column_int64(m_statement, column);
+    }
+    double real(int column) const override { return sqlite3_column_double(m_statement, column); }
+
+private:
+    sqlite3_stmt* m_statement;
+};
+
 // One connection to a record file. Statements are prepared once and kept for the life of the
 // connection: a batch or an import runs the same few statements many times.
 class SqliteConnection : public SqlConnection {
@@ -130,22 +156,22 @@ public:
 
     Result<SqlRows> query(const std::string& sql, const std::vector<SqlValue>& parameters) override
     {
-        sqlite3_stmt* statement = prepared(sql);
-        if (!statement)
-            return failure();
-        const StatementUse use(statement);
-        for (std::size_t i = 0; i < parameters.size(); ++i)
-            bind(statement, static_cast<int>(i + 1), parameters[i]);
         SqlRows rows;
-        int status;
-        while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
+        auto stepped = step(sql, parameters, [&rows](sqlite3_stmt* statement) {
             SqlRow& row = rows.emplace_back();
             for (int i = 0; i < sqlite3_column_count(statement); ++i)
                 row.push_back(column(statement, i));
-        }
-        if (status != SQLITE_DONE)
-            return failure();
+        });
+        if (!stepped)
+            return stepped.failure();
         return rows;
+    }
+
+    Result<void> forEachRow(const std::string& sql, const std::vector<SqlValue>& parameters,
+                            const std::function<void(const SqlRowView&)>& visit) override
+    {
+        return step(sql, parameters,
+                    [&visit](sqlite3_stmt* statement) { visit(SteppedRow(statement)); });
     }
 
     Result<StoredLayout> inspectLayout() override
@@ -170,6 +196,23 @@ public:
     }
 
 private:
+    template <typename OnRow>
+    Result<void> step(const std::string& sql, const std::vector<SqlValue>& parameters, OnRow onRow)
+    {
+        sqlite3_stmt* statement = prepared(sql);
+        if (!statement)
+            return failure();
+        const StatementUse use(statement);
+        for (std::size_t i = 0; i < parameters.size(); ++i)
+            bind(statement, static_cast<int>(i + 1), parameters[i]);
+        int status;
+        while ((status = sqlite3_step(statement)) == SQLITE_ROW)
+            onRow(statement);
+        if (status != SQLITE_DONE)
+            return failure();
+        return {};
+    }
+
     sqlite3_stmt* prepared(const std::string& sql)
     {
         auto& statement = m_statements[sql];

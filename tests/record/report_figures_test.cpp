@@ -92,6 +92,39 @@ TEST_P(ReportFiguresTest, AnEmptyPeriodCountsNothing)
     EXPECT_TRUE(figures->hours.empty() && figures->benches.empty() && figures->macRanges.empty());
 }
 
+TEST_P(ReportFiguresTest, ListsStopAtTheirLimitWhileTheCountsGoOn)
+{
+    // Unconfirmed units holding the even MACs 0 to 2004 (0x7D4), written from the highest down,
+    // and units that succeeded with 1999 (0x7CF, joining 1998 and 2000) and 2005 (joining 2004):
+    // 1002 runs, of which the 1000th is 0x7CE-0x7D0; 1003 MACs held, the lowest 1000 listed.
+    auto record = open();
+    ASSERT_TRUE(record);
+    std::vector<RecordEntry> rows;
+    const auto mac = [](int number) {
+        char text[13];
+        std::snprintf(text, sizeof text, "%012X", number);
+        return std::string(text);
+    };
+    for (int k = 1002; k >= 0; --k)
+        rows.push_back(reportRow(("h" + std::to_string(k)).c_str(), mac(2 * k).c_str(),
+                                 "unconfirmed", 5, "A", 10));
+    rows.push_back(reportRow("j1", "0000000007CF", "ok", 5, "A", 10));
+    rows.push_back(reportRow("j2", "0000000007D5", "ok", 5, "A", 10));
+    ASSERT_TRUE(record->importRows(rows));
+    const auto figures = record->reportFigures(reportPeriod());
+    ASSERT_TRUE(figures) << failureText(figures);
+
+    EXPECT_EQ(1002, figures->macRangeCount);
+    ASSERT_EQ(1000u, figures->macRanges.size());
+    const auto& last = figures->macRanges.back();
+    EXPECT_EQ("0000000007CE 0000000007D0 3",
+              last.first + " " + last.last + " " + std::to_string(last.count));
+    EXPECT_EQ(1003, figures->heldCount);
+    ASSERT_EQ(1000u, figures->held.size());
+    EXPECT_EQ("000000000000 0000000007CE",
+              figures->held.front().mac + " " + figures->held.back().mac);
+}
+
 INSTANTIATE_TEST_SUITE_P(Store, ReportFiguresTest, Stores,
                          [](const auto& testCase) { return storeName(testCase.param); });
 
