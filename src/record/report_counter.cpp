@@ -29,7 +29,7 @@ std::optional<std::string> kept(std::optional<std::string_view> text)
     return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-// The first count entries of items by order, and how many there were.
+// Keeps the first count items by order.
 template <typename Item, typename Order>
 void keepFirst(std::vector<Item>& items, std::size_t count, Order order)
 {

@@ -46,10 +46,11 @@ states AS MATERIALIZED (
 )";
 
 // The figures that build on the states, grouped by a database server (PostgreSQL: a MAC's number
-// is read through a bit string), and the statement's rows: a section name, four texts, two whole
-// numbers and a real number, whichever the section needs. Durations are counted to a tenth of a
-// second, so a median comes from a short table of them. Each device (a MAC, else a serial, else
-// the unit) is grouped once, for the first-pass yield and for the runs of MACs handed out.
+// is read through a bit string, once it is known to be twelve hex digits), and the statement's
+// rows: a section name, four texts, two whole numbers and a real number, whichever the section
+// needs. Durations are counted to a tenth of a second, so a median comes from a short table of
+// them. Each device (a MAC, else a serial, else the unit) is grouped once, for the first-pass yield
+// and for the runs of MACs handed out.
 const std::string Figures = R"(,
 cube AS MATERIALIZED (
     SELECT hour, state, bench, round(duration_s * 10) AS tenths, count(*) AS units
@@ -74,7 +75,8 @@ medians AS (
 islands AS (
     SELECT number, number - ROW_NUMBER() OVER (ORDER BY number) AS island
     FROM (SELECT CAST(CAST('x' || mac AS BIT(48)) AS BIGINT) AS number FROM devices
-        WHERE mac IS NOT NULL AND handed_out = 1) AS macs),
+        WHERE handed_out = 1 AND length(mac) = 12 AND ltrim(mac, '0123456789ABCDEF') = '')
+        AS macs),
 ranges AS MATERIALIZED (SELECT min(number) AS first_mac, max(number) AS last_mac
     FROM islands GROUP BY island),
 held AS MATERIALIZED (SELECT mac, unit, target, time, serial FROM states
