@@ -85,7 +85,7 @@ void ReportCounter::add(const UnitState& unit)
     ++bench.units;
     bench.ok += ok ? 1 : 0;
     if (sent)
-        ++bench.tenths[static_cast<std::int64_t>(std::round(unit.durationSeconds * 10))];
+        ++bench.tenths[static_cast<std::int64_t>(std::floor(unit.durationSeconds * 10 + 0.5))];
     if (unit.state == ResultFailed || unit.state == ResultUnconfirmed)
         ++countOf(m_failures, unit.message);
     if (unit.version || unit.sha256)

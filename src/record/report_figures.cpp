@@ -48,13 +48,13 @@ states AS MATERIALIZED (
 // The figures that build on the states, grouped by a database server (PostgreSQL: a MAC's number
 // is read through a bit string, once it is known to be twelve hex digits), and the statement's
 // rows: a section name, four texts, two whole numbers and a real number, whichever the section
-// needs. Durations are counted to a tenth of a second, so a median comes from a short table of
-// them. Each device (a MAC, else a serial, else the unit) is grouped once, for the first-pass yield
-// and for the runs of MACs handed out.
+// needs. Durations are counted to the nearest tenth of a second (a half up, as the program
+// counts them), so a median comes from a short table of them. Each device (a MAC, else a serial,
+// else the unit) is grouped once, for the first-pass yield and for the runs of MACs handed out.
 const std::string Figures = R"(,
 cube AS MATERIALIZED (
-    SELECT hour, state, bench, round(duration_s * 10) AS tenths, count(*) AS units
-    FROM states GROUP BY hour, state, bench, round(duration_s * 10)),
+    SELECT hour, state, bench, floor(duration_s * 10 + 0.5) AS tenths, count(*) AS units
+    FROM states GROUP BY hour, state, bench, floor(duration_s * 10 + 0.5)),
 devices AS MATERIALIZED (
     SELECT mac, min(CASE WHEN state NOT IN ('refused', 'pending') THEN id END) AS first_id,
         min(CASE WHEN state = 'ok' THEN id END) AS first_ok,

@@ -110,6 +110,7 @@ TEST_P(ReportFiguresTest, ListsStopAtTheirLimitWhileTheCountsGoOn)
                                  "unconfirmed", 5, "A", 10));
     rows.push_back(reportRow("j1", "0000000007CF", "ok", 5, "A", 10));
     rows.push_back(reportRow("j2", "0000000007D5", "ok", 5, "A", 10));
+    rows.push_back(reportRow("j3", "0000000007D6", "ok", 5, "C", 20.25)); // a half: 20.3
     ASSERT_TRUE(record->importRows(rows));
     const auto figures = record->reportFigures(reportPeriod());
     ASSERT_TRUE(figures) << failureText(figures);
@@ -119,6 +120,8 @@ TEST_P(ReportFiguresTest, ListsStopAtTheirLimitWhileTheCountsGoOn)
     const auto& last = figures->macRanges.back();
     EXPECT_EQ("0000000007CE 0000000007D0 3",
               last.first + " " + last.last + " " + std::to_string(last.count));
+    ASSERT_EQ(2u, figures->benches.size());
+    EXPECT_DOUBLE_EQ(20.3, figures->benches[1].medianSeconds.value_or(0));
     EXPECT_EQ(1003, figures->heldCount);
     ASSERT_EQ(1000u, figures->held.size());
     EXPECT_EQ("000000000000 0000000007CE",
