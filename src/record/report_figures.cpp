@@ -35,8 +35,7 @@ states AS MATERIALIZED (
                 WHERE later.unit = row.unit AND later.result = 'released' LIMIT 1) = 1
             THEN 'released' ELSE result END AS state
     FROM unit_rows AS row
-    WHERE (CAST($1 AS TEXT) IS NULL OR row.time >= $1)
-        AND (CAST($2 AS TEXT) IS NULL OR row.time < $2)
+    WHERE IN_PERIOD
         AND ((result NOT IN ('pending', 'released') AND NOT (result = 'unconfirmed'
                 AND EXISTS (SELECT 1 FROM unit_rows AS later WHERE later.unit = row.unit
                     AND later.id > row.id AND later.result NOT IN ('pending', 'released'))))
@@ -112,15 +111,27 @@ void replaceAll(std::string& text, const std::string& word, const std::string& b
         text.replace(at, word.size(), by);
 }
 
-std::string figuresStatement(const SqlDialect& dialect, int schemaVersion)
+// The period's unit states, to start a statement with. A bound of the period is written out only
+// when it is given, so the database can find the period's rows through its index on time.
+std::string withUnitStates(int schemaVersion, const ReportPeriod& period)
 {
-    std::string statement = "WITH" + UnitStates + Figures;
+    std::string statement = "WITH" + UnitStates;
+    replaceAll(statement, "FROM SOURCE", "FROM " + unitsSource(schemaVersion));
+    replaceAll(statement, "IN_PERIOD",
+               std::string(period.since ? "row.time >= $1" : "CAST($1 AS TEXT) IS NULL") + " AND " +
+                   (period.until ? "row.time < $2" : "CAST($2 AS TEXT) IS NULL"));
+    return statement;
+}
+
+std::string figuresStatement(const SqlDialect& dialect, int schemaVersion,
+                             const ReportPeriod& period)
+{
+    std::string statement = withUnitStates(schemaVersion, period) + Figures;
     // A subquery's NULL would be read as text, which the numbers of the other rows do not match.
     replaceAll(statement, "NULL_M", "CAST(NULL AS BIGINT)");
     replaceAll(statement, "NULL_X", "CAST(NULL AS DOUBLE PRECISION)");
     replaceAll(statement, "MAX_MESSAGES", std::to_string(ReportFigures::MaxMessages));
     replaceAll(statement, "MAX_LISTED", std::to_string(ReportFigures::MaxListed));
-    replaceAll(statement, "FROM SOURCE", "FROM " + unitsSource(schemaVersion));
     return withParameterMarks(statement, dialect);
 }
 
@@ -229,13 +240,13 @@ void sortFigures(ReportFigures& figures)
 }
 
 // The states of the period's units, a row each, as they come.
-std::string statesStatement(const SqlDialect& dialect, int schemaVersion)
+std::string statesStatement(const SqlDialect& dialect, int schemaVersion,
+                            const ReportPeriod& period)
 {
-    std::string statement = "WITH" + UnitStates +
+    std::string statement = withUnitStates(schemaVersion, period) +
                             "SELECT id, mac, serial, bench, hour, state, duration_s, message, "
                             "version, sha256, mac_in_use, unit, target, time FROM states";
     replaceAll(statement, "states AS MATERIALIZED", "states AS NOT MATERIALIZED");
-    replaceAll(statement, "FROM SOURCE", "FROM " + unitsSource(schemaVersion));
     return withParameterMarks(statement, dialect);
 }
 
@@ -245,35 +256,37 @@ std::optional<std::string_view> optionalText(const SqlRowView& row, int column)
 }
 
 Result<ReportFigures> countInProgram(SqlConnection& db, int schemaVersion,
-                                     const std::vector<SqlValue>& period)
+                                     const ReportPeriod& period,
+                                     const std::vector<SqlValue>& bounds)
 {
     ReportCounter counter;
-    const auto read = db.forEachRow(
-        statesStatement(db.dialect(), schemaVersion), period, [&counter](const SqlRowView& row) {
-            UnitState unit;
-            unit.id = row.integer(0);
-            unit.mac = optionalText(row, 1);
-            unit.serial = row.isNull(2) ? std::nullopt : std::optional(row.integer(2));
-            unit.bench = row.text(3);
-            unit.hour = row.text(4);
-            unit.state = row.text(5);
-            unit.durationSeconds = row.real(6);
-            unit.message = row.text(7);
-            unit.version = optionalText(row, 8);
-            unit.sha256 = optionalText(row, 9);
-            unit.macInUse = row.integer(10) == 1;
-            unit.unit = row.text(11);
-            unit.target = row.text(12);
-            unit.time = row.text(13);
-            counter.add(unit);
-        });
+    const auto read = db.forEachRow(statesStatement(db.dialect(), schemaVersion, period), bounds,
+                                    [&counter](const SqlRowView& row) {
+                                        UnitState unit;
+                                        unit.id = row.integer(0);
+                                        unit.mac = optionalText(row, 1);
+                                        unit.serial = row.isNull(2) ? std::nullopt
+                                                                    : std::optional(row.integer(2));
+                                        unit.bench = row.text(3);
+                                        unit.hour = row.text(4);
+                                        unit.state = row.text(5);
+                                        unit.durationSeconds = row.real(6);
+                                        unit.message = row.text(7);
+                                        unit.version = optionalText(row, 8);
+                                        unit.sha256 = optionalText(row, 9);
+                                        unit.macInUse = row.integer(10) == 1;
+                                        unit.unit = row.text(11);
+                                        unit.target = row.text(12);
+                                        unit.time = row.text(13);
+                                        counter.add(unit);
+                                    });
     if (!read)
         return read.failure();
     return counter.figures();
 }
 
 Result<ReportFigures> groupOnServer(SqlConnection& db, int schemaVersion,
-                                    const std::vector<SqlValue>& period)
+                                    const ReportPeriod& period, const std::vector<SqlValue>& bounds)
 {
     const auto transaction = SqlTransaction::begin(db, "BEGIN");
     if (!transaction)
@@ -282,7 +295,7 @@ Result<ReportFigures> groupOnServer(SqlConnection& db, int schemaVersion,
         if (const auto set = db.execute(db.dialect().groupingSettings); !set)
             return set.failure();
     }
-    const auto rows = db.query(figuresStatement(db.dialect(), schemaVersion), period);
+    const auto rows = db.query(figuresStatement(db.dialect(), schemaVersion, period), bounds);
     if (!rows)
         return rows.failure();
     ReportFigures figures;
@@ -302,9 +315,9 @@ Result<ReportFigures> readReportFigures(SqlConnection& db, int schemaVersion,
     const auto bound = [](const auto& time) {
         return time ? SqlValue(isoUtcTime(*time)) : SqlValue();
     };
-    const std::vector<SqlValue> parameters = {bound(period.since), bound(period.until)};
-    auto figures = db.dialect().readsInProcess ? countInProgram(db, schemaVersion, parameters)
-                                               : groupOnServer(db, schemaVersion, parameters);
+    const std::vector<SqlValue> bounds = {bound(period.since), bound(period.until)};
+    auto figures = db.dialect().readsInProcess ? countInProgram(db, schemaVersion, period, bounds)
+                                               : groupOnServer(db, schemaVersion, period, bounds);
     if (!figures)
         return figures;
     sortFigures(*figures);
