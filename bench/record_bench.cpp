@@ -2,10 +2,9 @@
 // side with an empty record. Each case runs in a child process of its own so its peak memory is
 // its own. Usage: record_bench [UNITS] (default 1000000).
 
+#include "child_run.h"
 #include "record/production_record.h"
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -63,44 +62,27 @@ bool fill(const std::string& path, std::uint64_t units)
     return true;
 }
 
-// In a child: opens the record and reserves fresh MACs; reports the mean time per reservation
-// through the pipe, and its peak memory through wait4.
+// In a child: opens the record and reserves fresh MACs; the mean time per reservation, and the
+// child's peak memory.
 void measure(const std::string& path, const char* label)
 {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeFds[0]);
+    const auto run = tolvane::bench::runInChild([&path] {
         auto record = openProductionRecord(path);
-        double meanMs = -1;
-        if (record) {
-            const auto started = Clock::now();
-            for (int i = 0; i < Reservations; ++i) {
-                const auto reservation = (*record)->reserve(
-                    row(0x00AA00000000 + static_cast<std::uint64_t>(i) + ::getpid() * 1000ull,
-                        ResultPending, "bench" + std::to_string(i)),
-                    {});
-                if (reservation.status != Reservation::Status::Reserved)
-                    ::_exit(2);
-            }
-            meanMs = std::chrono::duration<double, std::milli>(Clock::now() - started).count() /
-                     Reservations;
+        if (!record)
+            return -1.0;
+        const auto started = Clock::now();
+        for (int i = 0; i < Reservations; ++i) {
+            const auto reservation = (*record)->reserve(
+                row(0x00AA00000000 + static_cast<std::uint64_t>(i) + ::getpid() * 1000ull,
+                    ResultPending, "bench" + std::to_string(i)),
+                {});
+            if (reservation.status != Reservation::Status::Reserved)
+                return -1.0;
         }
-        if (::write(pipeFds[1], &meanMs, sizeof meanMs) != sizeof meanMs)
-            ::_exit(3);
-        ::_exit(record ? 0 : 1);
-    }
-    ::close(pipeFds[1]);
-    double meanMs = -1;
-    if (::read(pipeFds[0], &meanMs, sizeof meanMs) != sizeof meanMs)
-        meanMs = -1;
-    ::close(pipeFds[0]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    std::printf("%-28s %12.3f %14.1f\n", label, meanMs, usage.ru_maxrss / 1024.0);
+        return std::chrono::duration<double, std::milli>(Clock::now() - started).count() /
+               Reservations;
+    });
+    std::printf("%-28s %12.3f %14.1f\n", label, run.value, run.peakMiB);
 }
 
 } // namespace

@@ -3,14 +3,13 @@
 // as `record report --html` writes it. Each report runs in a child process of its own so its peak
 // memory is its own. Usage: report_bench [UNITS] (default 1000000).
 
+#include "child_run.h"
 #include "core/base/atomic_file.h"
 #include "record/production_record.h"
 #include "report/report_page.h"
 #include "support/postgres_cluster.h"
 
 #include <sqlite3.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -85,17 +84,24 @@ bool fillSqlite(const std::string& path, std::uint64_t units)
     return filled;
 }
 
-// In a child: the report of the whole record, written to page; its time through a pipe, its
-// peak memory through wait4.
+// The page as record report --html writes it.
+tolvane::Result<void> writePage(const ReportFigures& figures, const std::string& location,
+                                const std::string& page)
+{
+    const auto chartScript = tolvane::report::readChartScript();
+    if (!chartScript)
+        return chartScript.failure();
+    const std::string html = tolvane::report::reportPage(
+        figures, {location, {}, std::chrono::system_clock::now()}, *chartScript);
+    return tolvane::writeFileAtomically(
+        page, {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()});
+}
+
+// The report of the whole record written to page, in a child of its own: its time, and the
+// child's peak memory.
 void measure(const std::string& location, const std::string& page, const char* label)
 {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return;
-    std::fflush(stdout); // nothing printed so far is printed again by the child
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeFds[0]);
+    const auto run = tolvane::bench::runInChild([&] {
         const auto started = Clock::now();
         RecordOptions options;
         options.readOnly = true;
@@ -105,47 +111,23 @@ void measure(const std::string& location, const std::string& page, const char* l
                               : tolvane::Result<ReportFigures>(record.failure());
         if (!figures) {
             std::fprintf(stderr, "%s\n", figures.failure().text().c_str());
-            ::_exit(1);
+            return -1.0;
         }
-        const auto chartScript = tolvane::report::readChartScript();
-        const std::string html =
-            chartScript
-                ? tolvane::report::reportPage(
-                      *figures, {location, {}, std::chrono::system_clock::now()}, *chartScript)
-                : std::string();
-        const auto written =
-            chartScript
-                ? tolvane::writeFileAtomically(
-                      page, {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()})
-                : tolvane::Result<void>(chartScript.failure());
-        if (!written) {
+        if (const auto written = writePage(*figures, location, page); !written) {
             std::fprintf(stderr, "%s\n", written.failure().text().c_str());
-            ::_exit(1);
+            return -1.0;
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-        if (::write(pipeFds[1], &seconds, sizeof seconds) != sizeof seconds)
-            ::_exit(3);
         std::printf("  %s: %lld units, %lld ok\n", label,
                     static_cast<long long>(figures->totals.units),
                     static_cast<long long>(figures->totals.ok));
-        std::fflush(stdout);
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    double seconds = -1;
-    if (::read(pipeFds[0], &seconds, sizeof seconds) != sizeof seconds)
-        seconds = -1;
-    ::close(pipeFds[0]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    const double mib = usage.ru_maxrss / 1024.0;
-    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        return seconds;
+    });
     std::printf("%-34s %8.2f s (goal < %.0f s; this process's CPU %.2f s) %8.1f MiB (goal < %.0f "
                 "MiB) %s\n",
-                label, seconds, GoalSeconds, cpu, mib, GoalMiB,
-                seconds >= 0 && seconds < GoalSeconds && mib < GoalMiB ? "met" : "MISSED");
+                label, run.value, GoalSeconds, run.cpuSeconds, run.peakMiB, GoalMiB,
+                run.value >= 0 && run.value < GoalSeconds && run.peakMiB < GoalMiB ? "met"
+                                                                                   : "MISSED");
 }
 
 } // namespace
