@@ -12,8 +12,8 @@ namespace tolvane::record {
 namespace {
 
 constexpr std::uint64_t SerialKey = std::uint64_t{1} << 62;
-constexpr std::uint8_t Sent = 1; // neither refused nor only pending
-constexpr std::uint8_t Succeeded = 2;
+constexpr std::uint64_t Sent = 1; // neither refused nor only pending
+constexpr std::uint64_t Succeeded = 2;
 
 // The count kept under key, added to the map the first time.
 template <typename Map> auto& countOf(Map& map, std::string_view key)
@@ -65,43 +65,56 @@ std::string macText(std::uint64_t number)
     return text;
 }
 
+// The total a state counts in; null for a state the record does not know.
+std::int64_t* totalOf(ReportFigures::Totals& totals, std::string_view state)
+{
+    for (auto [name, total] : {std::pair{ResultOk, &totals.ok},
+                               {ResultFailed, &totals.failed},
+                               {ResultUnconfirmed, &totals.unconfirmed},
+                               {ResultRefused, &totals.refused},
+                               {ResultReleased, &totals.released},
+                               {ResultPending, &totals.pending}}) {
+        if (state == name)
+            return total;
+    }
+    return nullptr;
+}
+
 void ReportCounter::add(const UnitState& unit)
 {
     auto& totals = m_figures.totals;
     ++totals.units;
-    const bool ok = unit.state == ResultOk;
-    const bool sent = unit.state != ResultRefused && unit.state != ResultPending;
-    for (auto [state, total] : {std::pair{ResultOk, &totals.ok},
-                                {ResultFailed, &totals.failed},
-                                {ResultUnconfirmed, &totals.unconfirmed},
-                                {ResultRefused, &totals.refused},
-                                {ResultReleased, &totals.released},
-                                {ResultPending, &totals.pending}}) {
-        if (unit.state == state)
-            ++*total;
-    }
-    ++countOf(countOf(m_hours, unit.hour), unit.state);
+    std::int64_t* const total = totalOf(totals, unit.state);
+    if (total)
+        ++*total;
+    const bool ok = total == &totals.ok;
+    const bool unconfirmed = total == &totals.unconfirmed;
+    const bool sent = total != &totals.refused && total != &totals.pending;
+    // Units come mostly in the order they were written, so hour after hour.
+    if (m_lastHour == m_hours.end() || m_lastHour->first != unit.hour)
+        m_lastHour = m_hours.try_emplace(std::string(unit.hour)).first;
+    ++countOf(m_lastHour->second, unit.state);
     auto& bench = countOf(m_benches, unit.bench);
     ++bench.units;
     bench.ok += ok ? 1 : 0;
     if (sent)
         ++bench.tenths[static_cast<std::int64_t>(std::floor(unit.durationSeconds * 10 + 0.5))];
-    if (unit.state == ResultFailed || unit.state == ResultUnconfirmed)
+    if (total == &totals.failed || unconfirmed)
         ++countOf(m_failures, unit.message);
     if (unit.version || unit.sha256)
         ++countOfImage(unit.version, unit.sha256);
 
-    const auto mac = unit.mac ? macNumber(*unit.mac) : std::nullopt;
-    if (unit.state == ResultUnconfirmed && unit.macInUse && unit.mac)
+    if (unconfirmed && unit.macInUse && unit.mac)
         hold(unit);
-    if (unit.state == ResultRefused)
+    if (total == &totals.refused)
         return;
-    const std::uint8_t flags = (sent ? Sent : 0) | (ok ? Succeeded : 0);
-    if (mac)
-        m_deviceUnits.push_back({*mac, unit.id, flags});
+    // The flags go below the id, so units sort by id within a device.
+    const std::uint64_t idAndFlags =
+        static_cast<std::uint64_t>(unit.id) << 2 | (sent ? Sent : 0) | (ok ? Succeeded : 0);
+    if (const auto mac = unit.mac ? macNumber(*unit.mac) : std::nullopt)
+        m_deviceUnits.push_back({*mac, idAndFlags});
     else if (unit.serial)
-        m_deviceUnits.push_back(
-            {SerialKey | static_cast<std::uint32_t>(*unit.serial), unit.id, flags});
+        m_deviceUnits.push_back({SerialKey | static_cast<std::uint32_t>(*unit.serial), idAndFlags});
     else if (sent) { // a unit sent neither is a device of its own
         ++m_figures.firstPassDevices;
         m_figures.firstPassOk += ok ? 1 : 0;
@@ -139,17 +152,17 @@ void ReportCounter::hold(const UnitState& unit)
 void ReportCounter::countDevices(ReportFigures& figures)
 {
     std::sort(m_deviceUnits.begin(), m_deviceUnits.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.key, a.id) < std::tie(b.key, b.id);
+        return std::tie(a.key, a.idAndFlags) < std::tie(b.key, b.idAndFlags);
     });
     std::optional<std::uint64_t> previousMac;
     for (std::size_t i = 0; i < m_deviceUnits.size();) {
         const std::uint64_t key = m_deviceUnits[i].key;
         bool counted = false;
         for (; i < m_deviceUnits.size() && m_deviceUnits[i].key == key; ++i) {
-            if (!counted && (m_deviceUnits[i].flags & Sent)) {
+            if (!counted && (m_deviceUnits[i].idAndFlags & Sent)) {
                 counted = true;
                 ++figures.firstPassDevices;
-                figures.firstPassOk += (m_deviceUnits[i].flags & Succeeded) ? 1 : 0;
+                figures.firstPassOk += (m_deviceUnits[i].idAndFlags & Succeeded) ? 1 : 0;
             }
         }
         if (key & SerialKey)

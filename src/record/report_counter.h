@@ -53,9 +53,8 @@ private:
         std::map<std::int64_t, std::int64_t> tenths; // units sent something, by tenths of a second
     };
     struct DeviceUnit {
-        std::uint64_t key; // the MAC's number, or the serial's with SerialKey set
-        std::int64_t id;
-        std::uint8_t flags;
+        std::uint64_t key;        // the MAC's number, or the serial's with SerialKey set
+        std::uint64_t idAndFlags; // the row's id, shifted up for two flags
     };
 
     std::int64_t& countOfImage(std::optional<std::string_view> version,
@@ -65,7 +64,10 @@ private:
     static std::optional<double> median(const std::map<std::int64_t, std::int64_t>& tenths);
 
     ReportFigures m_figures;
-    std::map<std::string, std::map<std::string, std::int64_t, std::less<>>, std::less<>> m_hours;
+    using HourCounts =
+        std::map<std::string, std::map<std::string, std::int64_t, std::less<>>, std::less<>>;
+    HourCounts m_hours;
+    HourCounts::iterator m_lastHour = m_hours.end();
     std::map<std::string, Bench, std::less<>> m_benches;
     std::map<std::string, std::int64_t, std::less<>> m_failures;
     using ImageCounts =
