@@ -3,15 +3,17 @@
 #include "record/record_entry.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <tuple>
 
 namespace tolvane::record {
 
 namespace {
 
-constexpr std::uint64_t SerialKey = std::uint64_t{1} << 62;
+// Set in the key of a device known by its text rather than by a MAC's number.
+constexpr std::uint64_t TextKey = std::uint64_t{1} << 62;
 constexpr std::uint64_t Sent = 1; // neither refused nor only pending
 constexpr std::uint64_t Succeeded = 2;
 
@@ -39,6 +41,15 @@ void keepFirst(std::vector<Item>& items, std::size_t count, Order order)
     items.resize(kept);
 }
 
+// A duration to the nearest tenth of a second, a half up; one beyond any real one is kept within
+// range rather than overflowing.
+std::int64_t tenthsOf(double seconds)
+{
+    const double tenths = std::floor(seconds * 10 + 0.5);
+    constexpr double Limit = 1e18;
+    return std::isfinite(tenths) ? static_cast<std::int64_t>(std::clamp(tenths, -Limit, Limit)) : 0;
+}
+
 bool byMac(const ReportFigures::HeldMac& a, const ReportFigures::HeldMac& b)
 {
     return a.mac < b.mac;
@@ -49,10 +60,14 @@ bool byMac(const ReportFigures::HeldMac& a, const ReportFigures::HeldMac& b)
 std::optional<std::uint64_t> macNumber(std::string_view mac)
 {
     std::uint64_t number = 0;
-    const auto end = mac.data() + mac.size();
-    const auto [stop, error] = std::from_chars(mac.data(), end, number, 16);
-    if (mac.size() != 12 || error != std::errc() || stop != end)
+    if (mac.size() != 12)
         return std::nullopt;
+    for (const char c : mac) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        number = number << 4 | static_cast<std::uint64_t>(digit);
+    }
     return number;
 }
 
@@ -98,7 +113,7 @@ void ReportCounter::add(const UnitState& unit)
     ++bench.units;
     bench.ok += ok ? 1 : 0;
     if (sent)
-        ++bench.tenths[static_cast<std::int64_t>(std::floor(unit.durationSeconds * 10 + 0.5))];
+        ++bench.tenths[tenthsOf(unit.durationSeconds)];
     if (total == &totals.failed || unconfirmed)
         ++countOf(m_failures, unit.message);
     if (unit.version || unit.sha256)
@@ -108,17 +123,15 @@ void ReportCounter::add(const UnitState& unit)
         hold(unit);
     if (total == &totals.refused)
         return;
-    // The flags go below the id, so units sort by id within a device.
+    // The flags go below the id, so units sort by id within a device. A device known by its text
+    // (a serial, a unit, a MAC that is not twelve hex digits) is keyed by the text's 62-bit hash:
+    // two devices of 10^6 share one with a chance of about 10^-7.
     const std::uint64_t idAndFlags =
         static_cast<std::uint64_t>(unit.id) << 2 | (sent ? Sent : 0) | (ok ? Succeeded : 0);
-    if (const auto mac = unit.mac ? macNumber(*unit.mac) : std::nullopt)
-        m_deviceUnits.push_back({*mac, idAndFlags});
-    else if (unit.serial)
-        m_deviceUnits.push_back({SerialKey | static_cast<std::uint32_t>(*unit.serial), idAndFlags});
-    else if (sent) { // a unit sent neither is a device of its own
-        ++m_figures.firstPassDevices;
-        m_figures.firstPassOk += ok ? 1 : 0;
-    }
+    const auto mac = unit.mac ? macNumber(*unit.mac) : std::nullopt;
+    m_deviceUnits.push_back(
+        {mac ? *mac : TextKey | (std::hash<std::string_view>{}(unit.device) & (TextKey - 1)),
+         idAndFlags});
 }
 
 // Units of one image mostly follow each other, so the last one's count is tried first.
@@ -165,7 +178,7 @@ void ReportCounter::countDevices(ReportFigures& figures)
                 figures.firstPassOk += (m_deviceUnits[i].idAndFlags & Succeeded) ? 1 : 0;
             }
         }
-        if (key & SerialKey)
+        if (key & TextKey)
             continue;
         if (previousMac && key == *previousMac + 1) {
             if (figures.macRangeCount <= ReportFigures::MaxListed) {

@@ -11,13 +11,14 @@
 
 namespace tolvane::record {
 
-// A MAC address's twelve hex digits as a number, and back.
+// A MAC address's twelve upper-case hex digits as a number (none for any other text), and back.
 std::optional<std::uint64_t> macNumber(std::string_view mac);
 std::string macText(std::uint64_t number);
 
 // A unit of the period by the row that tells its state, as the report counts it.
 struct UnitState {
     std::int64_t id = 0;
+    std::string_view device;             // its MAC, else its serial as text, else its unit
     std::optional<std::string_view> mac; // twelve hex digits
     std::optional<std::int64_t> serial;
     std::string_view bench; // "" for a row that names none
@@ -35,8 +36,8 @@ struct UnitState {
 };
 
 // Counts a period's figures from its units' states handed over one at a time, in any order. It
-// keeps the groups the figures show and, per unit with a MAC or serial, 16 bytes to find its
-// device's first unit and the runs of MACs.
+// keeps the groups the figures show and, per unit not refused, 16 bytes to find its device's
+// first unit and the runs of MACs.
 class ReportCounter {
 public:
     ReportCounter() = default;
@@ -53,7 +54,7 @@ private:
         std::map<std::int64_t, std::int64_t> tenths; // units sent something, by tenths of a second
     };
     struct DeviceUnit {
-        std::uint64_t key;        // the MAC's number, or the serial's with SerialKey set
+        std::uint64_t key;        // the MAC's number, or with TextKey set the device's hash
         std::uint64_t idAndFlags; // the row's id, shifted up for two flags
     };
 

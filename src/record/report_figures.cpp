@@ -60,16 +60,16 @@ devices AS MATERIALIZED (
         max(CASE WHEN state != 'refused' THEN 1 ELSE 0 END) AS handed_out
     FROM states GROUP BY device, mac),
 histogram AS (
-    SELECT bench, tenths / CAST(10 AS DOUBLE PRECISION) AS seconds, sum(units) AS units
+    SELECT bench, tenths, sum(units) AS units
     FROM cube WHERE state NOT IN ('refused', 'pending') GROUP BY bench, tenths),
 cumulative AS (
-    SELECT bench, seconds,
-        CAST(sum(units) OVER (PARTITION BY bench ORDER BY seconds) AS BIGINT) AS upto,
+    SELECT bench, tenths,
+        CAST(sum(units) OVER (PARTITION BY bench ORDER BY tenths) AS BIGINT) AS upto,
         CAST(sum(units) OVER (PARTITION BY bench) AS BIGINT) AS sent
     FROM histogram),
 medians AS (
-    SELECT bench, (min(CASE WHEN upto >= (sent + 1) / 2 THEN seconds END)
-        + min(CASE WHEN upto >= (sent + 2) / 2 THEN seconds END)) / 2 AS median
+    SELECT bench, (min(CASE WHEN upto >= (sent + 1) / 2 THEN tenths END)
+        + min(CASE WHEN upto >= (sent + 2) / 2 THEN tenths END)) / 20 AS median
     FROM cumulative GROUP BY bench),
 islands AS (
     SELECT number, number - ROW_NUMBER() OVER (ORDER BY number) AS island
@@ -90,19 +90,20 @@ UNION ALL SELECT 'hour', hour, state, NULL, NULL, CAST(sum(units) AS BIGINT), NU
     FROM cube GROUP BY hour, state
 UNION ALL SELECT * FROM (SELECT 'failure', message, NULL, NULL, NULL, count(*), NULL_M, NULL_X
     FROM states WHERE state IN ('failed', 'unconfirmed') GROUP BY message
-    ORDER BY count(*) DESC, message LIMIT MAX_MESSAGES) AS failures
+    ORDER BY count(*) DESC, message COLLATE "C" LIMIT MAX_MESSAGES) AS failures
 UNION ALL SELECT 'bench', cube.bench, NULL, NULL, NULL, CAST(sum(cube.units) AS BIGINT),
     CAST(sum(CASE WHEN cube.state = 'ok' THEN cube.units ELSE 0 END) AS BIGINT), medians.median
     FROM cube LEFT JOIN medians ON medians.bench = cube.bench
     GROUP BY cube.bench, medians.median
 UNION ALL SELECT * FROM (SELECT 'image', version, sha256, NULL, NULL, count(*), NULL_M, NULL_X
     FROM states WHERE version IS NOT NULL OR sha256 IS NOT NULL GROUP BY version, sha256
-    ORDER BY count(*) DESC, version LIMIT MAX_LISTED) AS images
+    ORDER BY count(*) DESC, version COLLATE "C" NULLS FIRST, sha256 COLLATE "C" NULLS FIRST
+    LIMIT MAX_LISTED) AS images
 UNION ALL SELECT * FROM (SELECT 'mac_range', NULL, NULL, NULL, NULL, first_mac, last_mac, NULL_X
     FROM ranges ORDER BY first_mac LIMIT MAX_LISTED) AS listed_ranges
 UNION ALL SELECT 'mac_ranges', NULL, NULL, NULL, NULL, count(*), NULL, NULL FROM ranges
 UNION ALL SELECT * FROM (SELECT 'held', mac, unit, target, time, serial, NULL_M, NULL_X
-    FROM held ORDER BY mac LIMIT MAX_LISTED) AS listed_held
+    FROM held ORDER BY mac COLLATE "C" LIMIT MAX_LISTED) AS listed_held
 UNION ALL SELECT 'held_count', NULL, NULL, NULL, NULL, count(*), NULL, NULL FROM held)";
 
 void replaceAll(std::string& text, const std::string& word, const std::string& by)
@@ -245,7 +246,7 @@ std::string statesStatement(const SqlDialect& dialect, int schemaVersion,
 {
     std::string statement = withUnitStates(schemaVersion, period) +
                             "SELECT id, mac, serial, bench, hour, state, duration_s, message, "
-                            "version, sha256, mac_in_use, unit, target, time FROM states";
+                            "version, sha256, mac_in_use, unit, target, time, device FROM states";
     replaceAll(statement, "states AS MATERIALIZED", "states AS NOT MATERIALIZED");
     return withParameterMarks(statement, dialect);
 }
@@ -278,6 +279,7 @@ Result<ReportFigures> countInProgram(SqlConnection& db, int schemaVersion,
                                         unit.unit = row.text(11);
                                         unit.target = row.text(12);
                                         unit.time = row.text(13);
+                                        unit.device = row.text(14);
                                         counter.add(unit);
                                     });
     if (!read)

@@ -110,18 +110,27 @@ TEST_P(ReportFiguresTest, ListsStopAtTheirLimitWhileTheCountsGoOn)
                                  "unconfirmed", 5, "A", 10));
     rows.push_back(reportRow("j1", "0000000007CF", "ok", 5, "A", 10));
     rows.push_back(reportRow("j2", "0000000007D5", "ok", 5, "A", 10));
-    rows.push_back(reportRow("j3", "0000000007D6", "ok", 5, "C", 20.25)); // a half: 20.3
+    // Bench C: 20.1 s and 20.25 s, a half tenth rounded up to 20.3; the median halfway, 20.2.
+    rows.push_back(reportRow("j3", "0000000007D6", "ok", 5, "C", 20.25));
+    rows.push_back(reportRow("j4", "0000000007D7", "ok", 5, "C", 20.1));
+    // Unit k1, with neither MAC nor serial, failed and then succeeded: one device, not first pass.
+    for (const char* result : {"failed", "ok"}) {
+        rows.push_back(unitRow("k1", std::nullopt, result));
+        rows.back().bench = "A";
+    }
     ASSERT_TRUE(record->importRows(rows));
     const auto figures = record->reportFigures(reportPeriod());
     ASSERT_TRUE(figures) << failureText(figures);
 
+    EXPECT_EQ(1003 + 4 + 1, figures->firstPassDevices);
+    EXPECT_EQ(4, figures->firstPassOk);
     EXPECT_EQ(1002, figures->macRangeCount);
     ASSERT_EQ(1000u, figures->macRanges.size());
     const auto& last = figures->macRanges.back();
     EXPECT_EQ("0000000007CE 0000000007D0 3",
               last.first + " " + last.last + " " + std::to_string(last.count));
     ASSERT_EQ(2u, figures->benches.size());
-    EXPECT_DOUBLE_EQ(20.3, figures->benches[1].medianSeconds.value_or(0));
+    EXPECT_EQ(20.2, figures->benches[1].medianSeconds.value_or(0));
     EXPECT_EQ(1003, figures->heldCount);
     ASSERT_EQ(1000u, figures->held.size());
     EXPECT_EQ("000000000000 0000000007CE",
